@@ -1,9 +1,9 @@
 #pragma once
 
+#include "lang/language_rows.h"
+
 #include <cstdint>
 #include <string>
-
-#include "lang/language_rows.h"
 
 namespace vireo {
 

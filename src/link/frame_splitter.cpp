@@ -1,17 +1,15 @@
 #include "link/frame_splitter.h"
 
+#include "link/crc16.h"
+
 #include <algorithm>
 #include <cstring>
-
-#include "link/crc16.h"
 
 namespace vireo {
 
 FrameSplitter::FrameSplitter(Dispatch dispatch, const std::atomic<bool>* stopping)
-    : m_dispatch(std::move(dispatch))
-    , m_stopping(stopping)
-{
-}
+    : m_dispatch(std::move(dispatch)), m_stopping(stopping)
+{}
 
 bool FrameSplitter::stopping() const
 {
@@ -66,7 +64,7 @@ void FrameSplitter::SplitFrames(const uint8_t* data, size_t count, size_t search
 size_t FrameSplitter::scan(const uint8_t* data, size_t count, size_t searchStart,
                            size_t& pendingStart)
 {
-    size_t pos = 0;     // first byte not yet consumed
+    size_t pos = 0; // first byte not yet consumed
     size_t k = searchStart;
     while (pos < count) {
         if (stopping()) {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "link/request_frame.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-
-#include "link/request_frame.h"
 
 namespace vireo {
 

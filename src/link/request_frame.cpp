@@ -1,9 +1,9 @@
 #include "link/request_frame.h"
 
-#include <cstring>
-
 #include "link/crc16.h"
 #include "link/message_code.h"
+
+#include <cstring>
 
 namespace vireo {
 

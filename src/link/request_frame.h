@@ -13,9 +13,10 @@ namespace vireo {
 // L bytes from the code on.
 inline constexpr uint8_t kFrameStart = 0x88;
 inline constexpr uint8_t kFrameEnd = 0x99;
-inline constexpr size_t kFrameOverhead = 4;   // start, CRC (2), end
-inline constexpr size_t kMaxFrameSize = 150;  // largest frame a receiver accepts
-inline constexpr size_t kMaxRequestSize = 46; // largest request the manager builds (40-byte payload)
+inline constexpr size_t kFrameOverhead = 4;  // start, CRC (2), end
+inline constexpr size_t kMaxFrameSize = 150; // largest frame a receiver accepts
+inline constexpr size_t kMaxRequestSize =
+    46; // largest request the manager builds (40-byte payload)
 
 struct RequestFrame
 {

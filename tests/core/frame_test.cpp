@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <string>
-#include <vector>
-
 #include "link/crc16.h"
 #include "link/frame_splitter.h"
 #include "link/message_code.h"
 #include "link/request_frame.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace vireo;
 
@@ -37,9 +36,8 @@ Bytes composed(uint8_t code, int a = 0, int b = 0, const Bytes& data = {})
 struct Collector
 {
     std::vector<Bytes> frames;
-    FrameSplitter splitter{[this](const uint8_t* f, uint8_t length) {
-        frames.emplace_back(f, f + length + 4);
-    }};
+    FrameSplitter splitter{
+        [this](const uint8_t* f, uint8_t length) { frames.emplace_back(f, f + length + 4); }};
 
     void feed(const Bytes& b) { splitter.SplitFrames(b.data(), b.size()); }
 };
@@ -79,14 +77,14 @@ TEST(ComposeRequest, PayloadLengthOfEveryCode)
         uint8_t code;
         size_t payload;
     } table[] = {
-        {msg::SetSystemInfo, 20}, {msg::SetVolume, 1},        {msg::QueryVersion, 0},
-        {msg::QuerySystemInfo, 0}, {msg::SetSatellite, 40},   {msg::QueryTp, 12},
-        {msg::AddTp, 12},          {msg::DeleteTp, 12},       {msg::ModifyTp, 12},
-        {msg::ScanSatellite, 8},   {msg::ScanTp, 12},         {msg::AddSatellite, 40},
-        {msg::DeleteSatellite, 8}, {msg::QuerySatellite, 8},  {msg::StopScan, 0},
-        {msg::QueryProgram, 20},   {msg::PlayProgram, 20},    {msg::MultiDescramble, 20},
-        {msg::DeleteProgram, 20},  {msg::SelectAudio, 20},    {msg::QuerySignal, 0},
-        {msg::StartUpgrade, 0},    {msg::Reboot, 0},          {msg::UpdateAll, 0},
+        {msg::SetSystemInfo, 20},  {msg::SetVolume, 1},      {msg::QueryVersion, 0},
+        {msg::QuerySystemInfo, 0}, {msg::SetSatellite, 40},  {msg::QueryTp, 12},
+        {msg::AddTp, 12},          {msg::DeleteTp, 12},      {msg::ModifyTp, 12},
+        {msg::ScanSatellite, 8},   {msg::ScanTp, 12},        {msg::AddSatellite, 40},
+        {msg::DeleteSatellite, 8}, {msg::QuerySatellite, 8}, {msg::StopScan, 0},
+        {msg::QueryProgram, 20},   {msg::PlayProgram, 20},   {msg::MultiDescramble, 20},
+        {msg::DeleteProgram, 20},  {msg::SelectAudio, 20},   {msg::QuerySignal, 0},
+        {msg::StartUpgrade, 0},    {msg::Reboot, 0},         {msg::UpdateAll, 0},
     };
     for (const auto& row : table) {
         Bytes data = record;

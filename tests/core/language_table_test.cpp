@@ -1,9 +1,8 @@
+#include "lang/language_table.h"
+
 #include <gtest/gtest.h>
 #include <iconv.h>
-
 #include <string>
-
-#include "lang/language_table.h"
 
 using namespace vireo;
 

@@ -1,0 +1,89 @@
+#include "device/log_buffer.h"
+
+namespace vireo {
+
+LogBuffer::LogBuffer(std::string caption, std::filesystem::path logsFolder)
+    : m_caption(std::move(caption)), m_logsFolder(std::move(logsFolder))
+{
+    m_lines.reserve(kFlushLines);
+}
+
+void LogBuffer::SetCaption(std::string caption)
+{
+    std::lock_guard lock(m_mutex);
+    m_caption = std::move(caption);
+}
+
+std::string LogBuffer::Caption() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_caption;
+}
+
+void LogBuffer::SetObserver(LogPaneObserver* observer)
+{
+    std::lock_guard lock(m_mutex);
+    m_observer = observer;
+}
+
+void LogBuffer::AddLogLine(std::string_view message)
+{
+    std::lock_guard lock(m_mutex);
+    std::string line = FormatLogPrefix(m_caption);
+    line += message;
+    m_lines.push_back(line);
+    if (m_observer != nullptr) {
+        m_observer->OnLogLineAdded(line);
+    }
+    if (m_lines.size() >= kFlushLines) {
+        flushLocked(false);
+    }
+}
+
+void LogBuffer::FlushOnClose()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_lines.empty()) {
+        flushLocked(true);
+    }
+}
+
+size_t LogBuffer::LineCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lines.size();
+}
+
+std::string LogBuffer::Text() const
+{
+    std::lock_guard lock(m_mutex);
+    return textLocked();
+}
+
+std::string LogBuffer::textLocked() const
+{
+    size_t size = 0;
+    for (const auto& line : m_lines) {
+        size += line.size() + 2;
+    }
+    std::string text;
+    text.reserve(size);
+    for (const auto& line : m_lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+void LogBuffer::flushLocked(bool closing)
+{
+    // A missing folder or an unopenable file loses the batch; the pane is
+    // emptied all the same so it cannot grow without bound.
+    AppendLogFile(textLocked(), CaptionAddress(m_caption), closing, m_logsFolder);
+    m_lines.clear();
+    if (m_observer != nullptr) {
+        m_observer->OnLogCleared();
+    }
+}
+
+} // namespace vireo

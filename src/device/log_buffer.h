@@ -1,0 +1,65 @@
+#pragma once
+
+#include "device/log_file.h"
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vireo {
+
+// Receives the changes of a window's log pane, in order. Calls arrive on the
+// thread that logged the line, with the buffer's lock held: an implementation
+// must only hand the change on (e.g. post it to the UI thread), never block.
+class LogPaneObserver
+{
+public:
+    virtual ~LogPaneObserver() = default;
+    virtual void OnLogLineAdded(const std::string& line) = 0;
+    virtual void OnLogCleared() = 0;
+};
+
+// The log pane of one device window: lines with the caption-and-time prefix.
+// When it reaches 500 lines its whole text is appended to the IRD's log file
+// and it is emptied; when the window goes, what is left is appended with the
+// closing banner. Adding a line and a flush are one step with respect to other
+// threads, so batches never interleave and no line is lost.
+class LogBuffer
+{
+public:
+    static constexpr size_t kFlushLines = 500;
+
+    explicit LogBuffer(std::string caption = {}, std::filesystem::path logsFolder = kLogsFolder);
+
+    // The window caption: the tag of every line and, before its ':', the name
+    // of the log file.
+    void SetCaption(std::string caption);
+    std::string Caption() const;
+
+    void SetObserver(LogPaneObserver* observer);
+
+    // Adds prefix + message as one line and flushes when the pane is full.
+    void AddLogLine(std::string_view message);
+
+    // The destruction flush: writes the remaining lines and the closing banner,
+    // or nothing at all when the pane is empty.
+    void FlushOnClose();
+
+    size_t LineCount() const;
+    // The pane's text: every line followed by CR LF.
+    std::string Text() const;
+
+private:
+    std::string textLocked() const;
+    void flushLocked(bool closing);
+
+    mutable std::mutex m_mutex;
+    std::string m_caption;
+    std::filesystem::path m_logsFolder;
+    std::vector<std::string> m_lines;
+    LogPaneObserver* m_observer = nullptr;
+};
+
+} // namespace vireo

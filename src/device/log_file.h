@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace vireo {
+
+// Folder of the per-IRD log files, relative to the working directory.
+inline constexpr const char* kLogsFolder = "Logs";
+
+// The 54 characters that close one window's batches in a shared log file.
+inline constexpr std::string_view kClosingBanner =
+    "**********Closing Here**********Closing Here**********";
+
+// "(tag) (date hh:mm:ss): " for the given moment in local time; the date is
+// year-month-day without leading zeros, e.g. "(10.0.0.1:A) (2008-5-12 09:03:07): ".
+std::string FormatLogPrefix(std::string_view tag, std::chrono::system_clock::time_point when);
+std::string FormatLogPrefix(std::string_view tag);
+
+// The characters of a window caption before its first ':' (the whole caption
+// when it has none): the IRD's address, which names its log file.
+std::string CaptionAddress(std::string_view caption);
+
+enum class AppendLogResult {
+    Written = 0,
+    NoLogsFolder = 1, // nothing written, the folder is not created
+    CannotOpen = 2,   // nothing written
+};
+
+// Appends `text` to <logsFolder>/<address>.txt, each LF stored as CR LF, and
+// when `closing` is set the closing banner followed by two line ends. The file
+// is opened for each call and closed again.
+AppendLogResult AppendLogFile(std::string_view text, std::string_view address, bool closing,
+                              const std::filesystem::path& logsFolder = kLogsFolder);
+
+} // namespace vireo
