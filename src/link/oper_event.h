@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+namespace vireo {
+
+// One request: its frame and its retry state. Events are recycled through the
+// process-wide OperEventPool.
+struct OperEvent
+{
+    static constexpr size_t kFrameCapacity = 52;
+
+    std::array<uint8_t, kFrameCapacity> frame{};
+    int length = 0; // the frame's length byte L
+    int size = 0;   // L + 4
+    bool ready = false;
+    bool sent = false;
+    bool waiting = false;
+    int timeoutAllowance = 1;
+    int retries = 3;
+    OperEvent* next = nullptr;
+
+    // Bookkeeping of the queue that owns the event (guarded by its locks).
+    bool standing = false; // the queue's reusable QuerySignal event
+    bool inUse = false;    // queued or in flight
+
+    uint8_t Code() const { return frame[1]; }
+    uint8_t PayloadByte(size_t i) const { return frame[3 + i]; }
+
+    // Back to a fresh event: no frame, allowance 1, three sends.
+    void Reset();
+    // A standing event between uses: frame kept, state fresh.
+    void Rearm();
+};
+
+// The free list of events shared by every session of the program. Allocation
+// is refused while the program shuts down or the requesting window closes.
+class OperEventPool
+{
+public:
+    OperEventPool() = default;
+    ~OperEventPool();
+    OperEventPool(const OperEventPool&) = delete;
+    OperEventPool& operator=(const OperEventPool&) = delete;
+
+    OperEvent* Alloc(bool windowClosing);
+    void Release(OperEvent* event);
+
+    // The program is closing: allocations are refused and released events freed.
+    void SetShuttingDown(bool value);
+    bool ShuttingDown() const;
+
+    size_t FreeCount() const;
+    size_t LiveCount() const; // events handed out and not yet returned
+
+private:
+    mutable std::mutex m_mutex;
+    OperEvent* m_free = nullptr;
+    size_t m_freeCount = 0;
+    size_t m_live = 0;
+    bool m_shuttingDown = false;
+};
+
+} // namespace vireo

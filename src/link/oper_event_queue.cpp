@@ -1,0 +1,358 @@
+#include "link/oper_event_queue.h"
+
+#include <cstring>
+
+#include "lang/language_table.h"
+#include "link/message_code.h"
+#include "link/request_frame.h"
+
+namespace vireo {
+
+namespace {
+
+bool isScan(uint8_t code)
+{
+    return code == msg::ScanSatellite || code == msg::ScanTp;
+}
+
+} // namespace
+
+int PopLogRow(uint8_t code)
+{
+    switch (code) {
+    case msg::SetSystemInfo:
+        return 71; // "System Setting"
+    case msg::SetVolume:
+        return 100; // "Volumn Setting"
+    case msg::SetSatellite:
+        return 81; // "LNB Set"
+    case msg::AddTp:
+        return 84;
+    case msg::DeleteTp:
+        return 85;
+    case msg::ModifyTp:
+        return 86;
+    case msg::ScanSatellite:
+        return 80;
+    case msg::ScanTp:
+        return 87;
+    case msg::AddSatellite:
+        return 83;
+    case msg::DeleteSatellite:
+        return 82;
+    case msg::StopScan:
+        return 74;
+    case msg::QueryProgram:
+        return 189; // "Request Program Information:"
+    case msg::MultiDescramble:
+        return 76;
+    case msg::SelectAudio:
+        return 91;
+    case msg::StartUpgrade:
+        return 50; // "Upgrade"
+    case msg::Reboot:
+        return 210;
+    default:
+        return -1;
+    }
+}
+
+int InitialRetries(uint8_t code)
+{
+    switch (code) {
+    case msg::QueryVersion:
+    case msg::StartUpgrade:
+    case msg::Reboot:
+    case msg::ScanSatellite:
+    case msg::ScanTp:
+        return 1;
+    default:
+        return 3;
+    }
+}
+
+OperEventQueue::OperEventQueue(OperQueueOwner& owner)
+    : m_owner(owner)
+{
+}
+
+OperEventQueue::~OperEventQueue()
+{
+    Destroy();
+}
+
+bool OperEventQueue::IsEmpty() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_head == nullptr;
+}
+
+bool OperEventQueue::IsClosed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_closed;
+}
+
+size_t OperEventQueue::QueuedCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_count;
+}
+
+const OperEvent* OperEventQueue::StandingPoll() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_standingPoll;
+}
+
+void OperEventQueue::returnToPool(OperEvent* event)
+{
+    event->inUse = false;
+    event->standing = false;
+    m_owner.Pool().Release(event);
+}
+
+bool OperEventQueue::Push(uint8_t code, int a, int b, std::span<const uint8_t> data)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            return false;
+        }
+        if (code == msg::QuerySignal) {
+            for (OperEvent* e = m_head; e != nullptr; e = e->next) {
+                if (e->Code() == msg::QuerySignal) {
+                    return false; // at most one poll waits in the queue
+                }
+            }
+            if (m_standingPoll != nullptr) {
+                if (m_standingPoll->inUse) {
+                    return false; // the poll is already in flight
+                }
+                OperEvent* poll = m_standingPoll;
+                poll->Rearm();
+                poll->inUse = true;
+                m_mutex.unlock();
+                const bool queued = enqueue(poll);
+                m_mutex.lock();
+                (void)queued;
+                return false;
+            }
+        }
+    }
+
+    OperEvent* event = m_owner.Pool().Alloc(m_owner.IsWindowClosing());
+    if (event == nullptr) {
+        return true;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            m_owner.Pool().Release(event);
+            return false;
+        }
+    }
+    const std::optional<RequestFrame> frame = ComposeRequest(code, a, b, data);
+    if (!frame || m_owner.IsStopping()) {
+        m_owner.Pool().Release(event);
+        return false;
+    }
+    std::memcpy(event->frame.data(), frame->bytes.data(), frame->size());
+    event->length = frame->length;
+    event->size = static_cast<int>(frame->size());
+    event->retries = InitialRetries(code);
+    event->ready = true;
+    event->inUse = true;
+    if (enqueue(event) && code == msg::QuerySignal) {
+        std::lock_guard lock(m_mutex);
+        if (m_standingPoll == nullptr && !m_closed) {
+            m_standingPoll = event;
+            event->standing = true;
+        }
+    }
+    return false;
+}
+
+bool OperEventQueue::enqueue(OperEvent* event)
+{
+    uint8_t currentCode = 0;
+    {
+        std::lock_guard operLock(m_owner.OperLock());
+        const OperEvent* current = m_owner.CurrentSlot();
+        currentCode = current != nullptr ? current->Code() : 0;
+    }
+    std::lock_guard lock(m_mutex);
+    if (m_closed) {
+        if (event == m_standingPoll) {
+            m_standingPoll = nullptr;
+        }
+        returnToPool(event);
+        return false;
+    }
+    if (isScan(event->Code())) {
+        event->timeoutAllowance = 1;
+        event->retries = 1;
+    }
+    event->next = nullptr;
+    if (isScan(currentCode)) {
+        if (event->Code() != msg::StopScan) {
+            // While a scan awaits its reply only StopScan gets through.
+            if (event == m_standingPoll) {
+                event->Rearm();
+            } else {
+                returnToPool(event);
+            }
+            return false;
+        }
+        m_owner.ReleaseCurrent();
+        event->next = m_head;
+        m_head = event;
+        if (m_tail == nullptr) {
+            m_tail = event;
+        }
+        ++m_count;
+        m_owner.OnScanPreempted();
+        return true;
+    }
+    if (m_tail == nullptr) {
+        m_head = m_tail = event;
+    } else {
+        m_tail->next = event;
+        m_tail = event;
+    }
+    ++m_count;
+    return true;
+}
+
+OperEvent* OperEventQueue::Pop()
+{
+    if (m_owner.IsStopping()) {
+        return nullptr;
+    }
+    OperEvent* event;
+    {
+        std::lock_guard lock(m_mutex);
+        event = m_head;
+        if (event == nullptr) {
+            return nullptr;
+        }
+        m_head = event->next;
+        if (m_head == nullptr) {
+            m_tail = nullptr;
+        }
+        event->next = nullptr;
+        --m_count;
+    }
+    switch (event->Code()) {
+    case msg::QueryTp:
+        if (event->PayloadByte(0) == 0xFF) {
+            allTpQuery = true;
+        }
+        break;
+    case msg::ScanSatellite:
+        satScanRunning = true;
+        break;
+    case msg::ScanTp:
+        tpScanRunning = true;
+        break;
+    case msg::QuerySatellite:
+        if (event->PayloadByte(0) == 0xFF) {
+            allSatQuery = true;
+        }
+        break;
+    case msg::QueryProgram:
+        if (event->PayloadByte(0) == 0xFF) {
+            const int kind = event->PayloadByte(6) & 0x07;
+            if (kind == 1) {
+                allTvQuery = true;
+            } else if (kind == 2) {
+                allRadioQuery = true;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    const int row = PopLogRow(event->Code());
+    if (row >= 0) {
+        m_owner.Log(GetLangText(row));
+    }
+    return event;
+}
+
+void OperEventQueue::Release(OperEvent* event)
+{
+    if (event == nullptr) {
+        return;
+    }
+    if (event->standing) {
+        event->Rearm();
+        return;
+    }
+    returnToPool(event);
+}
+
+void OperEventQueue::Clear()
+{
+    if (m_owner.IsStopping()) {
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    std::lock_guard operLock(m_owner.OperLock());
+    while (m_head != nullptr) {
+        OperEvent* event = m_head;
+        m_head = event->next;
+        if (event != m_standingPoll) {
+            returnToPool(event);
+        } else {
+            event->Rearm();
+        }
+    }
+    m_tail = nullptr;
+    m_count = 0;
+    if (m_standingPoll != nullptr) {
+        OperEvent* poll = m_standingPoll;
+        m_standingPoll = nullptr;
+        if (m_owner.CurrentSlot() == poll) {
+            poll->standing = false; // in flight: it goes to the pool when released
+        } else {
+            returnToPool(poll);
+        }
+    }
+}
+
+void OperEventQueue::Destroy()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            return;
+        }
+        std::lock_guard operLock(m_owner.OperLock());
+        m_closed = true;
+        OperEvent*& current = m_owner.CurrentSlot();
+        while (m_head != nullptr) {
+            OperEvent* event = m_head;
+            m_head = event->next;
+            if (current == event) {
+                current = nullptr;
+            }
+            if (event == m_standingPoll) {
+                m_standingPoll = nullptr;
+            }
+            returnToPool(event);
+        }
+        m_tail = nullptr;
+        m_count = 0;
+        if (m_standingPoll != nullptr) {
+            if (current == m_standingPoll) {
+                current = nullptr;
+            }
+            returnToPool(m_standingPoll);
+            m_standingPoll = nullptr;
+        }
+    }
+    m_owner.ReleaseCurrent();
+}
+
+} // namespace vireo
