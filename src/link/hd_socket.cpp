@@ -10,10 +10,8 @@ using net::NativeSocket;
 using net::SocketError;
 
 HdSocket::HdSocket(std::recursive_mutex* sessionLock, LinkTiming timing)
-    : m_sessionLock(sessionLock)
-    , m_timing(timing)
-{
-}
+    : m_sessionLock(sessionLock), m_timing(timing)
+{}
 
 HdSocket::~HdSocket()
 {
@@ -185,8 +183,8 @@ int HdSocket::Connect()
         }
         if (pending) {
             m_wake.Drain();
-            const net::WaitResult wait = m_wake.Wait(s, net::WaitFor::Write,
-                                                     m_timing.Scaled(Delay()));
+            const net::WaitResult wait =
+                m_wake.Wait(s, net::WaitFor::Write, m_timing.Scaled(Delay()));
             if (m_stop) {
                 Close();
                 return NotAttempted;
@@ -212,8 +210,8 @@ int HdSocket::Connect()
                 result = OtherError; // still in progress after this attempt's wait
             }
         } else {
-            const net::WaitResult wait = m_wake.Wait(net::kInvalidSocket, net::WaitFor::Read,
-                                                     m_timing.Scaled(Delay()));
+            const net::WaitResult wait =
+                m_wake.Wait(net::kInvalidSocket, net::WaitFor::Read, m_timing.Scaled(Delay()));
             (void)wait;
         }
         LongerDelay();
@@ -314,6 +312,7 @@ int HdSocket::Receive(uint8_t* buffer, size_t size, int& limitOrError)
     const auto startWhole = start / second;
     const Clock::time_point deadline{(startWhole + limitSeconds + 1) * second};
 
+    m_peerClosed = false;
     const NativeSocket s = acquireHandle();
     int result = 0;
     for (;;) {
@@ -334,7 +333,8 @@ int HdSocket::Receive(uint8_t* buffer, size_t size, int& limitOrError)
             result = io_result::WaitFailed; // no socket to wait on: the link is gone
             break;
         }
-        const auto remaining = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
         const net::WaitResult wait = m_wake.Wait(s, net::WaitFor::Read, remaining);
         if (wait.failed) {
             limitOrError = wait.error;

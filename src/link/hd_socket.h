@@ -1,12 +1,12 @@
 #pragma once
 
-#include <atomic>
-#include <mutex>
-#include <optional>
-
 #include "link/link_timing.h"
 #include "link/socket_base.h"
 #include "link/socket_shim.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
 
 namespace vireo {
 

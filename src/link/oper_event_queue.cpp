@@ -1,10 +1,10 @@
 #include "link/oper_event_queue.h"
 
-#include <cstring>
-
 #include "lang/language_table.h"
 #include "link/message_code.h"
 #include "link/request_frame.h"
+
+#include <cstring>
 
 namespace vireo {
 
@@ -71,10 +71,7 @@ int InitialRetries(uint8_t code)
     }
 }
 
-OperEventQueue::OperEventQueue(OperQueueOwner& owner)
-    : m_owner(owner)
-{
-}
+OperEventQueue::OperEventQueue(OperQueueOwner& owner) : m_owner(owner) {}
 
 OperEventQueue::~OperEventQueue()
 {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "link/oper_event.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <span>
 #include <string_view>
-
-#include "link/oper_event.h"
 
 namespace vireo {
 
@@ -15,7 +15,7 @@ class OperQueueOwner
 {
 public:
     virtual ~OperQueueOwner() = default;
-    virtual bool IsStopping() const = 0;     // the session thread must leave its loop
+    virtual bool IsStopping() const = 0;      // the session thread must leave its loop
     virtual bool IsWindowClosing() const = 0; // the window is being torn down
     virtual OperEventPool& Pool() = 0;
     // The session's operation lock and the event in flight it guards.

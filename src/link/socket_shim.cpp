@@ -39,8 +39,14 @@ bool StartSockets()
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
-void StopSockets() { WSACleanup(); }
-int LastError() { return WSAGetLastError(); }
+void StopSockets()
+{
+    WSACleanup();
+}
+int LastError()
+{
+    return WSAGetLastError();
+}
 
 SocketError Classify(int error)
 {
@@ -77,15 +83,30 @@ bool SetNonBlocking(NativeSocket s, bool nonBlocking)
     return ioctlsocket(s, FIONBIO, &mode) == 0;
 }
 
-void CloseSocket(NativeSocket s) { closesocket(s); }
-void ShutdownBoth(NativeSocket s) { shutdown(s, SD_BOTH); }
-void ShutdownReceive(NativeSocket s) { shutdown(s, SD_RECEIVE); }
+void CloseSocket(NativeSocket s)
+{
+    closesocket(s);
+}
+void ShutdownBoth(NativeSocket s)
+{
+    shutdown(s, SD_BOTH);
+}
+void ShutdownReceive(NativeSocket s)
+{
+    shutdown(s, SD_RECEIVE);
+}
 
 #else
 
-bool StartSockets() { return true; }
+bool StartSockets()
+{
+    return true;
+}
 void StopSockets() {}
-int LastError() { return errno; }
+int LastError()
+{
+    return errno;
+}
 
 SocketError Classify(int error)
 {
@@ -127,9 +148,18 @@ bool SetNonBlocking(NativeSocket s, bool nonBlocking)
     return fcntl(s, F_SETFL, wanted) == 0;
 }
 
-void CloseSocket(NativeSocket s) { ::close(s); }
-void ShutdownBoth(NativeSocket s) { ::shutdown(s, SHUT_RDWR); }
-void ShutdownReceive(NativeSocket s) { ::shutdown(s, SHUT_RD); }
+void CloseSocket(NativeSocket s)
+{
+    ::close(s);
+}
+void ShutdownBoth(NativeSocket s)
+{
+    ::shutdown(s, SHUT_RDWR);
+}
+void ShutdownReceive(NativeSocket s)
+{
+    ::shutdown(s, SHUT_RD);
+}
 
 #endif
 
@@ -238,7 +268,10 @@ WakeHandle::~WakeHandle()
     }
 }
 
-bool WakeHandle::Valid() const { return m_read != INVALID_SOCKET && m_write != INVALID_SOCKET; }
+bool WakeHandle::Valid() const
+{
+    return m_read != INVALID_SOCKET && m_write != INVALID_SOCKET;
+}
 
 void WakeHandle::Signal()
 {
@@ -307,7 +340,10 @@ WakeHandle::~WakeHandle()
     }
 }
 
-bool WakeHandle::Valid() const { return m_read >= 0 && m_write >= 0; }
+bool WakeHandle::Valid() const
+{
+    return m_read >= 0 && m_write >= 0;
+}
 
 void WakeHandle::Signal()
 {

@@ -23,9 +23,11 @@ using NativeSocket = int;
 inline constexpr NativeSocket kInvalidSocket = -1;
 #endif
 
+// SOCK_STREAM on every platform we build for.
+inline constexpr int kStreamType = 1;
+
 // Portable names for the errors the link tells apart.
-enum class SocketError
-{
+enum class SocketError {
     None,
     WouldBlock, // connect in progress / no data
     AlreadyConnected,
@@ -57,8 +59,7 @@ long ReceiveBytes(NativeSocket s, uint8_t* buffer, size_t size);
 // Resolves a dotted IPv4 text or host name to an address in host byte order.
 bool ResolveIpv4(const char* host, uint32_t& address);
 
-enum class WaitFor
-{
+enum class WaitFor {
     Read,
     Write,
 };

@@ -1,0 +1,674 @@
+#include "link/device_session.h"
+
+#include "device/address_text.h"
+#include "lang/language_table.h"
+#include "link/message_code.h"
+
+#include <cstdio>
+
+namespace vireo {
+
+namespace {
+
+// Language-table rows of the link's log lines.
+constexpr int kRowBeginParseIp = 134;
+constexpr int kRowBeginConnect = 135;
+constexpr int kRowConnected = 136;
+constexpr int kRowPortNotClosed = 137;
+constexpr int kRowCreateError = 139;
+constexpr int kRowOptionError = 140;
+constexpr int kRowBlockError = 141;
+constexpr int kRowSystemError = 142;
+constexpr int kRowBeginMonitoring = 143;
+constexpr int kRowReconnectFailed = 144;
+constexpr int kRowRestart = 145;
+constexpr int kRowUpdateIrd = 146;
+constexpr int kRowCommunicationFailed = 147;
+constexpr int kRowDisconnected = 148;
+constexpr int kRowNoResponse = 187;
+
+} // namespace
+
+DeviceSession::DeviceSession(SessionContext& context, LogBuffer& log, DeviceView& view,
+                             SessionContent& content, LinkTiming timing, uint16_t port)
+    : m_context(context), m_log(log), m_view(view), m_content(content), m_timing(timing),
+      m_port(port), m_socket(&m_sessionLock, timing),
+      m_splitter(
+          [this](const uint8_t* frame, uint8_t length) {
+              m_content.Dispatch(*this, CurrentCode(), frame, length);
+          },
+          &stop)
+{}
+
+DeviceSession::~DeviceSession()
+{
+    Teardown();
+}
+
+void DeviceSession::Log(std::string_view text)
+{
+    m_log.AddLogLine(text);
+}
+
+void DeviceSession::logRow(int row)
+{
+    m_log.AddLogLine(GetLangText(row));
+}
+
+OperEventQueue* DeviceSession::Queue()
+{
+    std::lock_guard lock(m_queueMutex);
+    return m_queue.get();
+}
+
+uint8_t DeviceSession::CurrentCode()
+{
+    std::lock_guard lock(m_operLock);
+    return m_current != nullptr ? m_current->Code() : 0;
+}
+
+void DeviceSession::PauseFor(long protocolMs)
+{
+    std::unique_lock lock(m_pauseMutex);
+    m_pauseCv.wait_for(lock, m_timing.Scaled(protocolMs), [this] { return stop.load(); });
+}
+
+long DeviceSession::ReplyLimitSeconds(uint8_t code) const
+{
+    switch (code) {
+    case msg::ScanSatellite:
+    case msg::ScanTp:
+        return 10L * scanCount.load() + 20;
+    case msg::StopScan:
+        return 10;
+    case msg::StartUpgrade:
+    case msg::Reboot:
+        return 8;
+    case msg::UpdateAll:
+        return 15;
+    default:
+        return 2;
+    }
+}
+
+// --- the request in flight ---
+
+void DeviceSession::releaseEvent(OperEvent* event)
+{
+    if (event == nullptr) {
+        return;
+    }
+    if (event->standing) {
+        event->Rearm(); // the queue keeps its poll event
+    } else {
+        event->inUse = false;
+        m_context.pool.Release(event);
+    }
+}
+
+void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
+{
+    std::lock_guard lock(m_operLock);
+    OperEvent*& current = m_current;
+    switch (mode) {
+    case oper_mode::Take:
+        if (current != nullptr && current->waiting) {
+            break;
+        }
+        if (current != nullptr && current != event) {
+            releaseEvent(current);
+        }
+        current = event;
+        break;
+    case oper_mode::Done:
+        releaseEvent(current);
+        current = nullptr;
+        break;
+    case oper_mode::SendFailed:
+        if (current == nullptr) {
+            break;
+        }
+        if (current->retries > 0) {
+            --current->retries;
+            current->sent = false;
+        } else {
+            releaseEvent(current);
+            current = nullptr;
+        }
+        break;
+    case oper_mode::Sent:
+        if (current == nullptr) {
+            break;
+        }
+        if (current->retries > 0) {
+            --current->retries;
+            current->sent = true;
+        } else {
+            releaseEvent(current);
+            current = nullptr;
+        }
+        break;
+    case oper_mode::TimedOut:
+        if (current == nullptr) {
+            break;
+        }
+        if (current->timeoutAllowance > 0) {
+            --current->timeoutAllowance;
+        } else {
+            current->timeoutAllowance = 1;
+            if (current->retries > 0) {
+                --current->retries;
+                current->sent = false;
+                current->waiting = false;
+            } else {
+                releaseEvent(current);
+                current = nullptr;
+            }
+        }
+        break;
+    case oper_mode::ResendRequested:
+        if (current != nullptr) {
+            current->retries = 3;
+            current->timeoutAllowance = 1;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void DeviceSession::OnScanPreempted()
+{
+    stopScanSent = true;
+    m_socket.AbortReceive(true);
+}
+
+bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint8_t> data)
+{
+    if (code == msg::UpdateAll) {
+        numberMode = m_context.hexShowing.load();
+    }
+    std::lock_guard lock(m_queueMutex);
+    if (!m_queue) {
+        return false;
+    }
+    return m_queue->Push(code, a, b, data);
+}
+
+// --- connecting ---
+
+bool DeviceSession::ConnectIrd()
+{
+    if (stop) {
+        return true;
+    }
+    {
+        std::lock_guard lock(m_sessionLock);
+        const std::string caption = m_log.Caption();
+        const size_t colon = caption.find(':');
+        if (colon == std::string::npos || colon >= 16) {
+            return false;
+        }
+        const std::string address = caption.substr(0, colon);
+        if (!IsValidIPv4Text(address)) {
+            return false;
+        }
+        // Written out again without leading zeros or empty numbers, so the
+        // resolver reads it as the four numbers it is.
+        unsigned numbers[4] = {0, 0, 0, 0};
+        int part = 0;
+        for (char c : address) {
+            if (c == '.') {
+                ++part;
+            } else {
+                numbers[part] = numbers[part] * 10 + static_cast<unsigned>(c - '0');
+            }
+        }
+        char normal[16];
+        std::snprintf(normal, sizeof normal, "%u.%u.%u.%u", numbers[0], numbers[1], numbers[2],
+                      numbers[3]);
+        uint32_t resolved = 0;
+        if (!net::ResolveIpv4(normal, resolved)) {
+            logRow(kRowBeginParseIp);
+            return false;
+        }
+        m_target = Ipv4Target{resolved, m_port};
+    }
+    logRow(kRowBeginConnect);
+    const int result = m_socket.Open(&m_target, net::kStreamType, 0, true, true);
+    switch (result) {
+    case connect_result::Connected:
+        logRow(kRowConnected);
+        break;
+    case connect_result::NotAttempted:
+        logRow(kRowPortNotClosed);
+        break;
+    case connect_result::CreateFailed:
+        logRow(kRowCreateError);
+        break;
+    case connect_result::OptionFailed:
+        logRow(kRowOptionError);
+        break;
+    case connect_result::BlockingModeFailed:
+        logRow(kRowBlockError);
+        break;
+    default:
+        m_log.AddLogLine(GetLangText(kRowSystemError) + std::to_string(result));
+        break;
+    }
+    const bool ok = result == connect_result::Connected;
+    if (ok) {
+        everConnected = true;
+        linked = true;
+        m_view.SetMachineState(2);
+    }
+    m_view.SetToolbarLinked(linked.load());
+    return ok;
+}
+
+bool DeviceSession::ConnectAndStart()
+{
+    return ConnectIrd() && StartSession() && RefreshIrd();
+}
+
+// --- the session thread ---
+
+void DeviceSession::joinRetiredThreads()
+{
+    const auto self = std::this_thread::get_id();
+    for (auto it = m_retired.begin(); it != m_retired.end();) {
+        if (it->get_id() == self) {
+            ++it;
+            continue;
+        }
+        if (it->joinable()) {
+            it->join();
+        }
+        it = m_retired.erase(it);
+    }
+}
+
+bool DeviceSession::StartSession()
+{
+    // The previous thread is waited for (asked to leave first when it is
+    // still in its loop), with no lock held that it might need on its way out,
+    // so its clean-up is complete before the new session is set up.
+    std::thread previous;
+    {
+        std::lock_guard threadLock(m_threadMutex);
+        if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
+            previous = std::move(m_thread);
+        }
+    }
+    if (previous.joinable()) {
+        if (!threadEnded) {
+            stop = true;
+            m_socket.Wake();
+            m_pauseCv.notify_all();
+        }
+        previous.join();
+    }
+
+    std::lock_guard lock(m_sessionLock);
+    if (closing) {
+        return false;
+    }
+    {
+        std::lock_guard queueLock(m_queueMutex);
+        if (!m_queue) {
+            m_queue = std::make_unique<OperEventQueue>(*this);
+        }
+    }
+    m_content.EnsureDatabase();
+
+    std::lock_guard threadLock(m_threadMutex);
+    if (closing) {
+        return false;
+    }
+    if (m_thread.joinable()) {
+        m_retired.push_back(std::move(m_thread));
+    }
+    joinRetiredThreads();
+    m_splitter.Reset();
+    threadEnded = false;
+    m_thread = std::thread(&DeviceSession::threadMain, this);
+    return true;
+}
+
+bool DeviceSession::RefreshIrd()
+{
+    if (closing) {
+        return false;
+    }
+    stop = false;
+    logRow(kRowUpdateIrd);
+    m_content.CreateDatabase();
+    SetCurrentOper(oper_mode::Done);
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (m_queue) {
+            m_queue->Clear();
+        } else {
+            m_queue = std::make_unique<OperEventQueue>(*this);
+        }
+    }
+    m_view.SetToolbarRefreshEnabled(false);
+    resetSessionDisplay();
+    refreshed = false;
+    SendRequest(msg::UpdateAll);
+    refreshed = true;
+    return true;
+}
+
+void DeviceSession::resetSessionDisplay()
+{
+    m_view.SetSystemTabEnabled(false);
+    m_view.SetSignalSourceEnabled(false);
+    m_view.SetSignalGauges(0, 0, false);
+    scanState = kNoScan;
+}
+
+void DeviceSession::RequestDisconnect()
+{
+    stop = true;
+    disconnectRequested = true;
+    m_socket.Close();
+    m_socket.Wake();
+    m_pauseCv.notify_all();
+}
+
+void DeviceSession::RequestRestart()
+{
+    restartRequested = true;
+    stop = true;
+    m_socket.Wake();
+    m_pauseCv.notify_all();
+}
+
+void DeviceSession::RequestUpgrade()
+{
+    upgradeRequested = true;
+    stop = true;
+    m_socket.Wake();
+    m_pauseCv.notify_all();
+}
+
+void DeviceSession::RequestStop()
+{
+    stop = true;
+    m_socket.Stop();
+    m_socket.Close();
+    m_pauseCv.notify_all();
+}
+
+void DeviceSession::sendCurrent(OperEvent* event)
+{
+    uint8_t frame[OperEvent::kFrameCapacity];
+    int size;
+    {
+        std::lock_guard lock(m_operLock);
+        size = event->size;
+        std::copy(event->frame.begin(), event->frame.begin() + size, frame);
+    }
+    if (m_socket.Send(frame, static_cast<size_t>(size)) < 0) {
+        lastError = 34;
+        SetCurrentOper(oper_mode::SendFailed);
+        return;
+    }
+    SetCurrentOper(oper_mode::Sent);
+    receiveStep();
+}
+
+void DeviceSession::threadMain()
+{
+    stop = closing.load();
+    threadRunning = true;
+    logRow(kRowBeginMonitoring);
+    while (!stop) {
+        if (!linked) {
+            if (ConnectIrd()) {
+                continue;
+            }
+            logRow(kRowReconnectFailed);
+            RequestDisconnect();
+            continue;
+        }
+        OperEvent* current;
+        bool resendDue;
+        {
+            std::lock_guard lock(m_operLock);
+            current = m_current;
+            resendDue = current != nullptr && !current->sent;
+        }
+        if (resendDue) {
+            if (m_socket.CheckAlive() != 0) {
+                linked = false;
+                lastError = 32;
+                continue;
+            }
+            sendCurrent(current);
+            continue;
+        }
+        if (current == nullptr) {
+            OperEvent* next = nullptr;
+            {
+                std::lock_guard lock(m_queueMutex);
+                if (m_queue) {
+                    next = m_queue->Pop();
+                }
+            }
+            if (next != nullptr) {
+                SetCurrentOper(oper_mode::Take, next);
+                if (m_socket.CheckAlive() != 0) {
+                    linked = false;
+                    lastError = 32;
+                    continue; // sent after reconnecting
+                }
+                sendCurrent(next);
+                continue;
+            }
+        }
+        receiveStep();
+    }
+
+    threadEnded = true;
+    threadRunning = false;
+    if (closing) {
+        return;
+    }
+    if (disconnectRequested) {
+        disconnectCleanUp();
+    } else if (restartRequested) {
+        restartCleanUp();
+        StartSession();
+        logRow(kRowRestart);
+    } else if (upgradeRequested) {
+        upgradeHandOver();
+    }
+}
+
+void DeviceSession::receiveStep()
+{
+    if (stop) {
+        return;
+    }
+    uint8_t code = 0;
+    {
+        std::lock_guard lock(m_operLock);
+        if (m_current != nullptr) {
+            code = m_current->Code();
+            m_current->waiting = true;
+        }
+    }
+    const bool ticked = querySignalTicked.load();
+    long limit;
+    if (code != 0) {
+        if (code != msg::QuerySignal) {
+            queryChecked = false;
+            pollCountdown = ticked ? 3 : 10;
+        }
+        limit = ReplyLimitSeconds(code);
+    } else {
+        limit = 1;
+        if (refreshed && m_content.HasPlayingProgram()) {
+            if (pollCountdown > 0) {
+                --pollCountdown;
+            } else {
+                queryChecked = ticked;
+                pollCountdown = ticked ? 3 : 10;
+                SendRequest(msg::QuerySignal);
+            }
+        }
+    }
+
+    int limitOrError = static_cast<int>(limit);
+    const int got = m_socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size(), limitOrError);
+    if (got > 0) {
+        dataOk = true;
+        m_splitter.SplitFrames(m_receiveBuffer.data(), static_cast<size_t>(got), 1);
+    } else if (got == 0) {
+        if (m_socket.PeerClosed()) {
+            // The IRD closed the connection: the link is lost, reconnect.
+            m_socket.Close();
+            linked = false;
+        } else {
+            dataOk = true;
+        }
+    } else if (got == io_result::TimedOut) {
+        bool outstanding;
+        {
+            std::lock_guard lock(m_operLock);
+            outstanding = m_current != nullptr;
+        }
+        if (outstanding) {
+            SetCurrentOper(oper_mode::TimedOut);
+            logRow(kRowNoResponse);
+            dataOk = false;
+        }
+    } else if (got == io_result::Stopped) {
+        if (!closing) {
+            logRow(kRowDisconnected);
+        }
+    } else if (got == io_result::WaitFailed) {
+        m_socket.Close();
+        linked = false;
+    } else {
+        logRow(kRowCommunicationFailed);
+        RequestDisconnect();
+    }
+}
+
+// --- clean-ups after the loop ---
+
+void DeviceSession::disconnectCleanUp()
+{
+    linked = false;
+    resetSessionDisplay();
+    restartRequested = false;
+    upgradeRequested = false;
+    disconnectRequested = false;
+    refreshed = false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (m_queue) {
+            m_queue->Destroy();
+            m_queue.reset();
+        }
+    }
+    SetCurrentOper(oper_mode::Done);
+    m_content.DestroyDatabase();
+    logRow(kRowDisconnected);
+    everConnected = false;
+    m_view.SetToolbarRefreshEnabled(false);
+    m_view.SetToolbarLinked(false);
+    m_view.SetMachineState(1);
+}
+
+void DeviceSession::restartCleanUp()
+{
+    m_content.DestroyDatabase();
+    SetCurrentOper(oper_mode::Done);
+    resetSessionDisplay();
+    restartRequested = false;
+    upgradeRequested = false;
+    disconnectRequested = false;
+    refreshed = false;
+    std::lock_guard lock(m_queueMutex);
+    if (m_queue) {
+        m_queue->Destroy();
+        m_queue.reset();
+    }
+}
+
+void DeviceSession::upgradeHandOver()
+{
+    SetCurrentOper(oper_mode::Done);
+    m_view.SetSystemTabEnabled(false);
+    m_view.SetSignalSourceEnabled(false);
+    scanState = kNoScan;
+    restartRequested = false;
+    upgradeRequested = false;
+    disconnectRequested = false;
+    refreshed = false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (m_queue) {
+            m_queue->Destroy();
+            m_queue.reset();
+        }
+    }
+    if (m_upgradeHandOver) {
+        m_upgradeHandOver();
+    }
+}
+
+void DeviceSession::Teardown()
+{
+    {
+        std::lock_guard lock(m_threadMutex);
+        if (m_tornDown) {
+            return;
+        }
+        m_tornDown = true;
+    }
+    closing = true;
+    stop = true;
+    m_socket.Stop();
+    everConnected = false;
+    m_socket.Close();
+    m_pauseCv.notify_all();
+    // A thread in its restart step may start a successor while we collect;
+    // keep collecting until no thread is left (a new one sees `closing`).
+    for (;;) {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(m_threadMutex);
+            if (m_thread.joinable()) {
+                threads.push_back(std::move(m_thread));
+            }
+            for (auto& t : m_retired) {
+                threads.push_back(std::move(t));
+            }
+            m_retired.clear();
+        }
+        if (threads.empty()) {
+            break;
+        }
+        for (auto& t : threads) {
+            if (t.joinable()) {
+                t.join();
+            }
+        }
+    }
+    SetCurrentOper(oper_mode::Done);
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (m_queue) {
+            m_queue->Destroy();
+            m_queue.reset();
+        }
+    }
+    m_content.DestroyDatabase();
+}
+
+} // namespace vireo

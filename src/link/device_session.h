@@ -1,0 +1,170 @@
+#pragma once
+
+#include "device/log_buffer.h"
+#include "link/device_view.h"
+#include "link/frame_splitter.h"
+#include "link/hd_socket.h"
+#include "link/link_timing.h"
+#include "link/oper_event_queue.h"
+#include "link/session_content.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <vector>
+
+namespace vireo {
+
+// Process-wide state the sessions share with the main window.
+struct SessionContext
+{
+    OperEventPool pool;
+    // The main window's "Hex Showing" choice: 2 hexadecimal, 1 decimal.
+    std::atomic<uint8_t> hexShowing{2};
+};
+
+// Modes of SetCurrentOper.
+namespace oper_mode {
+inline constexpr int Take = 0;
+inline constexpr int Done = 1;
+inline constexpr int SendFailed = 2;
+inline constexpr int Sent = 3;
+inline constexpr int TimedOut = 4;
+inline constexpr int ResendRequested = 5;
+} // namespace oper_mode
+
+// The link of one device window to its IRD: socket, queue of requests, the
+// request in flight and the session thread that owns the conversation. The
+// window's caption (held by its LogBuffer) names the device.
+class DeviceSession : public OperQueueOwner
+{
+public:
+    static constexpr uint16_t kIrdPort = 8888;
+    static constexpr int kNoScan = 2;
+
+    DeviceSession(SessionContext& context, LogBuffer& log, DeviceView& view,
+                  SessionContent& content, LinkTiming timing = {}, uint16_t port = kIrdPort);
+    ~DeviceSession() override;
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    // The connect step: address from the caption, resolution, connection to
+    // the IRD's port, one log line for the outcome.
+    bool ConnectIrd();
+    bool StartSession();
+    bool RefreshIrd();
+    // The UI's connect sequence: connect, start the session, refresh.
+    bool ConnectAndStart();
+
+    bool SendRequest(uint8_t code, int a = 0, int b = 0, std::span<const uint8_t> data = {});
+    void SetCurrentOper(int mode, OperEvent* event = nullptr);
+
+    void RequestDisconnect();
+    void RequestRestart();
+    void RequestUpgrade();
+
+    // The window is closing: stop everything and wake whatever waits.
+    void RequestStop();
+    // Ends the threads and frees the session's queue and database. Idempotent.
+    void Teardown();
+
+    // Called by the upgrade side when the link is handed over; runs in the
+    // session thread after the hand-over clean-up.
+    void SetUpgradeHandOver(std::function<void()> handOver)
+    {
+        m_upgradeHandOver = std::move(handOver);
+    }
+
+    // --- state shared with the dispatcher and the window ---
+    std::atomic<bool> closing{false};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> everConnected{false};
+    std::atomic<bool> linked{false};
+    std::atomic<bool> restartRequested{false};
+    std::atomic<bool> disconnectRequested{false};
+    std::atomic<bool> upgradeRequested{false};
+    std::atomic<bool> refreshed{false};
+    std::atomic<int> scanState{kNoScan};
+    std::atomic<int> scanCount{0};
+    std::atomic<int> pollCountdown{10};
+    std::atomic<bool> queryChecked{false};
+    std::atomic<bool> dataOk{true};
+    std::atomic<bool> stopScanSent{false};
+    std::atomic<int> lastError{0};
+    std::atomic<uint8_t> numberMode{2};
+    // The window's "Query Signal" check box, mirrored for the session thread.
+    std::atomic<bool> querySignalTicked{true};
+    std::atomic<bool> threadEnded{true};
+    std::atomic<bool> threadRunning{false};
+
+    LogBuffer& Log() { return m_log; }
+    DeviceView& View() { return m_view; }
+    HdSocket& Socket() { return m_socket; }
+    OperEventQueue* Queue();
+    std::recursive_mutex& SessionLock() { return m_sessionLock; }
+    const LinkTiming& Timing() const { return m_timing; }
+    // Code of the request in flight, 0 when none.
+    uint8_t CurrentCode();
+    // Sleeps for `protocolMs`, ending early when the session stops.
+    void PauseFor(long protocolMs);
+
+    // OperQueueOwner
+    bool IsStopping() const override { return stop.load(); }
+    bool IsWindowClosing() const override { return closing.load(); }
+    OperEventPool& Pool() override { return m_context.pool; }
+    std::mutex& OperLock() override { return m_operLock; }
+    OperEvent*& CurrentSlot() override { return m_current; }
+    void ReleaseCurrent() override { SetCurrentOper(oper_mode::Done); }
+    void OnScanPreempted() override;
+    void Log(std::string_view text) override;
+
+    // Time limit, in protocol seconds, for the reply to a request.
+    long ReplyLimitSeconds(uint8_t code) const;
+
+private:
+    void threadMain();
+    void receiveStep();
+    void sendCurrent(OperEvent* event);
+    void releaseEvent(OperEvent* event);
+    void resetSessionDisplay();
+    void disconnectCleanUp();
+    void restartCleanUp();
+    void upgradeHandOver();
+    void logRow(int row);
+    void joinRetiredThreads();
+
+    SessionContext& m_context;
+    LogBuffer& m_log;
+    DeviceView& m_view;
+    SessionContent& m_content;
+    LinkTiming m_timing;
+    uint16_t m_port;
+
+    std::recursive_mutex m_sessionLock;
+    std::mutex m_operLock;
+    OperEvent* m_current = nullptr;
+    HdSocket m_socket;
+    Ipv4Target m_target;
+
+    std::recursive_mutex m_queueMutex; // guards the queue object's life
+    std::unique_ptr<OperEventQueue> m_queue;
+
+    std::array<uint8_t, FrameSplitter::kReceiveBufferSize> m_receiveBuffer{};
+    FrameSplitter m_splitter;
+
+    std::mutex m_threadMutex;
+    std::thread m_thread;
+    std::vector<std::thread> m_retired; // ended threads still to be joined
+    std::function<void()> m_upgradeHandOver;
+    std::mutex m_pauseMutex;
+    std::condition_variable m_pauseCv;
+    bool m_tornDown = false;
+};
+
+} // namespace vireo

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vireo {
+
+// How the device link speaks to its window. Calls come from the session thread
+// as well as the UI thread; a widget implementation re-posts each call to the
+// UI thread in order and never blocks the caller. (Log lines travel through the
+// window's LogBuffer.)
+class DeviceView
+{
+public:
+    virtual ~DeviceView() = default;
+
+    virtual void SetSystemTabEnabled(bool enabled) = 0;
+    virtual void SetSignalSourceEnabled(bool enabled) = 0;
+    // Signal gauges: values 0-99; `showText` false hides their percentages.
+    virtual void SetSignalGauges(int intensity, int quality, bool showText) = 0;
+
+    // The main toolbar, when it reflects this window: the connect switch down
+    // (linked) or up, and the Renew and Upgrade buttons.
+    virtual void SetToolbarLinked(bool linked) = 0;
+    virtual void SetToolbarRefreshEnabled(bool enabled) = 0;
+
+    // The machine's node in the main tree (codes 1, 2, 4, 5).
+    virtual void SetMachineState(int code) = 0;
+
+    // Work handed to the UI thread: a full refresh, and the check of an
+    // address the device reported for itself.
+    virtual void PostRefresh() = 0;
+    virtual void PostAddressCheck(std::array<uint8_t, 4> address) = 0;
+};
+
+} // namespace vireo
