@@ -188,11 +188,20 @@ bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint
     if (code == msg::UpdateAll) {
         numberMode = m_context.hexShowing.load();
     }
-    std::lock_guard lock(m_queueMutex);
-    if (!m_queue) {
-        return false;
+    bool refused;
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (!m_queue) {
+            return false;
+        }
+        refused = m_queue->Push(code, a, b, data);
     }
-    return m_queue->Push(code, a, b, data);
+    // With nothing in flight the session thread sits in an idle receive pass;
+    // end that pass so the new request goes out now rather than after it.
+    if (!refused && CurrentCode() == 0 && threadRunning) {
+        m_socket.AbortReceive(true);
+    }
+    return refused;
 }
 
 // --- connecting ---

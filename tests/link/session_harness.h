@@ -1,0 +1,119 @@
+#pragma once
+
+#include "device/log_buffer.h"
+#include "lang/language_table.h"
+#include "link/basic_content.h"
+#include "link/device_session.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vireo::test {
+
+// Records what the session asks of its window.
+class RecordingView : public DeviceView
+{
+public:
+    void SetSystemTabEnabled(bool enabled) override { add("systemTab", enabled); }
+    void SetSignalSourceEnabled(bool enabled) override { add("signalSource", enabled); }
+    void SetSignalGauges(int intensity, int quality, bool showText) override
+    {
+        add("gauges " + std::to_string(intensity) + " " + std::to_string(quality), showText);
+    }
+    void SetToolbarLinked(bool linked) override { add("toolbarLinked", linked); }
+    void SetToolbarRefreshEnabled(bool enabled) override { add("toolbarRefresh", enabled); }
+    void SetMachineState(int code) override { add("machineState " + std::to_string(code), true); }
+    void PostRefresh() override { add("postRefresh", true); }
+    void PostAddressCheck(std::array<uint8_t, 4>) override { add("postAddressCheck", true); }
+
+    std::vector<std::string> Calls() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    void add(const std::string& what, bool value)
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(what + (value ? " 1" : " 0"));
+    }
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_calls;
+};
+
+// Keeps every log line's message (the text after the prefix) and lets a test
+// wait for lines instead of sleeping.
+class RecordingPane : public LogPaneObserver
+{
+public:
+    void OnLogLineAdded(const std::string& line) override
+    {
+        const size_t cut = line.find("): ");
+        {
+            std::lock_guard lock(m_mutex);
+            m_lines.push_back(cut == std::string::npos ? line : line.substr(cut + 3));
+        }
+        m_changed.notify_all();
+    }
+    void OnLogCleared() override {}
+
+    bool WaitFor(const std::string& message, int count = 1,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [&] { return countLocked(message) >= count; });
+    }
+    int Count(const std::string& message) const
+    {
+        std::lock_guard lock(m_mutex);
+        return countLocked(message);
+    }
+    std::vector<std::string> Lines() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+
+private:
+    int countLocked(const std::string& message) const
+    {
+        int n = 0;
+        for (const auto& l : m_lines) {
+            n += l == message ? 1 : 0;
+        }
+        return n;
+    }
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_lines;
+};
+
+// One device session wired to recording doubles, named by its caption.
+struct SessionHarness
+{
+    explicit SessionHarness(const std::string& caption, LinkTiming timing = {})
+        : log(caption, "no-such-logs-folder"), session(context, log, view, content, timing)
+    {
+        SetLanguageFlag(1);
+        BuildLanguageTable();
+        log.SetObserver(&pane);
+    }
+    ~SessionHarness()
+    {
+        session.Teardown();
+        log.SetObserver(nullptr);
+    }
+
+    SessionContext context;
+    LogBuffer log;
+    RecordingView view;
+    RecordingPane pane;
+    BasicContent content;
+    DeviceSession session;
+};
+
+} // namespace vireo::test

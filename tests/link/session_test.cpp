@@ -1,0 +1,202 @@
+#include "link/message_code.h"
+#include "session_harness.h"
+#include "sim/database_generator.h"
+#include "sim/simulator.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace vireo;
+using namespace vireo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// One protocol millisecond lasts 20 µs: the 2 s reply limit becomes 40-60 ms.
+constexpr LinkTiming kFast{std::chrono::microseconds(20)};
+
+sim::DeviceDatabase smallDatabase()
+{
+    return sim::GenerateDatabase({2, 4, 6, 2}, nullptr).value();
+}
+
+size_t countCode(const std::vector<std::vector<uint8_t>>& frames, uint8_t code)
+{
+    return static_cast<size_t>(std::count_if(frames.begin(), frames.end(),
+                                             [code](const auto& f) { return f[1] == code; }));
+}
+
+std::vector<uint8_t> codesOf(const std::vector<std::vector<uint8_t>>& frames)
+{
+    std::vector<uint8_t> codes;
+    for (const auto& f : frames) {
+        codes.push_back(f[1]);
+    }
+    return codes;
+}
+
+// Waits until the session has no request in flight.
+bool waitIdle(DeviceSession& s, std::chrono::milliseconds timeout = 5s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (s.CurrentCode() == 0 && s.Queue() != nullptr && s.Queue()->IsEmpty()) {
+            return true;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(Session, ConnectRefreshAndARequestWithItsReply)
+{
+    sim::Simulator irb(smallDatabase());
+    ASSERT_TRUE(irb.Start("127.0.61.1", 8888));
+    SessionHarness h("127.0.61.1:Studio", kFast);
+    ASSERT_TRUE(h.session.ConnectAndStart());
+    EXPECT_TRUE(h.session.everConnected);
+    EXPECT_TRUE(h.session.linked);
+    ASSERT_TRUE(h.pane.WaitFor("Begin monitoring"));
+    ASSERT_TRUE(waitIdle(h.session)); // UpdateAll answered by its final status
+
+    h.session.SendRequest(msg::QueryVersion);
+    ASSERT_TRUE(irb.WaitForReceived(2, 5s));
+    ASSERT_TRUE(waitIdle(h.session));
+    EXPECT_EQ(codesOf(irb.ReceivedFrames()),
+              (std::vector<uint8_t>{msg::UpdateAll, msg::QueryVersion}));
+
+    const auto lines = h.pane.Lines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Begin connect remote port");
+    EXPECT_EQ(lines[1], "Connect successfully");
+    EXPECT_EQ(h.pane.Count("IRD doesn't respond message"), 0);
+    const auto calls = h.view.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "machineState 2 1"), calls.end());
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "toolbarLinked 1"), calls.end());
+}
+
+TEST(Session, UnansweredRequestIsSentTwiceThenDropped)
+{
+    sim::SimulatorOptions options;
+    options.faults.silent = true;
+    sim::Simulator irb(smallDatabase(), options);
+    ASSERT_TRUE(irb.Start("127.0.61.2", 8888));
+    SessionHarness h("127.0.61.2:Silent", kFast);
+    ASSERT_TRUE(h.session.ConnectIrd());
+    ASSERT_TRUE(h.session.StartSession());
+
+    h.session.SendRequest(msg::QuerySystemInfo);
+    h.session.SendRequest(msg::Reboot); // waits for the first to be dropped
+    ASSERT_TRUE(h.pane.WaitFor("IRD doesn't respond message", 1));
+    EXPECT_EQ(countCode(irb.ReceivedFrames(), msg::Reboot), 0u);
+
+    ASSERT_TRUE(h.pane.WaitFor("IRD doesn't respond message", 6));
+    ASSERT_TRUE(waitIdle(h.session));
+    const auto frames = irb.ReceivedFrames();
+    EXPECT_EQ(codesOf(frames),
+              (std::vector<uint8_t>{msg::QuerySystemInfo, msg::QuerySystemInfo, msg::Reboot}));
+    EXPECT_EQ(h.pane.Count("IRD doesn't respond message"), 6); // four, then two
+    EXPECT_EQ(h.pane.Count("Reboot"), 1);
+}
+
+TEST(Session, StopScanOvertakesAScanAtOnce)
+{
+    sim::SimulatorOptions options;
+    options.faults.silent = true;
+    sim::Simulator irb(smallDatabase(), options);
+    ASSERT_TRUE(irb.Start("127.0.61.3", 8888));
+    SessionHarness h("127.0.61.3:Scan"); // real time: the scan waits 30 s
+    ASSERT_TRUE(h.session.ConnectIrd());
+    ASSERT_TRUE(h.session.StartSession());
+    h.session.scanCount = 1;
+
+    h.session.SendRequest(msg::ScanSatellite, 0, 0, std::vector<uint8_t>(8, 0));
+    ASSERT_TRUE(irb.WaitForReceived(1, 5s));
+    h.session.SendRequest(msg::QueryVersion); // refused while the scan runs
+    h.session.SendRequest(msg::StopScan);
+    ASSERT_TRUE(irb.WaitForReceived(2, 5s)); // far sooner than the scan's 30 s
+    EXPECT_TRUE(h.session.stopScanSent);
+    EXPECT_EQ(codesOf(irb.ReceivedFrames()),
+              (std::vector<uint8_t>{msg::ScanSatellite, msg::StopScan}));
+    EXPECT_EQ(h.pane.Count("Satellite Scan"), 1);
+    EXPECT_EQ(h.pane.Count("Stop Scan"), 1);
+
+    // Closing the window in the middle of the wait ends the thread at once,
+    // without the disconnect clean-up.
+    const auto start = std::chrono::steady_clock::now();
+    h.session.RequestStop();
+    h.session.Teardown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(h.pane.Count("Disconnect successfully"), 0);
+}
+
+TEST(Session, LinkLossWithFailedReconnectDisconnects)
+{
+    auto irb = std::make_unique<sim::Simulator>(smallDatabase());
+    ASSERT_TRUE(irb->Start("127.0.61.4", 8888));
+    SessionHarness h("127.0.61.4:Lost", kFast);
+    ASSERT_TRUE(h.session.ConnectAndStart());
+    ASSERT_TRUE(waitIdle(h.session));
+    irb.reset(); // the IRD goes away: connection closed, port refused
+
+    ASSERT_TRUE(h.pane.WaitFor("Disconnect successfully"));
+    const auto lines = h.pane.Lines();
+    const auto fail = std::find(lines.begin(), lines.end(), "Re-connect Communication Port fail!");
+    ASSERT_NE(fail, lines.end());
+    EXPECT_EQ(std::find(fail, lines.end(), "Disconnect successfully") - fail, 1);
+    EXPECT_FALSE(h.session.everConnected);
+    EXPECT_FALSE(h.session.linked);
+    const auto calls = h.view.Calls();
+    EXPECT_EQ(calls.back(), "machineState 1 1");
+}
+
+TEST(Session, TransportErrorPausesAndResends)
+{
+    sim::SimulatorOptions options;
+    options.faults.statusOverrides[msg::QuerySystemInfo] = 1;
+    sim::Simulator irb(smallDatabase(), options);
+    ASSERT_TRUE(irb.Start("127.0.61.5", 8888));
+    SessionHarness h("127.0.61.5:Busy", kFast);
+    ASSERT_TRUE(h.session.ConnectIrd());
+    ASSERT_TRUE(h.session.StartSession());
+
+    h.session.SendRequest(msg::QuerySystemInfo);
+    ASSERT_TRUE(h.pane.WaitFor("Transport error, Re-send auto", 2));
+    EXPECT_GE(countCode(irb.ReceivedFrames(), msg::QuerySystemInfo), 2u);
+}
+
+TEST(Session, RefusedHostAndBadCaptions)
+{
+    {
+        SessionHarness h("127.0.61.6:Nobody", kFast);
+        EXPECT_FALSE(h.session.ConnectIrd());
+        EXPECT_EQ(h.pane.Lines(), (std::vector<std::string>{"Begin connect remote port",
+                                                            "System error, exit connection23"}));
+        EXPECT_FALSE(h.session.everConnected);
+    }
+    for (const char* caption :
+         {"no-colon-in-this-caption", "127.0.61.256:X", "127.0.61:X", "0000127.0.0.0001:X"}) {
+        SessionHarness h(caption, kFast);
+        EXPECT_FALSE(h.session.ConnectIrd()) << caption;
+        EXPECT_TRUE(h.pane.Lines().empty()) << caption;
+    }
+}
+
+TEST(Session, SignalIsPolledOnlyWhileAProgramPlays)
+{
+    sim::Simulator irb(smallDatabase());
+    ASSERT_TRUE(irb.Start("127.0.61.7", 8888));
+    SessionHarness h("127.0.61.7:Poll", kFast);
+    h.session.querySignalTicked = true;
+    ASSERT_TRUE(h.session.ConnectAndStart());
+    ASSERT_TRUE(waitIdle(h.session));
+    // Idle passes last one "second" (20 ms): a dozen of them, no poll.
+    std::this_thread::sleep_for(250ms);
+    EXPECT_EQ(countCode(irb.ReceivedFrames(), msg::QuerySignal), 0u);
+
+    h.content.SetPlaying(true);
+    ASSERT_TRUE(irb.WaitForReceived(3, 5s));
+    EXPECT_GE(countCode(irb.ReceivedFrames(), msg::QuerySignal), 1u);
+}
