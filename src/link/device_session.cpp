@@ -404,6 +404,7 @@ void DeviceSession::RequestUpgrade()
 
 void DeviceSession::RequestStop()
 {
+    closing = true; // only a closing window stops its session this way
     stop = true;
     m_socket.Stop();
     m_socket.Close();

@@ -69,7 +69,8 @@ public:
     void RequestRestart();
     void RequestUpgrade();
 
-    // The window is closing: stop everything and wake whatever waits.
+    // The window is closing: mark it so, stop everything and wake whatever
+    // waits. The thread then ends without clean-up or log lines.
     void RequestStop();
     // Ends the threads and frees the session's queue and database. Idempotent.
     void Teardown();

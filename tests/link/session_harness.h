@@ -5,6 +5,7 @@
 #include "link/basic_content.h"
 #include "link/device_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -34,14 +35,25 @@ public:
         std::lock_guard lock(m_mutex);
         return m_calls;
     }
+    bool WaitFor(const std::string& call, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [&] {
+            return std::find(m_calls.begin(), m_calls.end(), call) != m_calls.end();
+        });
+    }
 
 private:
     void add(const std::string& what, bool value)
     {
-        std::lock_guard lock(m_mutex);
-        m_calls.push_back(what + (value ? " 1" : " 0"));
+        {
+            std::lock_guard lock(m_mutex);
+            m_calls.push_back(what + (value ? " 1" : " 0"));
+        }
+        m_changed.notify_all();
     }
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
     std::vector<std::string> m_calls;
 };
 

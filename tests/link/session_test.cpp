@@ -141,7 +141,7 @@ TEST(Session, LinkLossWithFailedReconnectDisconnects)
     ASSERT_TRUE(waitIdle(h.session));
     irb.reset(); // the IRD goes away: connection closed, port refused
 
-    ASSERT_TRUE(h.pane.WaitFor("Disconnect successfully"));
+    ASSERT_TRUE(h.view.WaitFor("machineState 1 1")); // the last step of the clean-up
     const auto lines = h.pane.Lines();
     const auto fail = std::find(lines.begin(), lines.end(), "Re-connect Communication Port fail!");
     ASSERT_NE(fail, lines.end());
