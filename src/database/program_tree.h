@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vireo {
@@ -21,8 +22,7 @@ inline constexpr TreeNodeId kNoTreeNode = 0;
 inline constexpr int kNoTreeImage = -1;
 
 // What a node stands for. The record pointer is owned by the device database.
-enum class TreeNodeData
-{
+enum class TreeNodeData {
     None,
     Satellite,
     Tp,
@@ -34,7 +34,7 @@ struct TreeNode
     TreeNodeId id = kNoTreeNode;
     TreeNodeId parent = kNoTreeNode;
     std::string text;
-    int image = kNoTreeImage;         // image and selected image are always set together
+    int image = kNoTreeImage; // image and selected image are always set together
     int stateImage = kNoTreeImage;
     bool expanded = false;
     TreeNodeData dataKind = TreeNodeData::None;
@@ -45,6 +45,11 @@ struct TreeNode
 // Receives every change of the tree, after it is made, with the tree's lock
 // held: implementations hand the change on (post it to the UI thread), never
 // block and never call back into the tree.
+//
+// BeginUpdate and EndUpdate come when the tree's outermost bracket opens and
+// closes, whether or not anything changed inside it. A change made outside
+// any bracket is reported on its own. Only real changes are reported: setting
+// a text or image to the value it already has tells the observer nothing.
 class ProgramTreeObserver
 {
 public:
@@ -54,7 +59,7 @@ public:
     // Added as child number `index` of `parent` (kNoTreeNode: a root, index
     // among the roots).
     virtual void NodeAdded(const TreeNode& node, TreeNodeId parent, size_t index) = 0;
-    virtual void NodeRemoved(TreeNodeId id) = 0; // with its whole subtree
+    virtual void NodeRemoved(TreeNodeId id) = 0;        // with its whole subtree
     virtual void NodeChanged(const TreeNode& node) = 0; // text, images or expansion
 };
 
@@ -65,16 +70,28 @@ public:
     ProgramTree(const ProgramTree&) = delete;
     ProgramTree& operator=(const ProgramTree&) = delete;
 
+    // One observer at most; null detaches. An observer attached while a
+    // bracket is open gets BeginUpdate at once, and the old one its EndUpdate,
+    // so both see balanced brackets. A widget attached late reads the present
+    // tree through Children and Node first (under Lock).
     void SetObserver(ProgramTreeObserver* observer);
+
+    // The tree's lock, for a caller that reads and then changes the tree and
+    // needs both steps to see the same tree. Recursive: the calls below may
+    // be made while it is held.
+    std::unique_lock<std::recursive_mutex> Lock() const;
 
     // Adds a root (parent kNoTreeNode) or a child at the end of its parent's
     // children. Returns kNoTreeNode when the parent does not exist.
     TreeNodeId Add(TreeNodeId parent, std::string text, TreeNodeData kind = TreeNodeData::None,
                    void* data = nullptr);
-    // Removes the node and its subtree; an unknown id changes nothing.
+    // Removes the node and its subtree; an unknown id changes nothing. The
+    // observer hears of the subtree's top node only.
     void Remove(TreeNodeId id);
+    // Removes every root (each reported), inside a bracket of its own.
     void Clear();
 
+    // False for an unknown id.
     bool SetText(TreeNodeId id, std::string text);
     bool SetImage(TreeNodeId id, int image);
     bool SetStateImage(TreeNodeId id, int stateImage);
@@ -84,8 +101,8 @@ public:
     TreeNode Node(TreeNodeId id) const;
     bool Exists(TreeNodeId id) const;
     std::string Text(TreeNodeId id) const;
-    TreeNodeId Parent(TreeNodeId id) const;
-    TreeNodeId FirstChild(TreeNodeId id) const;
+    TreeNodeId Parent(TreeNodeId id) const;     // kNoTreeNode for a root or an unknown id
+    TreeNodeId FirstChild(TreeNodeId id) const; // kNoTreeNode: the first root
     std::vector<TreeNodeId> Children(TreeNodeId id) const; // kNoTreeNode: the roots
     // 0 for a root, 1 for its children and so on; -1 for an unknown id.
     int Level(TreeNodeId id) const;
@@ -98,27 +115,39 @@ public:
     TreeNodeId NodeAtAbsoluteIndex(long index) const;
 
     // The node the operator selected in the widget (the widget reports it).
+    // An unknown id selects nothing; removing the selected node (or one of its
+    // ancestors) clears the selection. The observer is not told.
     void SetSelected(TreeNodeId id);
     TreeNodeId Selected() const;
 
     // Bracketing of multi-node changes; nests, the observer sees the outermost.
+    // An EndUpdate without a matching BeginUpdate is ignored.
     void BeginUpdate();
     void EndUpdate();
 
 private:
-    // ... implementation detail: node storage keyed by id, roots in order,
-    // a recursive mutex guarding everything.
+    TreeNode* find(TreeNodeId id);
+    const TreeNode* find(TreeNodeId id) const;
+    std::vector<TreeNodeId>& siblingsOf(const TreeNode& node);
+    // Forgets `id` and everything under it (no report, no unlinking from the
+    // parent).
+    void eraseSubtree(TreeNodeId id);
+    void reportChanged(const TreeNode& node);
+
+    mutable std::recursive_mutex m_mutex;
+    std::unordered_map<TreeNodeId, TreeNode> m_nodes;
+    std::vector<TreeNodeId> m_roots;
+    TreeNodeId m_lastId = kNoTreeNode;
+    TreeNodeId m_selected = kNoTreeNode;
+    ProgramTreeObserver* m_observer = nullptr;
+    int m_updateDepth = 0;
 };
 
 // RAII bracket over one tree.
 class TreeUpdateScope
 {
 public:
-    explicit TreeUpdateScope(ProgramTree& tree)
-        : m_tree(tree)
-    {
-        m_tree.BeginUpdate();
-    }
+    explicit TreeUpdateScope(ProgramTree& tree) : m_tree(tree) { m_tree.BeginUpdate(); }
     ~TreeUpdateScope() { m_tree.EndUpdate(); }
     TreeUpdateScope(const TreeUpdateScope&) = delete;
     TreeUpdateScope& operator=(const TreeUpdateScope&) = delete;
