@@ -12,9 +12,10 @@
 
 namespace vireo::sim {
 
-Connection::Connection(ConnectionHost& host, int socket, int stopFd, std::string peer,
-                       uint32_t seed)
-    : m_host(host), m_socket(socket), m_stopFd(stopFd), m_peer(std::move(peer)), m_random(seed)
+Connection::Connection(ConnectionHost& host, int socket, int stopFd,
+                       const std::atomic<bool>& stopping, std::string peer, uint32_t seed)
+    : m_host(host), m_socket(socket), m_stopFd(stopFd), m_stopping(stopping),
+      m_peer(std::move(peer)), m_random(seed)
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -84,6 +85,9 @@ void Connection::run()
 
 bool Connection::answer(const std::vector<uint8_t>& request)
 {
+    if (m_stopping.load()) {
+        return false;
+    }
     m_host.FrameReceived(request);
     m_host.Log(true, m_peer + " <- " + MessageName(request[1], true) + "  " + HexBytes(request));
     const FaultOptions faults = m_host.CurrentFaults();
@@ -109,6 +113,9 @@ bool Connection::answer(const std::vector<uint8_t>& request)
 
 bool Connection::send(const ReplyFrame& reply, const FaultOptions& faults)
 {
+    if (m_stopping.load()) {
+        return false;
+    }
     // The same number of draws for every frame, so that a seed gives the same
     // pattern whatever the shares are.
     const bool drop = chance(reply.burst ? faults.burstDropShare : faults.dropShare);

@@ -37,7 +37,11 @@ public:
 class Connection
 {
 public:
-    Connection(ConnectionHost& host, int socket, int stopFd, std::string peer, uint32_t seed);
+    // `stopFd` becomes readable and `stopping` true together when the
+    // simulator stops: the first wakes a blocked poll(), the second is
+    // checked between frames.
+    Connection(ConnectionHost& host, int socket, int stopFd, const std::atomic<bool>& stopping,
+               std::string peer, uint32_t seed);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -56,6 +60,7 @@ private:
     ConnectionHost& m_host;
     int m_socket;
     int m_stopFd;
+    const std::atomic<bool>& m_stopping;
     std::string m_peer;
     std::mt19937 m_random;
     unsigned m_sent = 0;

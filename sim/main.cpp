@@ -52,8 +52,8 @@ int main(int argc, char** argv)
     std::printf("listening on %s:%u\n", line->address.c_str(), simulator.Port());
     std::fflush(stdout);
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    int received = 0;
+    sigwait(&stopSignals, &received);
     simulator.Stop();
     return 0;
 }

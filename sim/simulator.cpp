@@ -87,7 +87,7 @@ bool Simulator::Start(const std::string& address, uint16_t port, std::string* er
         return fail(errnoText("eventfd"));
     }
     m_port = ntohs(bound.sin_port);
-    m_address = address;
+    m_stopping = false;
     m_running = true;
     m_server = std::thread([this] { serve(); });
     Log(false, "listening on " + address + ":" + std::to_string(m_port));
@@ -100,6 +100,7 @@ void Simulator::Stop()
     if (!m_running) {
         return;
     }
+    m_stopping = true;
     const uint64_t one = 1;
     if (write(m_stopFd, &one, sizeof one) < 0) {
         Log(false, errnoText("cannot wake the server thread"));
@@ -180,7 +181,7 @@ void Simulator::acceptClient()
     const std::string name =
         "#" + std::to_string(number) + " " + text + ":" + std::to_string(ntohs(peer.sin_port));
     ConnectionHost& host = *this;
-    m_connections.push_back(std::make_unique<Connection>(host, fd, m_stopFd, name,
+    m_connections.push_back(std::make_unique<Connection>(host, fd, m_stopFd, m_stopping, name,
                                                          connectionSeed(m_options.seed, number)));
 }
 

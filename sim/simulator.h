@@ -113,7 +113,7 @@ private:
     int m_reapFd = -1; // eventfd, a connection has finished
     std::atomic<uint16_t> m_port{0};
     std::atomic<bool> m_running{false};
-    std::string m_address;
+    std::atomic<bool> m_stopping{false};
     std::thread m_server;
     std::list<std::unique_ptr<Connection>> m_connections; // server thread only
 };
