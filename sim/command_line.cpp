@@ -204,7 +204,9 @@ Faults (SHARE is 0 to 1 or a percentage like 25%):
   --cut SHARE           write this share of frames in two pieces, cut at a
                         random byte
   --cut-pause MS        pause between the two pieces (default 1)
-  --garbage SHARE       put 1 to 16 random bytes before this share of frames
+  --garbage SHARE       put 1 to 16 random bytes before this share of frames;
+                        they may hold start bytes that stall the receiver
+                        until more data comes, as line noise would
   --delay MS            wait this long before answering each request
   --silent              never answer
   --close-after N       close a connection once it has sent N frames

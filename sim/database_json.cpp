@@ -2,7 +2,6 @@
 
 #include "sim/gbk_text.h"
 
-#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>

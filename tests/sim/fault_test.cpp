@@ -1,12 +1,10 @@
 // Fault injection and the simulator's life cycle: threads, stopping, clients.
 
-#include "link/crc16.h"
 #include "sim/database_generator.h"
 #include "sim/ird_responder.h"
 #include "sim/simulator.h"
 #include "sim_client.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
 

@@ -406,3 +406,28 @@ TEST(SimulatorRequests, MalformedOrUnknownRequestsGetStatus7)
     EXPECT_TRUE(IsStatus(got[0], 0x7E, status::kOutOfManage));
     EXPECT_TRUE(IsStatus(got[1], msg::QueryTp, status::kOutOfManage));
 }
+
+TEST(SimulatorRequests, CutBatchedAndNoisyRequestsAreAllAnswered)
+{
+    Rig rig(22, generated({1, 1, 1, 1}));
+    const Frame signal = {0x88, 0x61, 0x02, 0x59, 0x18, 0x99};
+    const Frame version = {0x88, 0x13, 0x02, 0x00, 0x00, 0x99};
+    Frame versionFrame(6);
+    FinishFrame(versionFrame.data(), msg::QueryVersion, 2);
+    ASSERT_NE(versionFrame, version);
+
+    rig.client.SendRaw(Frame(signal.begin(), signal.begin() + 4));
+    Frame rest(signal.begin() + 4, signal.end());
+    rest.insert(rest.end(), {0x00, 0x88, 0x99, 0xF0});       // noise, a lone start byte
+    rest.insert(rest.end(), version.begin(), version.end()); // bad CRC: skipped
+    rest.insert(rest.end(), versionFrame.begin(), versionFrame.end());
+    rest.insert(rest.end(), signal.begin(), signal.end());
+    rig.client.SendRaw(rest);
+
+    const Frames got = rig.client.ReadCount(3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(CodeOf(got[0]), msg::SignalStatus);
+    EXPECT_EQ(CodeOf(got[1]), msg::VersionInfo);
+    EXPECT_EQ(CodeOf(got[2]), msg::SignalStatus);
+    EXPECT_EQ(rig.sim.ReceivedFrames().size(), 3u);
+}
