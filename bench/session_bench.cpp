@@ -94,6 +94,13 @@ template <typename T> T median(std::vector<T> v)
     return v[v.size() / 2];
 }
 
+sim::SimulatorOptions quiet()
+{
+    sim::SimulatorOptions options;
+    options.log = [](const std::string&) {};
+    return options;
+}
+
 sim::DeviceDatabase database()
 {
     return sim::GenerateDatabase({2, 4, 6, 2}, nullptr).value();
@@ -106,7 +113,7 @@ void idleCpu()
     std::vector<std::unique_ptr<Device>> devices;
     for (int i = 0; i < kSessions; ++i) {
         const std::string address = "127.0.70." + std::to_string(i + 1);
-        sims.push_back(std::make_unique<sim::Simulator>(database()));
+        sims.push_back(std::make_unique<sim::Simulator>(database(), quiet()));
         sims.back()->Start(address, 8888);
         devices.push_back(std::make_unique<Device>(address));
         devices.back()->session.ConnectIrd();
@@ -125,7 +132,7 @@ void idleCpu()
 
 void stopLatency()
 {
-    sim::Simulator irb(database());
+    sim::Simulator irb(database(), quiet());
     irb.Start("127.0.71.1", 8888);
     std::vector<double> ms;
     for (int i = 0; i < 30; ++i) {
@@ -143,7 +150,7 @@ void stopLatency()
 
 void roundTrips()
 {
-    sim::Simulator irb(database());
+    sim::Simulator irb(database(), quiet());
     irb.Start("127.0.71.2", 8888);
     constexpr int kRounds = 2000;
 

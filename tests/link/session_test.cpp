@@ -15,6 +15,14 @@ namespace {
 // One protocol millisecond lasts 20 µs: the 2 s reply limit becomes 40-60 ms.
 constexpr LinkTiming kFast{std::chrono::microseconds(20)};
 
+// Simulator options that keep its log lines out of the test output.
+sim::SimulatorOptions quiet()
+{
+    sim::SimulatorOptions options = quiet();
+    options.log = [](const std::string&) {};
+    return options;
+}
+
 sim::DeviceDatabase smallDatabase()
 {
     return sim::GenerateDatabase({2, 4, 6, 2}, nullptr).value();
@@ -52,7 +60,7 @@ bool waitIdle(DeviceSession& s, std::chrono::milliseconds timeout = 5s)
 
 TEST(Session, ConnectRefreshAndARequestWithItsReply)
 {
-    sim::Simulator irb(smallDatabase());
+    sim::Simulator irb(smallDatabase(), quiet());
     ASSERT_TRUE(irb.Start("127.0.61.1", 8888));
     SessionHarness h("127.0.61.1:Studio", kFast);
     ASSERT_TRUE(h.session.ConnectAndStart());
@@ -79,7 +87,7 @@ TEST(Session, ConnectRefreshAndARequestWithItsReply)
 
 TEST(Session, UnansweredRequestIsSentTwiceThenDropped)
 {
-    sim::SimulatorOptions options;
+    sim::SimulatorOptions options = quiet();
     options.faults.silent = true;
     sim::Simulator irb(smallDatabase(), options);
     ASSERT_TRUE(irb.Start("127.0.61.2", 8888));
@@ -103,7 +111,7 @@ TEST(Session, UnansweredRequestIsSentTwiceThenDropped)
 
 TEST(Session, StopScanOvertakesAScanAtOnce)
 {
-    sim::SimulatorOptions options;
+    sim::SimulatorOptions options = quiet();
     options.faults.silent = true;
     sim::Simulator irb(smallDatabase(), options);
     ASSERT_TRUE(irb.Start("127.0.61.3", 8888));
@@ -134,7 +142,7 @@ TEST(Session, StopScanOvertakesAScanAtOnce)
 
 TEST(Session, LinkLossWithFailedReconnectDisconnects)
 {
-    auto irb = std::make_unique<sim::Simulator>(smallDatabase());
+    auto irb = std::make_unique<sim::Simulator>(smallDatabase(), quiet());
     ASSERT_TRUE(irb->Start("127.0.61.4", 8888));
     SessionHarness h("127.0.61.4:Lost", kFast);
     ASSERT_TRUE(h.session.ConnectAndStart());
@@ -154,7 +162,7 @@ TEST(Session, LinkLossWithFailedReconnectDisconnects)
 
 TEST(Session, TransportErrorPausesAndResends)
 {
-    sim::SimulatorOptions options;
+    sim::SimulatorOptions options = quiet();
     options.faults.statusOverrides[msg::QuerySystemInfo] = 1;
     sim::Simulator irb(smallDatabase(), options);
     ASSERT_TRUE(irb.Start("127.0.61.5", 8888));
@@ -186,7 +194,7 @@ TEST(Session, RefusedHostAndBadCaptions)
 
 TEST(Session, SignalIsPolledOnlyWhileAProgramPlays)
 {
-    sim::Simulator irb(smallDatabase());
+    sim::Simulator irb(smallDatabase(), quiet());
     ASSERT_TRUE(irb.Start("127.0.61.7", 8888));
     SessionHarness h("127.0.61.7:Poll", kFast);
     h.session.querySignalTicked = true;

@@ -1,0 +1,228 @@
+#include "sim/connection.h"
+
+#include "link/frame_splitter.h"
+#include "link/message_code.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vireo::sim {
+
+Connection::Connection(ConnectionHost& host, int socket, int stopFd,
+                       const std::atomic<bool>& stopping, std::string peer, uint32_t seed)
+    : m_host(host), m_socket(socket), m_stopFd(stopFd), m_stopping(stopping),
+      m_peer(std::move(peer)), m_random(seed)
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+Connection::~Connection()
+{
+    Join();
+}
+
+void Connection::Join()
+{
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void Connection::run()
+{
+    m_host.Log(false, m_peer + " connected");
+    std::vector<std::vector<uint8_t>> requests;
+    FrameSplitter splitter([&requests](const uint8_t* frame, uint8_t length) {
+        requests.emplace_back(frame, frame + length + kFrameOverhead);
+    });
+    std::array<uint8_t, FrameSplitter::kReceiveBufferSize> buffer;
+    const char* reason = "closed by the peer";
+    bool open = true;
+    while (open) {
+        pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            reason = "poll failed";
+            break;
+        }
+        if (fds[1].revents != 0) {
+            reason = "simulator stopping";
+            break;
+        }
+        const ssize_t n = recv(m_socket, buffer.data(), buffer.size(), 0);
+        if (n == 0) {
+            break;
+        }
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                continue;
+            }
+            reason = "receive failed";
+            break;
+        }
+        splitter.SplitFrames(buffer.data(), static_cast<size_t>(n));
+        for (const std::vector<uint8_t>& request : requests) {
+            if (!answer(request)) {
+                reason = "closed by the simulator";
+                open = false;
+                break;
+            }
+        }
+        requests.clear();
+    }
+    shutdown(m_socket, SHUT_RDWR);
+    close(m_socket);
+    m_host.Log(false, m_peer + " disconnected (" + reason + ")");
+    m_finished.store(true);
+    m_host.ConnectionFinished();
+}
+
+bool Connection::answer(const std::vector<uint8_t>& request)
+{
+    if (m_stopping.load()) {
+        return false;
+    }
+    m_host.FrameReceived(request);
+    m_host.Log(true, m_peer + " <- " + MessageName(request[1], true) + "  " + HexBytes(request));
+    const FaultOptions faults = m_host.CurrentFaults();
+    if (faults.silent) {
+        return true;
+    }
+    if (faults.delayMs > 0 && !pause(faults.delayMs)) {
+        return false;
+    }
+    std::vector<ReplyFrame> replies;
+    if (auto it = faults.statusOverrides.find(request[1]); it != faults.statusOverrides.end()) {
+        replies.push_back({BuildStatusReply(it->first, it->second), false});
+    } else {
+        replies = m_host.Answer(request);
+    }
+    for (const ReplyFrame& reply : replies) {
+        if (!send(reply, faults)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Connection::send(const ReplyFrame& reply, const FaultOptions& faults)
+{
+    if (m_stopping.load()) {
+        return false;
+    }
+    // The same number of draws for every frame, so that a seed gives the same
+    // pattern whatever the shares are.
+    const bool drop = chance(reply.burst ? faults.burstDropShare : faults.dropShare);
+    const bool corrupt = chance(faults.corruptShare);
+    const bool garbage = chance(faults.garbageShare);
+    const bool cut = chance(faults.cutShare);
+    const size_t garbageLength = 1 + m_random() % 16;
+    const size_t cutAt = 1 + m_random() % (reply.bytes.size() - 1);
+
+    const std::string name = MessageName(reply.bytes[1], false);
+    if (drop) {
+        m_host.FrameSent(ConnectionHost::Outcome::Dropped);
+        m_host.Log(true, m_peer + " -- " + name + "  " + HexBytes(reply.bytes) + "  [dropped]");
+        return true;
+    }
+    std::vector<uint8_t> out;
+    if (garbage) {
+        for (size_t i = 0; i < garbageLength; ++i) {
+            out.push_back(static_cast<uint8_t>(m_random()));
+        }
+    }
+    const size_t frameStart = out.size();
+    out.insert(out.end(), reply.bytes.begin(), reply.bytes.end());
+    if (corrupt) {
+        out[out.size() - 3] ^= 0xFF; // CRC low byte
+    }
+
+    std::string note;
+    if (garbage) {
+        note += "  [" + std::to_string(garbageLength) + " stray bytes first]";
+    }
+    if (corrupt) {
+        note += "  [bad CRC]";
+    }
+    if (cut) {
+        note += "  [cut after byte " + std::to_string(cutAt) + "]";
+    }
+    m_host.Log(true, m_peer + " -> " + name + "  " + HexBytes(out) + note);
+
+    bool written;
+    if (cut) {
+        const size_t first = frameStart + cutAt;
+        written = writeAll(out.data(), first) && pause(faults.cutPauseMs) &&
+                  writeAll(out.data() + first, out.size() - first);
+    } else {
+        written = writeAll(out.data(), out.size());
+    }
+    if (!written) {
+        return false;
+    }
+    m_host.FrameSent(corrupt ? ConnectionHost::Outcome::Corrupted : ConnectionHost::Outcome::Sent);
+    ++m_sent;
+    if (faults.closeAfterFrames > 0 && m_sent >= faults.closeAfterFrames) {
+        m_host.Log(false, m_peer + " closing after " + std::to_string(m_sent) + " frames");
+        return false;
+    }
+    return true;
+}
+
+bool Connection::writeAll(const uint8_t* data, size_t count)
+{
+    while (count > 0) {
+        const ssize_t n = ::send(m_socket, data, count, MSG_NOSIGNAL);
+        if (n > 0) {
+            data += n;
+            count -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        // The peer does not read: wait until it does, or until the simulator stops.
+        pollfd fds[2] = {{m_socket, POLLOUT, 0}, {m_stopFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+            return false;
+        }
+        if (fds[1].revents != 0 || (fds[0].revents & (POLLERR | POLLHUP)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Connection::pause(int milliseconds)
+{
+    if (milliseconds <= 0) {
+        return true;
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        pollfd stop = {m_stopFd, POLLIN, 0};
+        const int rc = poll(&stop, 1, static_cast<int>(left.count()));
+        if (rc > 0 || (rc < 0 && errno != EINTR)) {
+            return false;
+        }
+    }
+}
+
+bool Connection::chance(double share)
+{
+    return static_cast<double>(m_random()) / 4294967296.0 < share;
+}
+
+} // namespace vireo::sim

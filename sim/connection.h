@@ -1,0 +1,71 @@
+#pragma once
+
+#include "sim/fault_options.h"
+#include "sim/ird_responder.h"
+
+#include <atomic>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vireo::sim {
+
+class Connection;
+
+// What a connection needs from the simulator that owns it. Every call may
+// come from any connection's thread at any time.
+class ConnectionHost
+{
+public:
+    virtual ~ConnectionHost() = default;
+    virtual std::vector<ReplyFrame> Answer(std::span<const uint8_t> request) = 0;
+    virtual FaultOptions CurrentFaults() const = 0;
+    virtual void FrameReceived(std::span<const uint8_t> frame) = 0;
+    enum class Outcome { Sent, Dropped, Corrupted };
+    virtual void FrameSent(Outcome outcome) = 0;
+    virtual void Log(bool frameLine, const std::string& line) = 0;
+    virtual void ConnectionFinished() = 0;
+};
+
+// One accepted client, served by its own thread: reads requests, cuts them
+// into frames with the link's FrameSplitter, answers each through the host
+// and writes the answer with the faults applied. Every wait is a poll() that
+// also watches the simulator's stop descriptor, so stopping is immediate.
+class Connection
+{
+public:
+    // `stopFd` becomes readable and `stopping` true together when the
+    // simulator stops: the first wakes a blocked poll(), the second is
+    // checked between frames.
+    Connection(ConnectionHost& host, int socket, int stopFd, const std::atomic<bool>& stopping,
+               std::string peer, uint32_t seed);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool Finished() const { return m_finished.load(); }
+    void Join();
+
+private:
+    void run();
+    bool answer(const std::vector<uint8_t>& request); // false: close the connection
+    bool send(const ReplyFrame& reply, const FaultOptions& faults);
+    bool writeAll(const uint8_t* data, size_t count);
+    bool pause(int milliseconds); // false when the simulator stops
+    bool chance(double share);
+
+    ConnectionHost& m_host;
+    int m_socket;
+    int m_stopFd;
+    const std::atomic<bool>& m_stopping;
+    std::string m_peer;
+    std::mt19937 m_random;
+    unsigned m_sent = 0;
+    std::atomic<bool> m_finished{false};
+    std::thread m_thread;
+};
+
+} // namespace vireo::sim

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+namespace vireo::sim {
+
+// Ways the simulated IRD misbehaves. Shares are chances from 0 to 1, drawn
+// per frame from the connection's seeded random sequence.
+struct FaultOptions
+{
+    double dropShare = 0;      // replies not sent (UpdateAll burst frames excepted)
+    double burstDropShare = 0; // UpdateAll burst frames not sent (its final StatusReply is a reply)
+    double corruptShare = 0;   // frames sent with a wrong CRC
+    double cutShare = 0;       // frames written in two pieces, cut at a random byte
+    int cutPauseMs = 1;        // pause between the two pieces
+    double garbageShare = 0;   // frames preceded by 1 to 16 random bytes
+    int delayMs = 0;           // wait before answering each request
+    bool silent = false;       // receive, never answer
+    unsigned closeAfterFrames = 0; // close a connection once it has sent this many (0: never)
+    std::map<uint8_t, uint8_t>
+        statusOverrides; // request code -> StatusReply status instead of the answer
+
+    bool operator==(const FaultOptions&) const = default;
+};
+
+} // namespace vireo::sim
