@@ -18,7 +18,7 @@ constexpr LinkTiming kFast{std::chrono::microseconds(20)};
 // Simulator options that keep its log lines out of the test output.
 sim::SimulatorOptions quiet()
 {
-    sim::SimulatorOptions options = quiet();
+    sim::SimulatorOptions options;
     options.log = [](const std::string&) {};
     return options;
 }
