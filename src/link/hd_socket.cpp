@@ -61,7 +61,11 @@ void HdSocket::closeLocked()
     }
     if (s != net::kInvalidSocket) {
         net::ShutdownReceive(s);
-        std::this_thread::sleep_for(m_timing.Scaled(kCloseLingerMs));
+        if (!m_stop) {
+            // A short pause lets the half-close reach the peer; a stopped
+            // socket belongs to a closing window, which does not wait.
+            std::this_thread::sleep_for(m_timing.Scaled(kCloseLingerMs));
+        }
         std::lock_guard lock(m_handleMutex);
         if (m_ioDepth > 0) {
             // A call is waiting on this socket: end its wait, close at its end.
