@@ -30,6 +30,15 @@ bool BasicContent::HandleLinkStatus(DeviceSession& session, uint8_t currentCode,
     case 7:
         session.Log(GetLangText(kRowOutOfManage));
         return true;
+    case 175:
+        // Accepted, and the device restarts its side: an upgrade takes the
+        // link over, anything else starts a new session.
+        if (currentCode == msg::StartUpgrade) {
+            session.RequestUpgrade();
+        } else {
+            session.RequestRestart();
+        }
+        return true;
     case 35:
         if (echo == currentCode) {
             session.SetCurrentOper(oper_mode::ResendRequested);

@@ -208,3 +208,41 @@ TEST(Session, SignalIsPolledOnlyWhileAProgramPlays)
     ASSERT_TRUE(irb.WaitForReceived(3, 5s));
     EXPECT_GE(countCode(irb.ReceivedFrames(), msg::QuerySignal), 1u);
 }
+
+TEST(Session, AcceptedWithRestartStartsANewSessionOrHandsOverToTheUpgrade)
+{
+    sim::SimulatorOptions options = quiet();
+    options.faults.statusOverrides[msg::Reboot] = 175;
+    options.faults.statusOverrides[msg::StartUpgrade] = 175;
+    sim::Simulator irb(smallDatabase(), options);
+    ASSERT_TRUE(irb.Start("127.0.61.8", 8888));
+    SessionHarness h("127.0.61.8:Restart", kFast);
+    ASSERT_TRUE(h.session.ConnectIrd());
+    ASSERT_TRUE(h.session.StartSession());
+
+    h.session.SendRequest(msg::Reboot);
+    ASSERT_TRUE(h.pane.WaitFor("Restart Communication!"));
+    ASSERT_TRUE(h.pane.WaitFor("Begin monitoring", 2));
+    EXPECT_FALSE(h.session.restartRequested);
+    ASSERT_NE(h.session.Queue(), nullptr); // the new session has its own queue
+
+    // The new session works: a request is sent and answered.
+    h.session.SendRequest(msg::QueryVersion);
+    ASSERT_TRUE(irb.WaitForReceived(2, 5s));
+    ASSERT_TRUE(waitIdle(h.session));
+
+    std::mutex mutex;
+    std::condition_variable handedOver;
+    bool upgrading = false;
+    h.session.SetUpgradeHandOver([&] {
+        std::lock_guard lock(mutex);
+        upgrading = true;
+        handedOver.notify_all();
+    });
+    h.session.SendRequest(msg::StartUpgrade);
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(handedOver.wait_for(lock, 5s, [&] { return upgrading; }));
+    EXPECT_EQ(h.session.Queue(), nullptr);
+    EXPECT_TRUE(h.session.threadEnded);
+    EXPECT_EQ(h.pane.Count("Begin monitoring"), 2);
+}
