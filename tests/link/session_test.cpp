@@ -1,3 +1,4 @@
+#include "core/loopback.h"
 #include "link/message_code.h"
 #include "session_harness.h"
 #include "sim/database_generator.h"
@@ -142,22 +143,29 @@ TEST(Session, StopScanOvertakesAScanAtOnce)
 
 TEST(Session, LinkLossWithFailedReconnectDisconnects)
 {
-    auto irb = std::make_unique<sim::Simulator>(smallDatabase(), quiet());
-    ASSERT_TRUE(irb->Start("127.0.61.4", 8888));
+    // A bare listener plays the IRD: it takes the connection, then goes away
+    // with an orderly close, and the port refuses from then on.
+    auto listener = std::make_unique<LoopbackListener>("127.0.61.4", 8888);
+    ASSERT_TRUE(listener->ok());
     SessionHarness h("127.0.61.4:Lost", kFast);
-    ASSERT_TRUE(h.session.ConnectAndStart());
-    ASSERT_TRUE(waitIdle(h.session));
-    irb.reset(); // the IRD goes away: connection closed, port refused
+    ASSERT_TRUE(h.session.ConnectIrd());
+    ASSERT_TRUE(h.session.StartSession());
+    ASSERT_TRUE(h.pane.WaitFor("Begin monitoring"));
+    const int peer = listener->accept();
+    ASSERT_GE(peer, 0);
+    listener.reset();
+    ::shutdown(peer, SHUT_RDWR);
+    ::close(peer);
 
     ASSERT_TRUE(h.view.WaitFor("machineState 1 1")); // the last step of the clean-up
     const auto lines = h.pane.Lines();
     const auto fail = std::find(lines.begin(), lines.end(), "Re-connect Communication Port fail!");
     ASSERT_NE(fail, lines.end());
     EXPECT_EQ(std::find(fail, lines.end(), "Disconnect successfully") - fail, 1);
+    EXPECT_EQ(h.pane.Count("Communication has failed, exit connection"), 0);
     EXPECT_FALSE(h.session.everConnected);
     EXPECT_FALSE(h.session.linked);
-    const auto calls = h.view.Calls();
-    EXPECT_EQ(calls.back(), "machineState 1 1");
+    EXPECT_EQ(h.view.Calls().back(), "machineState 1 1");
 }
 
 TEST(Session, TransportErrorPausesAndResends)
