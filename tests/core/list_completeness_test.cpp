@@ -226,6 +226,10 @@ TEST_F(ListCompletenessTest, RequestMissingQueries)
 TEST_F(ListCompletenessTest, RemovedProgramIsUnlinkedAndTheRestRenumbered)
 {
     ShowSmallDatabase();
+    // Program 1's own next link is not trusted: the successor's link number is.
+    ProgramFields middle = Program(1, 0, 1, 0x42);
+    const auto payload = ProgramPayload(middle);
+    db.MergeProgram(payload.data(), payload.size());
     db.SetPendingProgram(db.FindProgram(1, 1));
     EXPECT_EQ(db.RemoveProgram(nullptr, true), 0);
     EXPECT_EQ(db.PendingProgram(), nullptr);

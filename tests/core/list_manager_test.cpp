@@ -205,7 +205,7 @@ TEST_F(ListManagerTest, MergeLinksBetweenNeighbours)
     } cases[] = {
         {"empty list", {}, {5, 1, 6}, 0, {5}},
         {"first of the device", {{2, 0xFF, 3}}, {1, 0xFF, 2}, 0, {1, 2}},
-        {"named as the first's predecessor", {{2, 1, 3}, {3, 2, 0xFF}}, {1, 0, 2}, 0, {1, 2, 3}},
+        {"names the first as its successor", {{2, 7, 3}, {3, 2, 0xFF}}, {1, 0, 2}, 0, {1, 2, 3}},
         {"R names it as next", {{0, 0xFF, 1}, {1, 0, 2}, {3, 4, 0xFF}}, {2, 9, 8}, 0, {0, 1, 2, 3}},
         {"S names it as previous",
          {{0, 0xFF, 1}, {1, 0, 7}, {3, 2, 0xFF}},
@@ -265,7 +265,7 @@ TEST_F(ListManagerTest, MergeTpTakesTheFirstPlaceByItsOwnRule)
         return db.MergeTp(payload.data(), payload.size());
     };
     EXPECT_EQ(tp(5, 4, 0xFF), 0);
-    EXPECT_EQ(tp(4, 3, 5), 0); // the first names it as its predecessor
+    EXPECT_EQ(tp(4, 3, 8), 0); // the first names it as its predecessor
     EXPECT_EQ(TpOrder(db), (std::vector<int>{4, 5}));
     EXPECT_EQ(tp(9, 8, 0xFF), 3); // claims to be last, fits nowhere
     EXPECT_EQ(TpOrder(db), (std::vector<int>{4, 5}));
