@@ -83,12 +83,12 @@ public:
     std::atomic<int> signalSource{0};
     std::atomic<int> numberMode{1};
     bool display = true;
-    bool showRadio = false;
-    int disconnects = 0;
-    int cacheFlushes = 0;
-    int playingChanges = 0;
-    int fullRefreshes = 0;
-    long pausedMs = 0;
+    std::atomic<bool> showRadio{false};
+    std::atomic<int> disconnects{0};
+    std::atomic<int> cacheFlushes{0};
+    std::atomic<int> playingChanges{0};
+    std::atomic<int> fullRefreshes{0};
+    std::atomic<long> pausedMs{0};
 
 private:
     std::mutex m_mutex;
