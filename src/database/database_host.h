@@ -11,11 +11,12 @@ class ProgramTree;
 
 // What the device database needs of its device window and session. Calls come
 // from the session thread (reply handling) and from the user-interface thread
-// (tab changes, commands). The database never holds one of its own locks while
-// it calls Log, RequestDisconnect, ShowSignalSource, PostAddressCheck,
-// FlushNeighbourCache, StartFullRefresh or PauseFor; SendRequest, NumberMode,
-// SignalSourceIsAsi, SetShowRadio, PlayingChanged and ShowSystemItem may be
-// called with list locks held and must not call back into the database.
+// (tab changes, commands). The database holds none of its own locks while it
+// calls Log, RequestDisconnect, ShowSignalSource, PostAddressCheck,
+// FlushNeighbourCache, StartFullRefresh, PauseFor and ShowSystemItem (which
+// may read the database again). SendRequest, NumberMode, SignalSourceIsAsi,
+// SetShowRadio and PlayingChanged may come with list locks held: they must not
+// block on another thread nor call back into the database.
 class DatabaseHost
 {
 public:
@@ -53,7 +54,7 @@ public:
     virtual void SetShowRadio() = 0;
     // The playing program changed; the next signal log line names it.
     virtual void PlayingChanged() = 0;
-    // A full refresh of the device (log text "Update IRD Information").
+    // A full refresh of the device, with its log line "Update IRD Information".
     virtual void StartFullRefresh() = 0;
     // Waits `milliseconds`, ending early when the session stops.
     virtual void PauseFor(long milliseconds) = 0;

@@ -50,8 +50,10 @@ using RecordRef = std::variant<std::monostate, SatelliteRecord*, TpRecord*, Prog
 // always taken top down: satellites, TPs, TV programs, radio programs. The
 // system and volume locks are never held with a list lock. The playing state,
 // the pending removals and the version sit behind one more lock that is only
-// ever held briefly and never while another is taken. No lock is held while
-// the host is asked to log, disconnect, pause or post work.
+// ever held briefly and never while another is taken. A tree's own lock comes
+// after the list locks: whoever holds a tree lock must not wait for a list
+// lock. No lock is held while the host is asked to log, disconnect, pause or
+// post work.
 class ListManager
 {
 public:
@@ -64,7 +66,11 @@ public:
     ListManager(const ListManager&) = delete;
     ListManager& operator=(const ListManager&) = delete;
 
-    // --- storing replies (payload: the reply's bytes after the length byte) ---
+    // --- storing replies ---
+    // `payload` is the reply's payload, `length` its size. A null payload is
+    // "no payload": the empty-list reports of the status replies. A payload
+    // too short for its record, or a record naming index 0xFF, is dropped
+    // with 10 and changes nothing; bytes beyond a record are ignored.
     int StoreVersion(const uint8_t* payload, size_t length);
     // 0 stored, 9 reset or changed signal source (the device is disconnected).
     int StoreSystemRecord(const uint8_t* payload, size_t length);

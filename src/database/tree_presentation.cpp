@@ -46,7 +46,8 @@ int ListManager::ShowItem(int kind, RecordRef record, bool force)
     }
     // Locks top down, held for the whole display.
     if (auto* program = std::get_if<ProgramRecord*>(&record); program && *program) {
-        if (kind != item_kind::Tv && kind != item_kind::Radio) {
+        // A program is only ever shown in the tree of its own list.
+        if ((kind != item_kind::Tv && kind != item_kind::Radio) || (*program)->Kind() != kind) {
             return db_result::Inconsistent;
         }
         std::lock_guard satelliteLock(m_satelliteLock);
@@ -178,6 +179,9 @@ int ListManager::showTp(TpRecord& record)
         if (liveNode(tree, node)) {
             tree.SetText(node, record.label);
             continue;
+        }
+        if (satellite == nullptr) {
+            return db_result::NodeNotMade; // the tree lost the node meanwhile
         }
         const TreeNodeId parent = inRadio ? satellite->radioNode : satellite->tvNode;
         node = tree.Add(parent, record.label, TreeNodeData::Tp, &record);

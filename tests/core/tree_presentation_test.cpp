@@ -124,6 +124,8 @@ TEST_F(TreePresentationTest, ProgramImageFollowsItsModuleState)
         ProgramTree& tree = c.kind == 1 ? host.tv : host.radio;
         EXPECT_EQ(tree.Node(record->node).image, c.image) << c.kind << "/" << int{c.module};
     }
+    // A radio program is never put into the TV tree.
+    EXPECT_EQ(db.ShowItem(1, db.FindProgram(2, 1)), db_result::Inconsistent);
 }
 
 TEST_F(TreePresentationTest, MissingParentsAreQueriedInsteadOfShown)
