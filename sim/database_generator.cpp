@@ -1,6 +1,6 @@
 #include "sim/database_generator.h"
 
-#include "sim/gbk_text.h"
+#include "lang/gbk_text.h"
 
 #include <cstdio>
 #include <sstream>

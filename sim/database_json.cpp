@@ -1,6 +1,6 @@
 #include "sim/database_json.h"
 
-#include "sim/gbk_text.h"
+#include "lang/gbk_text.h"
 
 #include <fstream>
 #include <initializer_list>

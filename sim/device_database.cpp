@@ -1,6 +1,6 @@
 #include "sim/device_database.h"
 
-#include "sim/gbk_text.h"
+#include "lang/gbk_text.h"
 
 #include <algorithm>
 #include <bitset>

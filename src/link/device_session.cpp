@@ -67,6 +67,15 @@ uint8_t DeviceSession::CurrentCode()
     return m_current != nullptr ? m_current->Code() : 0;
 }
 
+std::vector<uint8_t> DeviceSession::CurrentFrame()
+{
+    std::lock_guard lock(m_operLock);
+    if (m_current == nullptr) {
+        return {};
+    }
+    return {m_current->frame.begin(), m_current->frame.begin() + m_current->size};
+}
+
 void DeviceSession::PauseFor(long protocolMs)
 {
     std::unique_lock lock(m_pauseMutex);

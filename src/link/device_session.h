@@ -112,6 +112,8 @@ public:
     const LinkTiming& Timing() const { return m_timing; }
     // Code of the request in flight, 0 when none.
     uint8_t CurrentCode();
+    // A copy of the frame of the request in flight (empty when none).
+    std::vector<uint8_t> CurrentFrame();
     // Sleeps for `protocolMs`, ending early when the session stops.
     void PauseFor(long protocolMs);
 

@@ -19,6 +19,27 @@ public:
     // Signal gauges: values 0-99; `showText` false hides their percentages.
     virtual void SetSignalGauges(int intensity, int quality, bool showText) = 0;
 
+    // A signal report: grey gauges at 100 when the signal is not locked,
+    // otherwise (when `setValues`) green gauges at the two values; the
+    // percentages shown or hidden by `showText`. The default maps it onto
+    // SetSignalGauges; a widget that colours its gauges overrides it.
+    struct SignalDisplay
+    {
+        bool showText = false;
+        bool grey = false;
+        bool setValues = false;
+        int intensity = 0;
+        int quality = 0;
+    };
+    virtual void ShowSignal(const SignalDisplay& signal)
+    {
+        if (signal.grey) {
+            SetSignalGauges(100, 100, signal.showText);
+        } else if (signal.setValues) {
+            SetSignalGauges(signal.intensity, signal.quality, signal.showText);
+        }
+    }
+
     // The main toolbar, when it reflects this window: the connect switch down
     // (linked) or up, and the Renew and Upgrade buttons.
     virtual void SetToolbarLinked(bool linked) = 0;

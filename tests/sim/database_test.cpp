@@ -4,11 +4,12 @@
 #include "sim/database_edits.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
-#include "sim/gbk_text.h"
+#include "lang/gbk_text.h"
 
 #include <functional>
 #include <gtest/gtest.h>
 
+using namespace vireo;
 using namespace vireo::sim;
 
 namespace {

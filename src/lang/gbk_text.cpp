@@ -1,9 +1,9 @@
-#include "sim/gbk_text.h"
+#include "lang/gbk_text.h"
 
 #include <cerrno>
 #include <iconv.h>
 
-namespace vireo::sim {
+namespace vireo {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::string CutGbk(std::string_view gbk, size_t maxBytes)
     return std::string(gbk.substr(0, end));
 }
 
-} // namespace vireo::sim
+} // namespace vireo

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace vireo::sim {
+namespace vireo {
 
 // Device names are GBK (code page 936); the database file is UTF-8.
 
@@ -18,4 +18,4 @@ std::string GbkToUtf8(std::string_view gbk);
 // two-byte GBK character.
 std::string CutGbk(std::string_view gbk, size_t maxBytes);
 
-} // namespace vireo::sim
+} // namespace vireo
