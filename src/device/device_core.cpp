@@ -1,8 +1,8 @@
 #include "device/device_core.h"
 
-#include <thread>
-
 #include "lang/language_table.h"
+
+#include <thread>
 
 namespace vireo {
 
@@ -14,11 +14,9 @@ constexpr int kRowUnknownSource = 197;
 
 DeviceCore::DeviceCore(SessionContext& context, DeviceView& view, std::string caption,
                        LinkTiming timing, std::filesystem::path logsFolder, uint16_t port)
-    : m_view(view)
-    , m_log(std::move(caption), std::move(logsFolder))
-    , m_session(context, m_log, view, *this, timing, port)
-{
-}
+    : m_view(view), m_log(std::move(caption), std::move(logsFolder)),
+      m_session(context, m_log, view, *this, timing, port)
+{}
 
 DeviceCore::~DeviceCore()
 {
@@ -82,8 +80,7 @@ bool DeviceCore::HasPlayingProgram() const
     return db && db->HasPlayingProgram();
 }
 
-void DeviceCore::Dispatch(DeviceSession&, uint8_t currentCode, const uint8_t* frame,
-                          uint8_t length)
+void DeviceCore::Dispatch(DeviceSession&, uint8_t currentCode, const uint8_t* frame, uint8_t length)
 {
     const std::shared_ptr<ListManager> db = Database();
     if (!db) {

@@ -1,12 +1,5 @@
 #pragma once
 
-#include <atomic>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-
 #include "database/database_host.h"
 #include "database/list_manager.h"
 #include "database/program_tree.h"
@@ -14,6 +7,13 @@
 #include "link/device_session.h"
 #include "link/reply_dispatcher.h"
 #include "link/session_content.h"
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
 
 namespace vireo {
 

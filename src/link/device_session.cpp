@@ -540,6 +540,12 @@ void DeviceSession::receiveStep()
         }
     }
 
+    // Bytes waiting for the rest of a frame while the IRD has gone quiet may
+    // be held by a stray start byte: give the splitter a chance to skip it.
+    if (m_splitter.HasPending() && !m_socket.WaitReadable(m_timing.Scaled(kPendingQuietMs))) {
+        m_splitter.FlushStuck();
+    }
+
     int limitOrError = static_cast<int>(limit);
     const int got = m_socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size(), limitOrError);
     if (got > 0) {

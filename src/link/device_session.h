@@ -47,6 +47,8 @@ class DeviceSession : public OperQueueOwner
 public:
     static constexpr uint16_t kIrdPort = 8888;
     static constexpr int kNoScan = 2;
+    // Quiet time after which waiting bytes are checked for a stuck frame.
+    static constexpr long kPendingQuietMs = 100;
 
     DeviceSession(SessionContext& context, LogBuffer& log, DeviceView& view,
                   SessionContent& content, LinkTiming timing = {}, uint16_t port = kIrdPort);

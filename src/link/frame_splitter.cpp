@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace vireo {
 
@@ -21,6 +22,37 @@ void FrameSplitter::Reset()
     m_reassembly.fill(0);
     m_pendingLength = 0;
     m_pending = false;
+}
+
+bool FrameSplitter::FlushStuck()
+{
+    if (!m_pending || m_pendingLength < 2) {
+        return false;
+    }
+    const uint8_t* data = m_reassembly.data();
+    const size_t count = m_pendingLength;
+    for (size_t j = 1; j < count; ++j) {
+        if (data[j] != kFrameStart || j + 2 >= count) {
+            continue;
+        }
+        const size_t length = data[j + 2];
+        const size_t end = j + length + 3;
+        if (length < 2 || end >= count || data[end] != kFrameEnd) {
+            continue;
+        }
+        const uint16_t crc = static_cast<uint16_t>(data[end - 2] | (data[end - 1] << 8));
+        if (!CheckCrc(data + j + 1, length, crc)) {
+            continue;
+        }
+        // A whole frame waits behind a start byte that began none: drop what
+        // comes before it and split the rest.
+        std::vector<uint8_t> rest(data + j, data + count);
+        m_pending = false;
+        m_pendingLength = 0;
+        SplitFrames(rest.data(), rest.size());
+        return true;
+    }
+    return false;
 }
 
 void FrameSplitter::SplitFrames(const uint8_t* data, size_t count, size_t searchStart)

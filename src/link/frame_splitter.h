@@ -36,6 +36,14 @@ public:
     // Forgets any incomplete frame (the session thread is starting anew).
     void Reset();
 
+    // Called when the stream has gone quiet with bytes still waiting: a stray
+    // start byte whose length byte looks plausible would otherwise hold every
+    // frame behind it until 150 more bytes arrive, which a quiet IRD never
+    // sends. If a complete, valid frame starts at a later start byte of the
+    // waiting bytes, the bytes before it are dropped and the rest is split as
+    // usual. Returns true when something was dropped.
+    bool FlushStuck();
+
     bool HasPending() const { return m_pending; }
     size_t PendingLength() const { return m_pendingLength; }
 

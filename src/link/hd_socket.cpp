@@ -303,6 +303,24 @@ int HdSocket::Send(const uint8_t* data, size_t count, int* error)
     return result;
 }
 
+bool HdSocket::WaitReadable(std::chrono::microseconds timeout)
+{
+    if (m_stop || m_abortReceive) {
+        return true;
+    }
+    const NativeSocket s = acquireHandle();
+    bool result = true;
+    if (s != net::kInvalidSocket) {
+        const net::WaitResult wait = m_wake.Wait(s, net::WaitFor::Read, timeout);
+        if (wait.woken) {
+            m_wake.Signal(); // leave the wake-up for Receive to see
+        }
+        result = wait.ready || wait.woken || wait.failed;
+    }
+    releaseHandle();
+    return result;
+}
+
 int HdSocket::Receive(uint8_t* buffer, size_t size, int& limitOrError)
 {
     using Clock = std::chrono::steady_clock;

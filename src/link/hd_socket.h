@@ -36,6 +36,9 @@ public:
     // system error of the last read (0 when none) on exit.
     int Receive(uint8_t* buffer, size_t size, int& limitOrError) override;
     void AbortReceive(bool value) override;
+    // Waits up to `timeout` for data; true also when the wait ends for a stop,
+    // an abort or an error, which the next Receive then reports.
+    bool WaitReadable(std::chrono::microseconds timeout);
 
     // Final: from now on every operation closes the socket and fails.
     void Stop();

@@ -1,12 +1,12 @@
 #include "link/reply_dispatcher.h"
 
-#include <string>
-
 #include "database/list_manager.h"
 #include "device/device_core.h"
 #include "lang/language_table.h"
 #include "link/device_session.h"
 #include "link/message_code.h"
+
+#include <string>
 
 namespace vireo {
 
@@ -188,8 +188,8 @@ void ReplyDispatcher::dataReply(DeviceCore& core, ListManager& db, uint8_t code,
             OperEventQueue* queue = session.Queue();
             const bool allTv = queue != nullptr && queue->allTvQuery;
             const bool allRadio = queue != nullptr && queue->allRadioQuery;
-            releaseIf(session, (kind == item_kind::Tv && !allTv) ||
-                                   (kind == item_kind::Radio && !allRadio));
+            releaseIf(session,
+                      (kind == item_kind::Tv && !allTv) || (kind == item_kind::Radio && !allRadio));
             cascade(core, db, item_kind::Tv);
         } else if (current == msg::MultiDescramble) {
             db.MergeProgram(payload, length);

@@ -27,6 +27,17 @@ public:
     void SetToolbarLinked(bool linked) override { add("toolbarLinked", linked); }
     void SetToolbarRefreshEnabled(bool enabled) override { add("toolbarRefresh", enabled); }
     void SetMachineState(int code) override { add("machineState " + std::to_string(code), true); }
+    void ShowSignal(const SignalDisplay& signal) override
+    {
+        if (signal.grey) {
+            add("signal grey", signal.showText);
+        } else if (signal.setValues) {
+            add("signal " + std::to_string(signal.intensity) + " " + std::to_string(signal.quality),
+                signal.showText);
+        } else {
+            add("signal unchanged", signal.showText);
+        }
+    }
     void PostRefresh() override { add("postRefresh", true); }
     void PostAddressCheck(std::array<uint8_t, 4>) override { add("postAddressCheck", true); }
 
@@ -35,7 +46,8 @@ public:
         std::lock_guard lock(m_mutex);
         return m_calls;
     }
-    bool WaitFor(const std::string& call, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    bool WaitFor(const std::string& call,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, timeout, [&] {
