@@ -259,6 +259,34 @@ TEST(FrameSplitter, StrayStartByteWithPlausibleLengthHoldsTheStream)
     EXPECT_EQ(c.frames[0], good);
 }
 
+TEST(FrameSplitter, QuietStreamReleasesAFrameHeldByAStrayStartByte)
+{
+    const Bytes good = frameOf(msg::StatusReply, {0x6A, 0x00});
+    Collector c;
+    c.feed(cat({Bytes{0x88, 0x13, 0x40, 0x99}, good}));
+    ASSERT_TRUE(c.frames.empty());
+    EXPECT_TRUE(c.splitter.FlushStuck());
+    ASSERT_EQ(c.frames.size(), 1u);
+    EXPECT_EQ(c.frames[0], good);
+    EXPECT_FALSE(c.splitter.HasPending());
+
+    // A genuinely incomplete frame is left waiting for the rest.
+    Collector d;
+    d.feed(Bytes(good.begin(), good.begin() + 4));
+    EXPECT_FALSE(d.splitter.FlushStuck());
+    EXPECT_TRUE(d.splitter.HasPending());
+    d.feed(Bytes(good.begin() + 4, good.end()));
+    ASSERT_EQ(d.frames.size(), 1u);
+
+    // A held frame followed by the start of another: the first comes out, the
+    // second keeps waiting.
+    Collector e;
+    e.feed(cat({Bytes{0x88, 0x31, 0x30}, good, Bytes(good.begin(), good.begin() + 3)}));
+    EXPECT_TRUE(e.splitter.FlushStuck());
+    EXPECT_EQ(e.frames.size(), 1u);
+    EXPECT_TRUE(e.splitter.HasPending());
+}
+
 TEST(FrameSplitter, FrameSplitAfterAnyByte)
 {
     const Bytes a = frameOf(msg::ProgramInfo, Bytes(30, 0x77));
