@@ -134,6 +134,7 @@ void DeviceCore::ShowSignalSource(int value)
 {
     if (value == kSourceSatellite || value == kSourceAsi) {
         signalSource = value;
+        m_view.ShowSignalSource(value);
     } else {
         signalSource = kSourceUnknown;
     }
@@ -187,7 +188,9 @@ int DeviceCore::ShowSystemItem(int, bool)
 
 void DeviceCore::SetShowRadio()
 {
-    showRadio = true;
+    if (!showRadio.exchange(true)) {
+        m_view.ShowRadioTree();
+    }
 }
 
 void DeviceCore::PlayingChanged()

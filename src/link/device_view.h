@@ -40,6 +40,12 @@ public:
         }
     }
 
+    // The signal source selector shows what the device reported (0 "LNB IN",
+    // 1 "ASI IN"); a radio program started playing, so the radio tree is to
+    // be shown. Windows that have these controls override them.
+    virtual void ShowSignalSource(int /*value*/) {}
+    virtual void ShowRadioTree() {}
+
     // The main toolbar, when it reflects this window: the connect switch down
     // (linked) or up, and the Renew and Upgrade buttons.
     virtual void SetToolbarLinked(bool linked) = 0;
