@@ -461,7 +461,11 @@ void MdiChild::ApplyLayout()
     m_verSplitter->setSizes({std::max(0, layout.logWidth), 0});
     m_programs->PlaceCheckBoxes(layout.queryLeft, layout.showRadioLeft);
 
-    m_programs->RadioTree()->setVisible(showRadio);
+    if (m_programs->RadioTree()->isVisibleTo(treeSplitter) != showRadio) {
+        m_programs->RadioTree()->setVisible(showRadio);
+        // Let the splitter take the change in before it is given the widths.
+        treeSplitter->refresh();
+    }
     if (QSplitterHandle* h = treeSplitter->handle(1)) {
         h->setEnabled(showRadio);
     }
