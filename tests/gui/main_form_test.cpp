@@ -358,6 +358,81 @@ private slots:
         QCOMPARE(int(form->Context().hexShowing), 2);
     }
 
+    void switchHintFollowsTheSwitchOnMouseMove()
+    {
+        WorkDir::write(QStringLiteral("Vireo.ini"), settingsWithLanguage(1));
+        auto form = startMainForm();
+        QVERIFY(form);
+        form->OpenDeviceWindow("10.0.0.1", "A");
+        QToolButton* sw = button(*form, "TBtn_switch");
+        QCOMPARE(sw->toolTip(), QStringLiteral("Connect the current IRD"));
+        form->SetSwitchDown(true);
+        QTest::mouseMove(sw, QPoint(4, 4));
+        QCOMPARE(sw->toolTip(), QStringLiteral("Disconnect the current IRD"));
+        QCOMPARE(sw->statusTip(), QStringLiteral("Disconnect the current IRD"));
+        form->SetSwitchDown(false);
+        QTest::mouseMove(sw, QPoint(6, 6));
+        QCOMPARE(sw->toolTip(), QStringLiteral("Connect the current IRD"));
+    }
+
+    void touchingTheTreeMovesTheMarkToTheActiveWindow()
+    {
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* a = form->OpenDeviceWindow("10.0.0.1", "A");
+        MdiChild* b = form->OpenDeviceWindow("10.0.0.2", "B");
+        QCOMPARE(form->ActiveChild(), b);
+        QCOMPARE(form->Registry().CurrentEntry(), b->Entry());
+
+        form->Registry().MarkCurrent(a->Entry()); // the mark went astray
+        QTRY_VERIFY(form->MachineTree()->ItemOf(nodeOf(a)) != nullptr);
+        QTest::mouseClick(form->MachineTree()->viewport(), Qt::LeftButton, {}, QPoint(2, 2));
+        QCOMPARE(form->Registry().CurrentEntry(), b->Entry());
+        const MachineNode* nodeA = form->Registry().Tree().Find(nodeOf(a));
+        const MachineNode* nodeB = form->Registry().Tree().Find(nodeOf(b));
+        QCOMPARE(nodeA->stateImage, kNoImage);
+        QCOMPARE(nodeB->stateImage, kImageCurrentMark);
+
+        // Showing A from the tree moves the mark and the toolbar with it.
+        QVERIFY(form->Registry().ShowByNode(nodeOf(a)));
+        QCOMPARE(form->ActiveChild(), a);
+        QCOMPARE(form->Registry().CurrentEntry(), a->Entry());
+        QVERIFY(!form->Registry().ShowByNode(form->Registry().RootNode()));
+        QCOMPARE(form->Registry().CurrentEntry(), a->Entry());
+    }
+
+    void windowMenuTilesAndListsTheWindows()
+    {
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* a = form->OpenDeviceWindow("10.0.0.1", "A");
+        MdiChild* b = form->OpenDeviceWindow("10.0.0.2", "B");
+        const QSize area = form->MdiArea()->viewport()->size();
+
+        action(*form, "WindowTileItem")->trigger(); // stacked, full width
+        QCOMPARE(a->geometry(), QRect(0, 0, area.width(), area.height() / 2));
+        QCOMPARE(b->geometry().top(), area.height() / 2);
+        QCOMPARE(b->width(), area.width());
+
+        action(*form, "WindowTileItem2")->trigger(); // side by side, full height
+        QCOMPARE(a->geometry(), QRect(0, 0, area.width() / 2, area.height()));
+        QCOMPARE(b->geometry().left(), area.width() / 2);
+
+        action(*form, "WindowMinimizeItem")->trigger();
+        QVERIFY(a->isMinimized() && b->isMinimized());
+
+        QMenu* menu = form->findChild<QMenu*>(QStringLiteral("Window1"));
+        emit menu->aboutToShow();
+        QStringList listed;
+        for (QAction* item : menu->actions()) {
+            if (item->isCheckable()) {
+                listed << item->text();
+            }
+        }
+        QCOMPARE(listed,
+                 (QStringList{QStringLiteral("&1 10.0.0.1:A"), QStringLiteral("&2 10.0.0.2:B")}));
+    }
+
 private:
     std::unique_ptr<WorkDir> m_dir;
 };

@@ -8,6 +8,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 using namespace vireo;
 using namespace vireo::ui;
@@ -37,6 +40,14 @@ int main(int argc, char* argv[])
     {
         MainForm form;
         form.FormCreate();
+        // Qt's own texts (the buttons of message boxes) follow the language
+        // chosen at start-up.
+        QTranslator qtTexts;
+        if (form.LanguageIndex() == 0 &&
+            qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            app.installTranslator(&qtTexts);
+        }
         form.CreateDialogs();
         form.show();
         app.exec();
