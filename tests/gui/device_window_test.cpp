@@ -244,19 +244,23 @@ private slots:
         QVERIFY(window->IsConnecting()); // the step runs on its worker
         QVERIFY(finished.wait(10000));
         QCOMPARE(finished.first().first().toBool(), true);
-        QTRY_VERIFY(paneLines(window).contains(QStringLiteral("Update IRD Information")));
-        const QStringList lines = paneLines(window);
-        QCOMPARE(lines.value(0), QStringLiteral("Begin connect remote port"));
-        QCOMPARE(lines.value(1), QStringLiteral("Connect successfully"));
         QVERIFY(window->EverConnected());
         QVERIFY(sw->isChecked());
-        QTRY_COMPARE(form->Registry().Tree().Find(window->Entry()->Node())->image, kImageConnected);
 
-        sw->click(); // up: disconnect
+        // Up at once, while the new session thread may not run yet: the
+        // disconnect still happens.
+        sw->click();
+        QVERIFY(!sw->isChecked());
         QTRY_VERIFY(paneLines(window).contains(QStringLiteral("Disconnect successfully")));
         QTRY_VERIFY(!window->EverConnected());
         QTRY_COMPARE(form->Registry().Tree().Find(window->Entry()->Node())->image,
                      kImageNotConnected);
+        const QStringList lines = paneLines(window);
+        QCOMPARE(lines.value(0), QStringLiteral("Begin connect remote port"));
+        QCOMPARE(lines.value(1), QStringLiteral("Connect successfully"));
+        QVERIFY(lines.indexOf(QStringLiteral("Update IRD Information")) > 1);
+        QVERIFY(lines.indexOf(QStringLiteral("Update IRD Information")) <
+                lines.indexOf(QStringLiteral("Disconnect successfully")));
         QVERIFY(!sw->isChecked());
     }
 
@@ -290,6 +294,7 @@ private slots:
         form->ConnectMachine(window);
         QVERIFY(finished.wait(10000));
         QTRY_VERIFY(window->Session().threadRunning);
+        QTRY_COMPARE(form->Registry().Tree().Find(window->Entry()->Node())->image, kImageConnected);
         form->TBtnCloseClick();
         QTRY_COMPARE(form->DocumentWindowCount(), 0);
         QVERIFY(WorkDir::read(QStringLiteral("Logs/127.0.0.1.txt")).contains("Closing Here"));

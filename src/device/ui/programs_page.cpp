@@ -91,7 +91,7 @@ void ProgramsPage::buildStrip()
     // The check boxes stand 80 pixels apart; a compact font keeps their
     // captions within that.
     QFont compact = m_strip->font();
-    compact.setPixelSize(11);
+    compact.setPixelSize(10);
     m_query = new QCheckBox(m_strip);
     m_query->setFont(compact);
     m_query->setObjectName(QStringLiteral("ChBx_Query"));
