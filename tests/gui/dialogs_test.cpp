@@ -1,11 +1,13 @@
 // The network dialog and the start-up dialog, typed into as the operator
 // would.
 
+#include "app/ui/about_box.h"
 #include "app/ui/gbk_text.h"
 #include "dialogs/ui/ip_form.h"
 #include "gui_fixture.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -239,6 +241,26 @@ private slots:
         QVERIFY(form.GetIPFormAddress(address));
         QCOMPARE(address, std::string("10.0.0.7"));
         QCOMPARE(form.GetIPFormName(), std::string("\xb2\xe2\xca\xd4"));
+    }
+
+    void aboutBoxValuesStandBesideTheirCaptions()
+    {
+        AboutBox about;
+        const std::pair<const char*, const char*> pairs[] = {
+            {"ProductName", "Label_prod_nam"}, {"Version", "Label_ver"},
+            {"Copyright", "Label_cop"},        {"Comments", "Label_com1"},
+            {"Comments", "Label_com2"},
+        };
+        for (const auto& [captionName, valueName] : pairs) {
+            const auto* caption = about.findChild<QLabel*>(QString::fromLatin1(captionName));
+            const auto* value = about.findChild<QLabel*>(QString::fromLatin1(valueName));
+            QCOMPARE(value->x(), caption->x() + caption->width() + 10);
+        }
+        QCOMPARE(about.findChild<QLabel*>(QStringLiteral("Label_ver"))->text(),
+                 QStringLiteral("2.29.6"));
+        QCOMPARE(about.findChild<QPushButton*>(QStringLiteral("OKButton"))->text(),
+                 QStringLiteral("Ok"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("About"));
     }
 
     // --- the start-up dialog ---

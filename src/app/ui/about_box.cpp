@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace vireo::ui {
 
@@ -36,7 +37,11 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TAboutBox"));
     setModal(true);
-    setWindowTitle(LangText(63).remove(QLatin1Char('&')).remove(QStringLiteral("...")));
+    // The menu item's caption without its mnemonic and ellipsis.
+    QString title = LangText(63);
+    title.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+    title.remove(QLatin1Char('&')).remove(QStringLiteral("..."));
+    setWindowTitle(title);
 
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("ProgramIcon"));
