@@ -264,6 +264,27 @@ private slots:
         QVERIFY(!sw->isChecked());
     }
 
+    void tickedMachinesConnectAfterStartUp()
+    {
+        LoopbackPort ird(true);
+        WorkDir::write(QStringLiteral("Vireo.ini"), "[Address]\r\n"
+                                                    "machine=n127.0.0.2:idle\r\n"
+                                                    "machine=y127.0.0.1:ticked\r\n"
+                                                    "[LANGUAGE]\r\nlanguage=1\r\n\r\n");
+        DeviceOptions options;
+        options.port = ird.port();
+        auto form = startMainForm(options);
+        QVERIFY(form);
+        QTRY_COMPARE(form->DocumentWindowCount(), 2);
+        MdiChild* ticked = form->ChildrenInTreeOrder().at(0);
+        MdiChild* idle = form->ChildrenInTreeOrder().at(1);
+        QCOMPARE(ticked->Caption(), std::string("127.0.0.1:ticked"));
+        QTRY_VERIFY(paneLines(ticked).contains(QStringLiteral("Connect successfully")));
+        QCOMPARE(form->ActiveChild(), ticked); // the last one connected comes forward
+        QVERIFY(!idle->EverConnected());
+        QCOMPARE(idle->Log().LineCount(), size_t(0));
+    }
+
     void aRefusedConnectReleasesTheSwitch()
     {
         LoopbackPort closed(false);
