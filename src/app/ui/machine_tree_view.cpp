@@ -1,0 +1,177 @@
+#include "app/ui/machine_tree_view.h"
+
+#include "app/ui/gbk_text.h"
+#include "app/ui/icons.h"
+#include "app/ui/state_image_delegate.h"
+
+#include <QMouseEvent>
+
+namespace vireo::ui {
+
+namespace {
+constexpr int kNodeRole = Qt::UserRole;
+constexpr int kIndentation = 10;
+
+template <typename F> void post(QObject* context, F&& apply)
+{
+    QMetaObject::invokeMethod(context, std::forward<F>(apply), Qt::QueuedConnection);
+}
+} // namespace
+
+MachineTreeView::MachineTreeView(QWidget* parent) : QTreeWidget(parent)
+{
+    setObjectName(QStringLiteral("TreeView_machines"));
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setIndentation(kIndentation);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setItemDelegate(new StateImageDelegate(this));
+}
+
+NodeId MachineTreeView::NodeOf(const QTreeWidgetItem* item)
+{
+    return item == nullptr ? kNoNode : item->data(0, kNodeRole).value<quint64>();
+}
+
+QTreeWidgetItem* MachineTreeView::ItemOf(NodeId id) const
+{
+    return m_items.value(id, nullptr);
+}
+
+NodeId MachineTreeView::SelectedNode() const
+{
+    return NodeOf(currentItem());
+}
+
+void MachineTreeView::BeginUpdate()
+{
+    post(this, [this] { setUpdatesEnabled(false); });
+}
+
+void MachineTreeView::EndUpdate()
+{
+    post(this, [this] { setUpdatesEnabled(true); });
+}
+
+void MachineTreeView::NodeAdded(const MachineNode& node, NodeId parent, size_t index)
+{
+    post(this, [this, node, parent, index] { applyAdded(node, parent, index); });
+}
+
+void MachineTreeView::NodeRemoved(NodeId id)
+{
+    post(this, [this, id] { applyRemoved(id); });
+}
+
+void MachineTreeView::NodeChanged(const MachineNode& node)
+{
+    post(this, [this, node] {
+        if (QTreeWidgetItem* item = ItemOf(node.id)) {
+            applyChanged(item, node);
+        }
+    });
+}
+
+void MachineTreeView::ChildrenReordered(NodeId parent, const std::vector<NodeId>& order)
+{
+    post(this, [this, parent, order] { applyReordered(parent, order); });
+}
+
+void MachineTreeView::NodeSelected(NodeId id)
+{
+    post(this, [this, id] {
+        if (QTreeWidgetItem* item = ItemOf(id)) {
+            setCurrentItem(item);
+        }
+    });
+}
+
+void MachineTreeView::applyAdded(const MachineNode& node, NodeId parent, size_t index)
+{
+    auto* item = new QTreeWidgetItem;
+    item->setData(0, kNodeRole, QVariant::fromValue<quint64>(node.id));
+    applyChanged(item, node);
+    if (parent == kNoNode) {
+        insertTopLevelItem(static_cast<int>(std::min<size_t>(index, topLevelItemCount())), item);
+    } else if (QTreeWidgetItem* parentItem = ItemOf(parent)) {
+        parentItem->insertChild(static_cast<int>(std::min<size_t>(index, parentItem->childCount())),
+                                item);
+        parentItem->setExpanded(true);
+    } else {
+        delete item;
+        return;
+    }
+    m_items.insert(node.id, item);
+}
+
+void MachineTreeView::applyRemoved(NodeId id)
+{
+    QTreeWidgetItem* item = m_items.take(id);
+    if (item == nullptr) {
+        return;
+    }
+    // Machine nodes have no children; the root is never removed. Forget any
+    // children all the same, so no stale pointer stays behind.
+    for (int i = 0; i < item->childCount(); ++i) {
+        m_items.remove(NodeOf(item->child(i)));
+    }
+    delete item;
+}
+
+void MachineTreeView::applyChanged(QTreeWidgetItem* item, const MachineNode& node)
+{
+    item->setText(0, FromGbk(node.text));
+    item->setIcon(0, MachineImage(node.image));
+    const QIcon state = MachineImage(node.stateImage);
+    item->setData(0, kStateImageRole, state.isNull() ? QVariant() : QVariant::fromValue(state));
+}
+
+void MachineTreeView::applyReordered(NodeId parent, const std::vector<NodeId>& order)
+{
+    QTreeWidgetItem* parentItem = ItemOf(parent);
+    if (parentItem == nullptr) {
+        return;
+    }
+    QTreeWidgetItem* current = currentItem();
+    const bool signalsWereBlocked = blockSignals(true);
+    const QList<QTreeWidgetItem*> children = parentItem->takeChildren();
+    QList<QTreeWidgetItem*> sorted;
+    for (const NodeId id : order) {
+        if (QTreeWidgetItem* item = ItemOf(id); item != nullptr && children.contains(item)) {
+            sorted.append(item);
+        }
+    }
+    // Anything the order does not name keeps its place after the rest.
+    for (QTreeWidgetItem* item : children) {
+        if (!sorted.contains(item)) {
+            sorted.append(item);
+        }
+    }
+    parentItem->addChildren(sorted);
+    if (current != nullptr) {
+        setCurrentItem(current);
+    }
+    blockSignals(signalsWereBlocked);
+}
+
+void MachineTreeView::focusInEvent(QFocusEvent* event)
+{
+    QTreeWidget::focusInEvent(event);
+    emit touched();
+}
+
+void MachineTreeView::mousePressEvent(QMouseEvent* event)
+{
+    // A right click selects the node under the mouse, as a left click does.
+    if (event->button() == Qt::RightButton) {
+        if (QTreeWidgetItem* item = itemAt(event->position().toPoint())) {
+            setCurrentItem(item);
+        }
+    }
+    QTreeWidget::mousePressEvent(event);
+    emit touched();
+}
+
+} // namespace vireo::ui

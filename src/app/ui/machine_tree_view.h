@@ -1,0 +1,51 @@
+#pragma once
+
+#include "app/machine_tree.h"
+
+#include <QHash>
+#include <QTreeWidget>
+
+namespace vireo::ui {
+
+// TreeView_machines: mirrors the registry's machine tree. The registry
+// reports each change through MachineTreeObserver on whatever thread made it;
+// every report is re-posted to this widget's thread in order and applied
+// there, so the widget only ever changes on the UI thread.
+class MachineTreeView : public QTreeWidget, public MachineTreeObserver
+{
+    Q_OBJECT
+public:
+    explicit MachineTreeView(QWidget* parent = nullptr);
+
+    // The node an item stands for (kNoNode for none).
+    static NodeId NodeOf(const QTreeWidgetItem* item);
+    QTreeWidgetItem* ItemOf(NodeId id) const;
+    NodeId SelectedNode() const;
+
+    // MachineTreeObserver
+    void BeginUpdate() override;
+    void EndUpdate() override;
+    void NodeAdded(const MachineNode& node, NodeId parent, size_t index) override;
+    void NodeRemoved(NodeId id) override;
+    void NodeChanged(const MachineNode& node) override;
+    void ChildrenReordered(NodeId parent, const std::vector<NodeId>& order) override;
+    void NodeSelected(NodeId id) override;
+
+signals:
+    // The tree took the focus or a mouse button went down on it.
+    void touched();
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void applyAdded(const MachineNode& node, NodeId parent, size_t index);
+    void applyRemoved(NodeId id);
+    void applyChanged(QTreeWidgetItem* item, const MachineNode& node);
+    void applyReordered(NodeId parent, const std::vector<NodeId>& order);
+
+    QHash<NodeId, QTreeWidgetItem*> m_items;
+};
+
+} // namespace vireo::ui

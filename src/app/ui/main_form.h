@@ -1,0 +1,183 @@
+#pragma once
+
+#include "app/machine_manager.h"
+#include "app/settings_file.h"
+#include "device/ui/device_host.h"
+#include "device/ui/mdi_child.h"
+#include "link/device_session.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QMdiArea;
+class QMenu;
+class QToolButton;
+
+namespace vireo::ui {
+
+class AboutBox;
+class IPForm;
+class LoginForm;
+class MachineTreeView;
+
+// Caption of the main window.
+inline constexpr const char* kMainCaption = "Vireo Remote Manager";
+
+// TMainForm: the multiple-document frame with the machine tree, toolbar,
+// menus and status bar. It owns the machine registry, the session context
+// (operation pool and "Hex Showing" choice) and the dialogs, and turns the
+// operator's commands into calls on the device windows.
+//
+// Start-up: construct, FormCreate() (start-up dialog, root node, captions),
+// CreateDialogs(), show(). The first paint opens the chosen machines' windows
+// and posts a connect message for each one ticked.
+class MainForm : public QMainWindow, public DeviceHost
+{
+    Q_OBJECT
+public:
+    explicit MainForm(QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    void FormCreate();
+    void CreateDialogs();
+
+    // Opens the window of a device, unless a window has that address already:
+    // then "<caption> :has been connected!" is shown, that window comes to the
+    // front and nothing is created (null result).
+    MdiChild* OpenDeviceWindow(const std::string& address, const std::string& name);
+    // The connect sequence of a device window (runs its connect step off the
+    // UI thread).
+    void ConnectMachine(MdiChild* window);
+
+    // The settings file written at exit and read at start-up.
+    void SetSettingsPath(std::filesystem::path path) { m_settingsPath = std::move(path); }
+    // How device windows are made (port, clock, content, log folder).
+    void SetDeviceOptions(DeviceOptions options) { m_deviceOptions = std::move(options); }
+    // Starts the upgrade of a device window; none until it is plugged in.
+    void SetUpgradeStarter(std::function<void(MdiChild&)> starter)
+    {
+        m_upgradeStarter = std::move(starter);
+    }
+
+    // The popup menu made ready for `node` (its items shown and enabled by
+    // the node and its window's state).
+    void PreparePopup(NodeId node);
+    QMenu* PopupMenu() const { return m_popup; }
+    MachineTreeView* MachineTree() const { return m_tree; }
+    QMdiArea* MdiArea() const { return m_mdi; }
+    MdiChild* ActiveChild() const;
+    // Device windows in the order of their nodes in the machine tree.
+    std::vector<MdiChild*> ChildrenInTreeOrder() const;
+    IPForm* IpForm() const { return m_ipForm; }
+    LoginForm* Login() const { return m_login; }
+    int LanguageIndex() const { return m_languageIndex; }
+    bool AppClosing() const { return m_appClosing; }
+    bool WindowClosing() const { return m_windowClosing; }
+
+    // DeviceHost
+    MachineManager& Registry() override { return *m_registry; }
+    SessionContext& Context() override { return m_context; }
+    bool ReflectsToolbar(const MdiChild* child) const override;
+    void SetSwitchDown(bool down) override;
+    void SetRenewUpgradeEnabled(bool enabled) override;
+    void ResetToolbar() override;
+    int DocumentWindowCount() const override;
+    void SetWindowClosing(bool closing) override { m_windowClosing = closing; }
+
+    // Commands, by the component that raises them.
+    void FileNewItemClick();
+    void HelpAboutItemClick();
+    void MenuHexClick(bool checked);
+    void PMenuShowClick();
+    void PMenuCloseClick();
+    void TBtnCloseClick();
+    void PMenuReconnectClick();
+    void PMenuDisconnectClick();
+    void TBtnSwitchClick(bool down);
+    void PMenuUpdateClick();
+    void TBtnRenewClick();
+    void PMenuUpgradeClick();
+    void TBtnUpgradeClick();
+    void PMenuConfigClick();
+    void PMenuModifyClick();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildWidgets();
+    void buildMenus();
+    void buildToolbar();
+    void buildPopup();
+    void applyCaptions();
+    void rebuildWindowMenu();
+    void onSubWindowActivated(QMdiSubWindow* window);
+    void onTreeTouched();
+    void onTreeContextMenu(const QPoint& pos);
+    void onTreeDoubleClick();
+    void firstPaint();
+    void postConnectMessage(MdiChild* window);
+    void onConnectMessage(MdiChild* window);
+    MdiChild* windowOfNode(NodeId node) const;
+    MdiChild* selectedWindow() const;
+    void retitle(MdiChild* window, const std::string& caption);
+    void closeAllForExit(bool save);
+
+    std::unique_ptr<MachineManager> m_registry;
+    SessionContext m_context;
+    DeviceOptions m_deviceOptions;
+    std::filesystem::path m_settingsPath = kSettingsFileName;
+    std::function<void(MdiChild&)> m_upgradeStarter;
+
+    int m_languageIndex = 0;
+    bool m_windowClosing = false;
+    bool m_appClosing = false;
+    bool m_firstPaintSeen = false;
+    bool m_closed = false;
+    std::vector<ChosenMachine> m_chosen;
+    QPointer<MdiChild> m_lastActive;
+
+    LoginForm* m_login = nullptr;
+    IPForm* m_ipForm = nullptr;
+    AboutBox* m_about = nullptr;
+
+    QMdiArea* m_mdi = nullptr;
+    MachineTreeView* m_tree = nullptr;
+    QMenu* m_fileMenu = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    QMenu* m_configMenu = nullptr;
+    QMenu* m_helpMenu = nullptr;
+    QMenu* m_popup = nullptr;
+    QAction* m_fileNew = nullptr;
+    QAction* m_fileExit = nullptr;
+    QAction* m_cascade = nullptr;
+    QAction* m_tileHorizontally = nullptr;
+    QAction* m_tileVertically = nullptr;
+    QAction* m_minimizeAll = nullptr;
+    QAction* m_arrange = nullptr;
+    QAction* m_hex = nullptr;
+    QAction* m_aboutItem = nullptr;
+    QAction* m_pNew = nullptr;
+    QAction* m_pShow = nullptr;
+    QAction* m_pClose = nullptr;
+    QAction* m_pReconnect = nullptr;
+    QAction* m_pDisconnect = nullptr;
+    QAction* m_pUpdate = nullptr;
+    QAction* m_pConfig = nullptr;
+    QAction* m_pModify = nullptr;
+    QAction* m_pUpgrade = nullptr;
+    QToolButton* m_btnNew = nullptr;
+    QToolButton* m_btnClose = nullptr;
+    QToolButton* m_btnSwitch = nullptr;
+    QToolButton* m_btnRenew = nullptr;
+    QToolButton* m_btnUpgrade = nullptr;
+};
+
+} // namespace vireo::ui

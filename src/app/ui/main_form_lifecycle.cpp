@@ -1,0 +1,173 @@
+// Start-up, opening device windows, connecting, and closing the program.
+
+#include "app/ui/about_box.h"
+#include "app/ui/gbk_text.h"
+#include "app/ui/login_form.h"
+#include "app/ui/main_form.h"
+#include "app/ui/message_box.h"
+#include "dialogs/ui/ip_form.h"
+#include "lang/language_table.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QToolButton>
+
+namespace vireo::ui {
+
+namespace {
+constexpr int kRowRootNode = 69;
+constexpr int kRowSaveMachines = 42;
+constexpr const char* kAlreadyConnected = " :has been connected!";
+} // namespace
+
+void MainForm::FormCreate()
+{
+    m_login = new LoginForm(m_settingsPath, this);
+    ModalSeam::Exec(m_login);
+    m_languageIndex = m_login->LanguageIndex();
+    m_chosen = m_login->TakeMachines();
+    m_registry->AddRoot(GetLangText(kRowRootNode));
+    applyCaptions();
+}
+
+void MainForm::CreateDialogs()
+{
+    if (m_ipForm == nullptr) {
+        m_ipForm = new IPForm(this);
+    }
+    if (m_about == nullptr) {
+        m_about = new AboutBox(this);
+    }
+}
+
+void MainForm::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    if (!m_firstPaintSeen) {
+        m_firstPaintSeen = true;
+        // Windows are not made inside a paint: open them right after it.
+        QMetaObject::invokeMethod(this, &MainForm::firstPaint, Qt::QueuedConnection);
+    }
+}
+
+void MainForm::firstPaint()
+{
+    const std::vector<ChosenMachine> chosen = std::exchange(m_chosen, {});
+    for (const ChosenMachine& machine : chosen) {
+        if (!machine.open) {
+            continue;
+        }
+        MdiChild* window = OpenDeviceWindow(machine.address, machine.name);
+        m_btnClose->setEnabled(true);
+        if (window != nullptr) {
+            window->SetAutoConnect(machine.autoConnect);
+        }
+    }
+    // Each ticked machine is connected from the message loop, once start-up
+    // is over, in tree order.
+    MdiChild* last = nullptr;
+    for (MdiChild* window : ChildrenInTreeOrder()) {
+        if (window->AutoConnect()) {
+            postConnectMessage(window);
+            last = window;
+        }
+    }
+    if (last != nullptr) {
+        last->ShowAndRaise();
+    }
+}
+
+void MainForm::postConnectMessage(MdiChild* window)
+{
+    QMetaObject::invokeMethod(
+        this, [this, target = QPointer<MdiChild>(window)] { onConnectMessage(target.data()); },
+        Qt::QueuedConnection);
+}
+
+void MainForm::onConnectMessage(MdiChild* window)
+{
+    if (m_appClosing || window == nullptr) {
+        return;
+    }
+    ConnectMachine(window);
+}
+
+void MainForm::ConnectMachine(MdiChild* window)
+{
+    if (window != nullptr) {
+        window->ConnectMachine();
+    }
+}
+
+std::vector<MdiChild*> MainForm::ChildrenInTreeOrder() const
+{
+    std::vector<MdiChild*> windows;
+    for (NodeId node = m_registry->FirstMachineNode(); node != kNoNode;
+         node = m_registry->NextMachineNode(node)) {
+        if (MdiChild* window = windowOfNode(node)) {
+            windows.push_back(window);
+        }
+    }
+    return windows;
+}
+
+MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::string& name)
+{
+    const std::string caption = address + ":" + name;
+    if (MachineWindow* existing = m_registry->FindByAddress(caption)) {
+        MessageBox::Information(this, FromGbk(caption + kAlreadyConnected));
+        existing->ShowAndRaise();
+        return nullptr;
+    }
+    auto* window = new MdiChild(*this, m_deviceOptions, caption);
+    m_mdi->addSubWindow(window);
+    m_registry->AddMachine(window);
+    m_registry->MarkCurrent(window->Entry());
+
+    SetSwitchDown(false);
+    m_btnSwitch->setEnabled(true);
+    SetRenewUpgradeEnabled(false);
+    window->showMaximized();
+    return window;
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    if (m_closed) {
+        event->accept();
+        return;
+    }
+    const auto answer = MessageBox::Ask(this, LangText(kRowSaveMachines),
+                                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                        QMessageBox::Cancel);
+    if (answer != QMessageBox::Yes && answer != QMessageBox::No) {
+        event->ignore();
+        return;
+    }
+    closeAllForExit(answer == QMessageBox::Yes);
+    m_closed = true;
+    event->accept();
+}
+
+void MainForm::closeAllForExit(bool save)
+{
+    m_appClosing = true;
+    m_context.pool.SetShuttingDown(true);
+    const std::vector<MdiChild*> windows = ChildrenInTreeOrder();
+    if (save) {
+        std::vector<SettingsMachine> machines;
+        for (MdiChild* window : windows) {
+            machines.push_back({window->Caption(), window->EverConnected()});
+        }
+        // A file that cannot be written is left as it was; the windows close
+        // all the same.
+        WriteSettingsFile(m_settingsPath, machines, m_languageIndex);
+    }
+    for (MdiChild* window : windows) {
+        window->RequestStop();
+        window->FinishWindow();
+        delete window;
+    }
+}
+
+} // namespace vireo::ui

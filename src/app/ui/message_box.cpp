@@ -1,0 +1,109 @@
+#include "app/ui/message_box.h"
+
+#include <QDialog>
+#include <deque>
+
+namespace vireo::ui {
+
+namespace {
+
+struct Script
+{
+    std::deque<QMessageBox::StandardButton> answers;
+    std::deque<ModalSeam::Action> actions;
+    QStringList shown;
+    bool unattendedBoxes = false;
+    bool unattendedDialogs = false;
+};
+
+Script& script()
+{
+    static Script s;
+    return s;
+}
+
+QString titleOr(const QString& title)
+{
+    return title.isEmpty() ? QString::fromLatin1(kAppTitle) : title;
+}
+
+} // namespace
+
+void MessageBox::Information(QWidget* parent, const QString& text, const QString& title)
+{
+    Ask(parent, text, QMessageBox::Ok, QMessageBox::Ok, title);
+}
+
+QMessageBox::StandardButton MessageBox::Ask(QWidget* parent, const QString& text,
+                                            QMessageBox::StandardButtons buttons,
+                                            QMessageBox::StandardButton escape,
+                                            const QString& title)
+{
+    Script& s = script();
+    s.shown << text;
+    if (!s.answers.empty()) {
+        const auto answer = s.answers.front();
+        s.answers.pop_front();
+        return answer;
+    }
+    if (s.unattendedBoxes) {
+        return escape;
+    }
+    QMessageBox box(QMessageBox::NoIcon, titleOr(title), text, buttons, parent);
+    box.setEscapeButton(escape);
+    const int result = box.exec();
+    const auto button = static_cast<QMessageBox::StandardButton>(result);
+    return buttons.testFlag(button) ? button : escape;
+}
+
+void MessageBox::setNextAnswer(QMessageBox::StandardButton answer)
+{
+    script().answers.push_back(answer);
+}
+
+void MessageBox::setUnattended(bool unattended)
+{
+    script().unattendedBoxes = unattended;
+}
+
+QStringList MessageBox::shownTexts()
+{
+    return script().shown;
+}
+
+void MessageBox::clearShown()
+{
+    script().shown.clear();
+}
+
+int ModalSeam::Exec(QDialog* dialog)
+{
+    Script& s = script();
+    if (!s.actions.empty()) {
+        Action action = std::move(s.actions.front());
+        s.actions.pop_front();
+        return action(dialog);
+    }
+    if (s.unattendedDialogs) {
+        dialog->reject();
+        return QDialog::Rejected;
+    }
+    return dialog->exec();
+}
+
+void ModalSeam::setNextAction(Action action)
+{
+    script().actions.push_back(std::move(action));
+}
+
+void ModalSeam::setUnattended(bool unattended)
+{
+    script().unattendedDialogs = unattended;
+}
+
+int ModalSeam::pendingActions()
+{
+    return static_cast<int>(script().actions.size());
+}
+
+} // namespace vireo::ui

@@ -1,0 +1,40 @@
+#include "app/ui/single_instance.h"
+
+#include <QDir>
+
+namespace vireo::ui {
+
+namespace {
+QString lockPath(const QString& name, const QString& folder)
+{
+    const QString dir = folder.isEmpty() ? QDir::tempPath() : folder;
+    return QDir(dir).filePath(name + QStringLiteral(".lock"));
+}
+} // namespace
+
+SingleInstance::SingleInstance(const QString& name, const QString& folder)
+    : m_path(lockPath(name, folder)), m_lock(m_path)
+{
+    // Never stale by age: a copy that runs for days keeps its claim. A lock
+    // whose process has gone is stale whatever its age.
+    m_lock.setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance()
+{
+    Release();
+}
+
+bool SingleInstance::TryAcquire()
+{
+    return m_lock.isLocked() || m_lock.tryLock(0);
+}
+
+void SingleInstance::Release()
+{
+    if (m_lock.isLocked()) {
+        m_lock.unlock();
+    }
+}
+
+} // namespace vireo::ui

@@ -1,0 +1,54 @@
+#include "device/ui/device_view_adapter.h"
+
+#include "device/ui/mdi_child.h"
+
+namespace vireo::ui {
+
+template <typename F> void DeviceViewAdapter::post(F&& apply)
+{
+    QMetaObject::invokeMethod(&m_window, std::forward<F>(apply), Qt::QueuedConnection);
+}
+
+void DeviceViewAdapter::SetSystemTabEnabled(bool enabled)
+{
+    post([w = &m_window, enabled] { w->ApplySystemTabEnabled(enabled); });
+}
+
+void DeviceViewAdapter::SetSignalSourceEnabled(bool enabled)
+{
+    post([w = &m_window, enabled] { w->ApplySignalSourceEnabled(enabled); });
+}
+
+void DeviceViewAdapter::SetSignalGauges(int intensity, int quality, bool showText)
+{
+    post([w = &m_window, intensity, quality, showText] {
+        w->ApplySignalGauges(intensity, quality, showText);
+    });
+}
+
+void DeviceViewAdapter::SetToolbarLinked(bool linked)
+{
+    post([w = &m_window, linked] { w->ApplyToolbarLinked(linked); });
+}
+
+void DeviceViewAdapter::SetToolbarRefreshEnabled(bool enabled)
+{
+    post([w = &m_window, enabled] { w->ApplyToolbarRefreshEnabled(enabled); });
+}
+
+void DeviceViewAdapter::SetMachineState(int code)
+{
+    post([w = &m_window, code] { w->ApplyMachineState(code); });
+}
+
+void DeviceViewAdapter::PostRefresh()
+{
+    post([w = &m_window] { w->RefreshIrd(); });
+}
+
+void DeviceViewAdapter::PostAddressCheck(std::array<uint8_t, 4> address)
+{
+    post([w = &m_window, address] { w->CheckReportedAddress(address); });
+}
+
+} // namespace vireo::ui

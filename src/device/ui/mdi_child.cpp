@@ -1,0 +1,505 @@
+#include "device/ui/mdi_child.h"
+
+#include "app/machine_manager.h"
+#include "app/ui/gbk_text.h"
+#include "app/ui/message_box.h"
+#include "device/address_change.h"
+#include "device/device_layout.h"
+#include "device/ui/device_host.h"
+#include "device/ui/device_view_adapter.h"
+#include "device/ui/log_pane.h"
+#include "device/ui/program_tree_view.h"
+#include "device/ui/programs_page.h"
+#include "device/ui/system_page.h"
+#include "lang/language_table.h"
+#include "link/message_code.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFont>
+#include <QLabel>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+
+namespace vireo::ui {
+
+namespace {
+
+constexpr int kProgramsTab = 0;
+constexpr int kSystemTab = 1;
+constexpr int kRowWrongAddress = 40;
+constexpr int kRowAddressTaken = 41;
+constexpr int kRowLnbIn = 111;
+constexpr int kRowAsiIn = 112;
+constexpr int kUnknownSource = 9;
+constexpr int kDisconnectRetries = 200;
+constexpr int kDisconnectRetryMs = 10;
+
+// The window's client area. Its resize handler runs after its layout has
+// placed the splitters, so the window can size the panes within them.
+class ClientArea : public QWidget
+{
+public:
+    explicit ClientArea(std::function<void()> onResize) : m_onResize(std::move(onResize)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        m_onResize();
+    }
+
+private:
+    std::function<void()> m_onResize;
+};
+
+} // namespace
+
+MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::string& caption,
+                   QWidget* parent)
+    : QMdiSubWindow(parent), m_host(host), m_options(options), m_log(caption, options.logsFolder)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("TMDIChild"));
+    m_view = std::make_unique<DeviceViewAdapter>(*this);
+    buildWidgets();
+    const ContentHost contentHost{m_log, *m_view, m_tvTree, m_radioTree};
+    m_content =
+        (m_options.contentFactory ? m_options.contentFactory : BasicContentFactory())(contentHost);
+    m_session = std::make_unique<DeviceSession>(m_host.Context(), m_log, *m_view, *m_content,
+                                                m_options.timing, m_options.port);
+    m_session->querySignalTicked = m_programs->QueryBox()->isChecked();
+    setWindowTitle(FromGbk(caption));
+    applyCaptions();
+}
+
+MdiChild::~MdiChild()
+{
+    FinishWindow();
+    // The panes observe the log buffer and the trees, which are members and
+    // go before the base class would delete its children: delete them now.
+    QWidget* client = widget();
+    setWidget(nullptr);
+    delete client;
+}
+
+void MdiChild::buildWidgets()
+{
+    m_client = new ClientArea([this] { ApplyLayout(); });
+    auto* layout = new QVBoxLayout(m_client);
+    layout->setContentsMargins(2, 2, 2, 2);
+
+    m_horSplitter = new QSplitter(Qt::Vertical, m_client);
+    m_horSplitter->setObjectName(QStringLiteral("Splitter_hor"));
+    m_horSplitter->setChildrenCollapsible(false);
+    layout->addWidget(m_horSplitter);
+
+    m_tabs = new QTabWidget(m_horSplitter);
+    m_tabs->setObjectName(QStringLiteral("PageControl_child"));
+    m_programs = new ProgramsPage(m_tvTree, m_radioTree, m_tabs);
+    m_system = new SystemPage(m_tabs);
+    m_ciPage = new QWidget(m_tabs);
+    m_ciPage->setObjectName(QStringLiteral("TabSheet_ci"));
+    auto* ciLayout = new QVBoxLayout(m_ciPage);
+    auto* ciText = new QLabel(QStringLiteral("This job is on working now......"), m_ciPage);
+    ciText->setObjectName(QStringLiteral("StaticText3"));
+    QFont ciFont = ciText->font();
+    ciFont.setPixelSize(20);
+    ciText->setFont(ciFont);
+    ciLayout->addWidget(ciText, 0, Qt::AlignLeft | Qt::AlignTop);
+    m_tabs->addTab(m_programs, QString());
+    m_tabs->addTab(m_system, QString());
+    m_tabs->addTab(m_ciPage, QString());
+    m_tabs->setTabEnabled(kSystemTab, false);
+    m_horSplitter->addWidget(m_tabs);
+
+    m_verSplitter = new QSplitter(Qt::Horizontal, m_horSplitter);
+    m_verSplitter->setObjectName(QStringLiteral("Splitter_ver"));
+    m_logPane = new LogPane(m_log, m_verSplitter);
+    m_debugPane = new QPlainTextEdit(m_verSplitter);
+    m_debugPane->setObjectName(QStringLiteral("Memo_debug"));
+    m_debugPane->setReadOnly(true);
+    m_debugPane->hide();
+    m_verSplitter->addWidget(m_logPane);
+    m_verSplitter->addWidget(m_debugPane);
+    m_horSplitter->addWidget(m_verSplitter);
+    setWidget(m_client);
+
+    connect(m_horSplitter, &QSplitter::splitterMoved, this, [this] {
+        m_tabRatio = RatioAfterSplitterMove(m_horSplitter->sizes().value(0), height(), m_tabRatio);
+    });
+    connect(m_programs->TreeSplitter(), &QSplitter::splitterMoved, this, [this] {
+        m_treeRatio = RatioAfterSplitterMove(m_programs->TvTree()->width(), width(), m_treeRatio);
+    });
+    // Ticked by the operator or by the tree presentation when a radio program
+    // plays: either way the radio tree shows at its stored width.
+    connect(m_programs->ShowRadioBox(), &QCheckBox::toggled, this, [this] { ApplyLayout(); });
+    connect(m_programs->QueryBox(), &QCheckBox::toggled, this, [this](bool checked) {
+        if (m_session) {
+            m_session->querySignalTicked = checked;
+        }
+    });
+    connect(m_tabs, &QTabWidget::currentChanged, this, &MdiChild::onTabShown);
+}
+
+void MdiChild::applyCaptions()
+{
+    m_tabs->setTabText(kProgramsTab, LangText(70));
+    m_tabs->setTabText(kSystemTab, LangText(71));
+    m_tabs->setTabText(2, LangText(72));
+    m_programs->ApplyCaptions();
+    m_system->ApplyCaptions();
+}
+
+// --- identity ---
+
+std::string MdiChild::Caption() const
+{
+    return m_log.Caption();
+}
+
+void MdiChild::SetCaption(const std::string& caption)
+{
+    m_log.SetCaption(caption);
+    setWindowTitle(FromGbk(caption));
+}
+
+bool MdiChild::IsClosing() const
+{
+    return m_tornDown || m_session->closing;
+}
+
+bool MdiChild::EverConnected() const
+{
+    return m_session->everConnected;
+}
+
+bool MdiChild::DisconnectRequested() const
+{
+    return m_session->disconnectRequested;
+}
+
+bool MdiChild::DataLoaded() const
+{
+    return m_content->DataLoaded();
+}
+
+std::optional<SystemRecordBytes> MdiChild::SystemRecord() const
+{
+    return m_content->SystemRecord();
+}
+
+void MdiChild::SendSystemInfo(const SystemRecordBytes& record)
+{
+    m_session->SendRequest(msg::SetSystemInfo, 0, 0, record);
+}
+
+// --- activation ---
+
+void MdiChild::Activate()
+{
+    if (IsClosing()) {
+        return;
+    }
+    MachineManager& registry = m_host.Registry();
+    if (m_entry != nullptr && registry.CurrentEntry() != m_entry) {
+        registry.MarkCurrent(m_entry);
+    }
+    m_host.SetRenewUpgradeEnabled(false);
+    if (!EverConnected()) {
+        m_host.SetSwitchDown(false);
+        return;
+    }
+    m_host.SetSwitchDown(true);
+    if (m_session->threadRunning && !UpgradeRunning() && DataLoaded()) {
+        m_host.SetRenewUpgradeEnabled(true);
+    }
+}
+
+void MdiChild::Deactivate()
+{
+    if (IsClosing()) {
+        return;
+    }
+    m_host.Registry().UnmarkCurrent(m_entry);
+}
+
+void MdiChild::ShowAndRaise()
+{
+    if (isMinimized()) {
+        showNormal();
+    } else {
+        show();
+    }
+    raise();
+    if (QMdiArea* area = mdiArea()) {
+        area->setActiveSubWindow(this);
+    }
+}
+
+// --- connecting ---
+
+void MdiChild::ConnectMachine()
+{
+    startConnect(false);
+}
+
+void MdiChild::ConnectFromSwitch()
+{
+    startConnect(true);
+}
+
+void MdiChild::startConnect(bool fromSwitch)
+{
+    if (IsClosing() || IsConnecting()) {
+        return;
+    }
+    if (fromSwitch) {
+        m_session->stop = false;
+    }
+    m_connectWorker = std::thread([this, fromSwitch] {
+        const bool connected = m_session->ConnectIrd();
+        // Posted after every line and view call the connect step made, so the
+        // UI sees them in the order they happened.
+        QMetaObject::invokeMethod(
+            this, [this, connected, fromSwitch] { onConnectStepDone(connected, fromSwitch); },
+            Qt::QueuedConnection);
+    });
+}
+
+void MdiChild::joinConnectWorker()
+{
+    if (m_connectWorker.joinable()) {
+        m_connectWorker.join();
+    }
+}
+
+void MdiChild::onConnectStepDone(bool connected, bool fromSwitch)
+{
+    joinConnectWorker();
+    if (IsClosing()) {
+        return;
+    }
+    if (!connected) {
+        if (fromSwitch && m_host.ReflectsToolbar(this)) {
+            m_host.SetSwitchDown(false);
+        }
+        emit connectFinished(false);
+        return;
+    }
+    if (m_session->StartSession()) {
+        m_session->RefreshIrd();
+    }
+    emit connectFinished(true);
+}
+
+void MdiChild::RequestDisconnect()
+{
+    requestDisconnect(kDisconnectRetries);
+}
+
+void MdiChild::requestDisconnect(int retriesLeft)
+{
+    if (!EverConnected() || IsClosing()) {
+        return;
+    }
+    // A session thread that has been started but not yet run would overwrite
+    // the stop request as it starts: ask again once it runs.
+    if (!m_session->threadEnded && !m_session->threadRunning && retriesLeft > 0) {
+        QTimer::singleShot(kDisconnectRetryMs, this,
+                           [this, retriesLeft] { requestDisconnect(retriesLeft - 1); });
+        return;
+    }
+    m_session->RequestDisconnect();
+}
+
+void MdiChild::RefreshIrd()
+{
+    if (!IsClosing()) {
+        m_session->RefreshIrd();
+    }
+}
+
+// --- closing ---
+
+void MdiChild::RequestStop()
+{
+    m_session->RequestStop();
+}
+
+void MdiChild::Teardown()
+{
+    if (m_tornDown) {
+        return;
+    }
+    m_tornDown = true;
+    m_host.SetWindowClosing(true);
+    m_session->RequestStop();
+    // The connect worker sees the stopped socket and returns at once.
+    joinConnectWorker();
+    m_session->Teardown();
+    m_host.Registry().RemoveMachine(m_entry);
+    m_host.SetWindowClosing(false);
+}
+
+void MdiChild::FinishWindow()
+{
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    m_log.FlushOnClose();
+    Teardown();
+}
+
+void MdiChild::Close()
+{
+    close();
+}
+
+void MdiChild::closeEvent(QCloseEvent* event)
+{
+    if (m_host.DocumentWindowCount() == 1) {
+        m_host.ResetToolbar();
+    }
+    RequestStop();
+    FinishWindow();
+    QMdiSubWindow::closeEvent(event);
+}
+
+// --- what the session asks of the window ---
+
+void MdiChild::ApplySystemTabEnabled(bool enabled)
+{
+    m_tabs->setTabEnabled(kSystemTab, enabled);
+}
+
+void MdiChild::ApplySignalSourceEnabled(bool enabled)
+{
+    m_system->SignalSource()->setEnabled(enabled);
+}
+
+void MdiChild::ApplySignalGauges(int intensity, int quality, bool showText)
+{
+    m_programs->SetGauges(intensity, quality, showText);
+}
+
+void MdiChild::ApplyToolbarLinked(bool linked)
+{
+    if (m_host.ReflectsToolbar(this)) {
+        m_host.SetSwitchDown(linked);
+    }
+}
+
+void MdiChild::ApplyToolbarRefreshEnabled(bool enabled)
+{
+    if (m_host.ReflectsToolbar(this)) {
+        m_host.SetRenewUpgradeEnabled(enabled);
+    }
+}
+
+void MdiChild::ApplyMachineState(int code)
+{
+    if (m_entry != nullptr) {
+        m_host.Registry().SetMachineState(m_entry, code);
+    }
+}
+
+void MdiChild::ShowSignalSource(int value)
+{
+    if (value == 0 || value == 1) {
+        m_system->SignalSource()->setCurrentIndex(value);
+        m_signalSourceIndex = value;
+        m_signalSourceRow = value == 0 ? kRowLnbIn : kRowAsiIn;
+    } else {
+        m_signalSourceIndex = kUnknownSource;
+    }
+}
+
+std::string MdiChild::SignalSourceText() const
+{
+    return GetLangText(m_signalSourceRow);
+}
+
+void MdiChild::CheckReportedAddress(std::array<uint8_t, 4> address)
+{
+    if (IsClosing()) {
+        return;
+    }
+    const std::string caption = Caption();
+    auto offerToClose = [this, &caption](int row) {
+        const auto answer =
+            MessageBox::Ask(this, FromGbk(GetLangText(row) + caption),
+                            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+        if (answer == QMessageBox::Ok) {
+            close();
+        }
+    };
+    if (!IsUsableDeviceAddress(address)) {
+        offerToClose(kRowWrongAddress);
+        return;
+    }
+    const std::string newCaption = CaptionForReportedAddress(address, caption);
+    MachineWindow* holder = m_host.Registry().FindByAddress(newCaption);
+    if (holder != nullptr && holder != this) {
+        offerToClose(kRowAddressTaken);
+        return;
+    }
+    if (newCaption != caption) {
+        m_host.Registry().RenameMachine(m_entry, newCaption);
+        SetCaption(newCaption);
+    }
+}
+
+// --- layout ---
+
+void MdiChild::ApplyLayout()
+{
+    if (m_horSplitter == nullptr) {
+        return;
+    }
+    QSplitter* treeSplitter = m_programs->TreeSplitter();
+    const bool showRadio = m_programs->ShowRadioBox()->isChecked();
+    const DeviceLayout layout = ComputeDeviceLayout(
+        {width(), height(), m_tabRatio, m_treeRatio, showRadio, treeSplitter->handleWidth()});
+
+    m_debugPane->hide();
+    const int handle = m_horSplitter->handleWidth();
+    const int tabHeight = std::max(0, layout.tabHeight);
+    m_horSplitter->setSizes({tabHeight, std::max(0, m_horSplitter->height() - tabHeight - handle)});
+    m_verSplitter->setSizes({std::max(0, layout.logWidth), 0});
+    m_programs->PlaceCheckBoxes(layout.queryLeft, layout.showRadioLeft);
+
+    if (m_programs->RadioTree()->isVisibleTo(treeSplitter) != showRadio) {
+        m_programs->RadioTree()->setVisible(showRadio);
+        // Let the splitter take the change in before it is given the widths.
+        treeSplitter->refresh();
+    }
+    if (QSplitterHandle* h = treeSplitter->handle(1)) {
+        h->setEnabled(showRadio);
+    }
+    const int tvWidth = std::max(0, layout.tvTreeWidth);
+    treeSplitter->setSizes(
+        {tvWidth, std::max(0, treeSplitter->width() - tvWidth - treeSplitter->handleWidth())});
+}
+
+void MdiChild::onTabShown(int index)
+{
+    if (m_session == nullptr || m_session->stop) {
+        return;
+    }
+    if (index == kProgramsTab) {
+        m_content->ProgramsTabShown();
+    } else if (index == kSystemTab) {
+        m_content->SystemTabShown();
+    }
+}
+
+} // namespace vireo::ui

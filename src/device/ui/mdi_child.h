@@ -1,0 +1,166 @@
+#pragma once
+
+#include "app/machine_window.h"
+#include "database/program_tree.h"
+#include "device/device_content.h"
+#include "device/log_buffer.h"
+#include "dialogs/ui/ip_form_device.h"
+#include "link/device_session.h"
+#include "link/link_timing.h"
+
+#include <QMdiSubWindow>
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
+class QLabel;
+
+namespace vireo::ui {
+
+class DeviceHost;
+class DeviceViewAdapter;
+class LogPane;
+class ProgramsPage;
+class SystemPage;
+
+// How device windows are made: the IRD's port, the link's clock, the device
+// content plugged into each session and the folder of the log files.
+struct DeviceOptions
+{
+    uint16_t port = DeviceSession::kIrdPort;
+    LinkTiming timing{};
+    ContentFactory contentFactory = BasicContentFactory();
+    std::filesystem::path logsFolder = kLogsFolder;
+};
+
+// TMDIChild: the document window of one IRD and the owner of its session.
+// Created, laid out, activated and destroyed on the UI thread; the session
+// reaches it only through the marshalled DeviceView and the log pane.
+class MdiChild : public QMdiSubWindow, public MachineWindow, public IpFormDevice
+{
+    Q_OBJECT
+public:
+    MdiChild(DeviceHost& host, const DeviceOptions& options, const std::string& caption,
+             QWidget* parent = nullptr);
+    ~MdiChild() override;
+
+    // MachineWindow and IpFormDevice
+    std::string Caption() const override;
+    bool IsClosing() const override;
+    void Activate() override;
+    void ShowAndRaise() override;
+    void Teardown() override;
+    void Close() override;
+    MachineEntry* Entry() const override { return m_entry; }
+    void SetEntry(MachineEntry* entry) override { m_entry = entry; }
+    std::optional<SystemRecordBytes> SystemRecord() const override;
+    void SendSystemInfo(const SystemRecordBytes& record) override;
+
+    // The caption names the device: window title, log tag and the address
+    // the next connect uses.
+    void SetCaption(const std::string& caption);
+    void Deactivate();
+
+    // The connect step runs on a worker so an IRD that does not answer never
+    // holds up the program; when it succeeds the session is started and the
+    // full refresh queued, here on the UI thread. One attempt at a time.
+    void ConnectMachine();
+    // The toolbar switch pressed: clears `stop` first, then connects.
+    void ConnectFromSwitch();
+    bool IsConnecting() const { return m_connectWorker.joinable(); }
+    void RequestDisconnect();
+    void RefreshIrd();
+    // Stops the session without freeing anything.
+    void RequestStop();
+    // The destroy handler: the log pane goes to the log file with the closing
+    // banner, then the session is torn down. Runs once.
+    void FinishWindow();
+
+    bool EverConnected() const;
+    bool DisconnectRequested() const;
+    bool UpgradeRunning() const { return false; }
+    bool DataLoaded() const;
+    bool AutoConnect() const { return m_autoConnect; }
+    void SetAutoConnect(bool autoConnect) { m_autoConnect = autoConnect; }
+    double TabRatio() const { return m_tabRatio; }
+    double TreeRatio() const { return m_treeRatio; }
+
+    // Value 0 selects "LNB IN", 1 "ASI IN"; anything else only marks the
+    // source unknown (index 9).
+    void ShowSignalSource(int value);
+    int SignalSourceIndex() const { return m_signalSourceIndex; }
+    std::string SignalSourceText() const;
+
+    DeviceSession& Session() { return *m_session; }
+    LogBuffer& Log() { return m_log; }
+    ProgramTree& TvTree() { return m_tvTree; }
+    ProgramTree& RadioTree() { return m_radioTree; }
+    DeviceContent& Content() { return *m_content; }
+
+    // What the session asks of the window, applied on the UI thread.
+    void ApplySystemTabEnabled(bool enabled);
+    void ApplySignalSourceEnabled(bool enabled);
+    void ApplySignalGauges(int intensity, int quality, bool showText);
+    void ApplyToolbarLinked(bool linked);
+    void ApplyToolbarRefreshEnabled(bool enabled);
+    void ApplyMachineState(int code);
+    // The IRD reported its own address: retitle the window, or offer to
+    // close it when the address is unusable or already taken.
+    void CheckReportedAddress(std::array<uint8_t, 4> address);
+
+    // Lays the window out for its present size.
+    void ApplyLayout();
+
+signals:
+    // The connect step (and, on success, session start and refresh) is done.
+    void connectFinished(bool connected);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWidgets();
+    void applyCaptions();
+    void startConnect(bool fromSwitch);
+    void onConnectStepDone(bool connected, bool fromSwitch);
+    void joinConnectWorker();
+    void requestDisconnect(int retriesLeft);
+    void onTabShown(int index);
+
+    DeviceHost& m_host;
+    DeviceOptions m_options;
+    MachineEntry* m_entry = nullptr;
+
+    // Declared before the session: the session and its threads end first.
+    LogBuffer m_log;
+    ProgramTree m_tvTree;
+    ProgramTree m_radioTree;
+    std::unique_ptr<DeviceViewAdapter> m_view;
+    std::unique_ptr<DeviceContent> m_content;
+    std::unique_ptr<DeviceSession> m_session;
+    std::thread m_connectWorker;
+
+    bool m_autoConnect = false;
+    bool m_tornDown = false;
+    bool m_finished = false;
+    double m_tabRatio = 2.0 / 3.0;
+    double m_treeRatio = 0.5;
+    int m_signalSourceIndex = 9;
+    int m_signalSourceRow = 197; // " Unknow"
+
+    QWidget* m_client = nullptr;
+    QSplitter* m_horSplitter = nullptr;
+    QSplitter* m_verSplitter = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    ProgramsPage* m_programs = nullptr;
+    SystemPage* m_system = nullptr;
+    QWidget* m_ciPage = nullptr;
+    LogPane* m_logPane = nullptr;
+    QPlainTextEdit* m_debugPane = nullptr;
+};
+
+} // namespace vireo::ui
