@@ -349,6 +349,10 @@ bool DeviceSession::StartSession()
     joinRetiredThreads();
     m_splitter.Reset();
     threadEnded = false;
+    // The new thread's loop runs unless the window closes. Set here, not by
+    // the thread, so a disconnect asked for before the thread first runs is
+    // not undone by it.
+    stop = closing.load();
     m_thread = std::thread(&DeviceSession::threadMain, this);
     return true;
 }
@@ -440,7 +444,6 @@ void DeviceSession::sendCurrent(OperEvent* event)
 
 void DeviceSession::threadMain()
 {
-    stop = closing.load();
     threadRunning = true;
     logRow(kRowBeginMonitoring);
     while (!stop) {

@@ -39,8 +39,6 @@ constexpr int kRowAddressTaken = 41;
 constexpr int kRowLnbIn = 111;
 constexpr int kRowAsiIn = 112;
 constexpr int kUnknownSource = 9;
-constexpr int kDisconnectRetries = 200;
-constexpr int kDisconnectRetryMs = 10;
 
 // The window's client area. Its resize handler runs after its layout has
 // placed the splitters, so the window can size the panes within them.
@@ -302,19 +300,7 @@ void MdiChild::onConnectStepDone(bool connected, bool fromSwitch)
 
 void MdiChild::RequestDisconnect()
 {
-    requestDisconnect(kDisconnectRetries);
-}
-
-void MdiChild::requestDisconnect(int retriesLeft)
-{
     if (!EverConnected() || IsClosing()) {
-        return;
-    }
-    // A session thread that has been started but not yet run would overwrite
-    // the stop request as it starts: ask again once it runs.
-    if (!m_session->threadEnded && !m_session->threadRunning && retriesLeft > 0) {
-        QTimer::singleShot(kDisconnectRetryMs, this,
-                           [this, retriesLeft] { requestDisconnect(retriesLeft - 1); });
         return;
     }
     m_session->RequestDisconnect();

@@ -128,7 +128,6 @@ private:
     void startConnect(bool fromSwitch);
     void onConnectStepDone(bool connected, bool fromSwitch);
     void joinConnectWorker();
-    void requestDisconnect(int retriesLeft);
     void onTabShown(int index);
 
     DeviceHost& m_host;
