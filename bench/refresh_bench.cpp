@@ -36,7 +36,7 @@ public:
 bool refreshedAndShown(DeviceCore& core)
 {
     const auto db = core.Database();
-    if (!db || !core.loaded || core.Session().CurrentCode() != 0) {
+    if (!db || !core.Loaded() || core.Session().CurrentCode() != 0) {
         return false;
     }
     for (int kind : {item_kind::Satellites, item_kind::Tps, item_kind::Tv, item_kind::Radio}) {

@@ -220,13 +220,13 @@ DumpResult RunDeviceDump(const DumpOptions& options)
         }
         OperEventQueue* queue = session.Queue();
         const bool idle = session.CurrentCode() == 0 && (queue == nullptr || queue->IsEmpty());
-        if (db && core.loaded && idle && complete(*db)) {
+        if (db && core.Loaded() && idle && complete(*db)) {
             result.json = DatabaseJson(*db);
             break;
         }
         if (!idle) {
             idleSince = Clock::now();
-        } else if (db && core.loaded && Clock::now() - idleSince >= options.idleRequery) {
+        } else if (db && core.Loaded() && Clock::now() - idleSince >= options.idleRequery) {
             requery(*db); // a reply was lost: ask again for what is missing
             idleSince = Clock::now();
         }

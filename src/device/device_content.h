@@ -43,6 +43,12 @@ public:
     // runs; the content redisplays what that tab shows.
     virtual void ProgramsTabShown() {}
     virtual void SystemTabShown() {}
+    // The session the content serves; set once the window has made it.
+    virtual void AttachSession(DeviceSession* /*session*/) {}
+    // The window became (in)active or shows another tab (0 programs, 1 system).
+    virtual void SetWindowState(bool /*active*/, int /*shownTab*/) {}
+    // The operator (un)ticked "Show Radio".
+    virtual void SetShowRadio(bool /*shown*/) {}
 };
 
 using ContentFactory = std::function<std::unique_ptr<DeviceContent>(const ContentHost&)>;

@@ -1,7 +1,7 @@
 #include "link/reply_dispatcher.h"
 
 #include "database/list_manager.h"
-#include "device/device_core.h"
+#include "device/database_content.h"
 #include "lang/language_table.h"
 #include "link/device_session.h"
 #include "link/message_code.h"
@@ -80,7 +80,7 @@ void ReplyDispatcher::releaseIf(DeviceSession& session, bool condition)
     }
 }
 
-int ReplyDispatcher::display(DeviceCore& core, ListManager& db, int kind, bool force)
+int ReplyDispatcher::display(DatabaseContent& core, ListManager& db, int kind, bool force)
 {
     if (!core.ShouldDisplay(kind)) {
         return db_result::NotNow;
@@ -88,7 +88,7 @@ int ReplyDispatcher::display(DeviceCore& core, ListManager& db, int kind, bool f
     return db.ShowItem(kind, {}, force);
 }
 
-bool ReplyDispatcher::Dispatch(DeviceCore& core, ListManager& db, uint8_t current,
+bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t current,
                                const uint8_t* frame, uint8_t length)
 {
     const uint8_t code = frame[1];
@@ -104,7 +104,7 @@ bool ReplyDispatcher::Dispatch(DeviceCore& core, ListManager& db, uint8_t curren
     return true;
 }
 
-void ReplyDispatcher::dataReply(DeviceCore& core, ListManager& db, uint8_t code, uint8_t current,
+void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t code, uint8_t current,
                                 const uint8_t* payload, size_t length)
 {
     DeviceSession& session = core.Session();
@@ -248,7 +248,7 @@ void ReplyDispatcher::dataReply(DeviceCore& core, ListManager& db, uint8_t code,
     }
 }
 
-void ReplyDispatcher::cascade(DeviceCore& core, ListManager& db, int fromKind)
+void ReplyDispatcher::cascade(DatabaseContent& core, ListManager& db, int fromKind)
 {
     static constexpr int kOrder[] = {item_kind::Satellites, item_kind::Tps, item_kind::Tv,
                                      item_kind::Radio};
@@ -279,7 +279,7 @@ void ReplyDispatcher::cascade(DeviceCore& core, ListManager& db, int fromKind)
     }
 }
 
-void ReplyDispatcher::showSignal(DeviceCore& core, ListManager& db, const uint8_t* payload)
+void ReplyDispatcher::showSignal(DatabaseContent& core, ListManager& db, const uint8_t* payload)
 {
     DeviceSession& session = core.Session();
     const bool plays = (payload[1] & 0x80) != 0;
@@ -313,7 +313,7 @@ void ReplyDispatcher::showSignal(DeviceCore& core, ListManager& db, const uint8_
     m_previousLocked = locked;
 }
 
-bool ReplyDispatcher::statusReply(DeviceCore& core, ListManager& db, uint8_t current, uint8_t echo,
+bool ReplyDispatcher::statusReply(DatabaseContent& core, ListManager& db, uint8_t current, uint8_t echo,
                                   uint8_t status)
 {
     DeviceSession& session = core.Session();
@@ -371,7 +371,7 @@ bool ReplyDispatcher::statusReply(DeviceCore& core, ListManager& db, uint8_t cur
     }
 }
 
-bool ReplyDispatcher::requestStatus(DeviceCore& core, ListManager& db, uint8_t current,
+bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint8_t current,
                                     uint8_t echo, uint8_t status)
 {
     DeviceSession& session = core.Session();
@@ -550,7 +550,7 @@ bool ReplyDispatcher::requestStatus(DeviceCore& core, ListManager& db, uint8_t c
     }
 }
 
-void ReplyDispatcher::endOfRefresh(DeviceCore& core, ListManager& current_db, uint8_t current,
+void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_db, uint8_t current,
                                    uint8_t echo)
 {
     DeviceSession& session = core.Session();

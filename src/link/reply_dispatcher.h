@@ -6,7 +6,7 @@
 
 namespace vireo {
 
-class DeviceCore;
+class DatabaseContent;
 class DeviceSession;
 class ListManager;
 class OperEventQueue;
@@ -19,24 +19,24 @@ class ReplyDispatcher
 public:
     // Returns false only when a transponder query ran past the last satellite
     // (the session then ends).
-    bool Dispatch(DeviceCore& core, ListManager& database, uint8_t currentCode,
+    bool Dispatch(DatabaseContent& core, ListManager& database, uint8_t currentCode,
                   const uint8_t* frame, uint8_t length);
 
     // Forgets what the last signal report said (a new session).
     void Reset();
 
 private:
-    void dataReply(DeviceCore& core, ListManager& db, uint8_t code, uint8_t current,
+    void dataReply(DatabaseContent& core, ListManager& db, uint8_t code, uint8_t current,
                    const uint8_t* payload, size_t length);
-    bool statusReply(DeviceCore& core, ListManager& db, uint8_t current, uint8_t echo,
+    bool statusReply(DatabaseContent& core, ListManager& db, uint8_t current, uint8_t echo,
                      uint8_t status);
-    bool requestStatus(DeviceCore& core, ListManager& db, uint8_t current, uint8_t echo,
+    bool requestStatus(DatabaseContent& core, ListManager& db, uint8_t current, uint8_t echo,
                        uint8_t status);
-    void endOfRefresh(DeviceCore& core, ListManager& db, uint8_t current, uint8_t echo);
-    void cascade(DeviceCore& core, ListManager& db, int fromKind);
-    void showSignal(DeviceCore& core, ListManager& db, const uint8_t* payload);
+    void endOfRefresh(DatabaseContent& core, ListManager& db, uint8_t current, uint8_t echo);
+    void cascade(DatabaseContent& core, ListManager& db, int fromKind);
+    void showSignal(DatabaseContent& core, ListManager& db, const uint8_t* payload);
     void releaseIf(DeviceSession& session, bool condition);
-    int display(DeviceCore& core, ListManager& db, int kind, bool force = false);
+    int display(DatabaseContent& core, ListManager& db, int kind, bool force = false);
 
     bool m_havePrevious = false;
     bool m_previousPlays = false;

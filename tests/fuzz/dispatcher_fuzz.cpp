@@ -50,13 +50,13 @@ void dispatch(Device& d, uint8_t current, uint8_t code, const uint8_t* payload, 
         std::memcpy(frame + 3, payload, n);
     }
     FinishFrame(frame, code, static_cast<uint8_t>(n + 2));
-    d.core.Dispatch(d.core.Session(), current, frame, frame[2]);
+    d.core.Content().Dispatch(d.core.Session(), current, frame, frame[2]);
 }
 
 // A small, consistent device: 3 satellites, 6 TPs, 8 TV and 4 radio programs.
 void populate(Device& d)
 {
-    d.core.CreateDatabase();
+    d.core.Content().CreateDatabase();
     d.core.Session().refreshed = true;
     d.core.Session().scanState = DeviceSession::kNoScan;
     for (uint8_t s = 0; s < 3; ++s) {

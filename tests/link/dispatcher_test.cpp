@@ -36,13 +36,13 @@ struct OfflineDevice
         SetLanguageFlag(1);
         BuildLanguageTable();
         core.LogPane().SetObserver(&pane);
-        core.CreateDatabase();
+        core.Content().CreateDatabase();
     }
     ~OfflineDevice() { core.LogPane().SetObserver(nullptr); }
 
     void feed(uint8_t current, const std::vector<uint8_t>& frame)
     {
-        core.Dispatch(core.Session(), current, frame.data(), frame[2]);
+        core.Content().Dispatch(core.Session(), current, frame.data(), frame[2]);
     }
     void status(uint8_t current, uint8_t status)
     {
@@ -212,7 +212,7 @@ struct LiveDevice
     {
         return waitFor([&] {
             const auto db = core.Database();
-            return core.loaded && db && core.Session().CurrentCode() == 0 &&
+            return core.Loaded() && db && core.Session().CurrentCode() == 0 &&
                    db->IsComplete(item_kind::Tv) && db->IsComplete(item_kind::Radio);
         });
     }

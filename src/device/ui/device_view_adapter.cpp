@@ -41,6 +41,21 @@ void DeviceViewAdapter::SetMachineState(int code)
     post([w = &m_window, code] { w->ApplyMachineState(code); });
 }
 
+void DeviceViewAdapter::ShowSignal(const SignalDisplay& signal)
+{
+    post([w = &m_window, signal] { w->ApplySignal(signal); });
+}
+
+void DeviceViewAdapter::ShowSignalSource(int value)
+{
+    post([w = &m_window, value] { w->ShowSignalSource(value); });
+}
+
+void DeviceViewAdapter::ShowRadioTree()
+{
+    post([w = &m_window] { w->ApplyShowRadio(); });
+}
+
 void DeviceViewAdapter::PostRefresh()
 {
     post([w = &m_window] { w->RefreshIrd(); });

@@ -20,6 +20,9 @@ public:
     void SetToolbarLinked(bool linked) override;
     void SetToolbarRefreshEnabled(bool enabled) override;
     void SetMachineState(int code) override;
+    void ShowSignal(const SignalDisplay& signal) override;
+    void ShowSignalSource(int value) override;
+    void ShowRadioTree() override;
     void PostRefresh() override;
     void PostAddressCheck(std::array<uint8_t, 4> address) override;
 

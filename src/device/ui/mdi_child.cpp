@@ -73,6 +73,7 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
         (m_options.contentFactory ? m_options.contentFactory : BasicContentFactory())(contentHost);
     m_session = std::make_unique<DeviceSession>(m_host.Context(), m_log, *m_view, *m_content,
                                                 m_options.timing, m_options.port);
+    m_content->AttachSession(m_session.get());
     m_session->querySignalTicked = m_programs->QueryBox()->isChecked();
     setWindowTitle(FromGbk(caption));
     applyCaptions();
@@ -138,7 +139,12 @@ void MdiChild::buildWidgets()
     });
     // Ticked by the operator or by the tree presentation when a radio program
     // plays: either way the radio tree shows at its stored width.
-    connect(m_programs->ShowRadioBox(), &QCheckBox::toggled, this, [this] { ApplyLayout(); });
+    connect(m_programs->ShowRadioBox(), &QCheckBox::toggled, this, [this](bool checked) {
+        if (m_content) {
+            m_content->SetShowRadio(checked);
+        }
+        ApplyLayout();
+    });
     connect(m_programs->QueryBox(), &QCheckBox::toggled, this, [this](bool checked) {
         if (m_session) {
             m_session->querySignalTicked = checked;
@@ -206,6 +212,7 @@ void MdiChild::Activate()
     if (IsClosing()) {
         return;
     }
+    m_content->SetWindowState(true, m_tabs->currentIndex());
     MachineManager& registry = m_host.Registry();
     if (m_entry != nullptr && registry.CurrentEntry() != m_entry) {
         registry.MarkCurrent(m_entry);
@@ -226,6 +233,7 @@ void MdiChild::Deactivate()
     if (IsClosing()) {
         return;
     }
+    m_content->SetWindowState(false, m_tabs->currentIndex());
     m_host.Registry().UnmarkCurrent(m_entry);
 }
 
@@ -377,6 +385,24 @@ void MdiChild::ApplySignalGauges(int intensity, int quality, bool showText)
     m_programs->SetGauges(intensity, quality, showText);
 }
 
+void MdiChild::ApplySignal(const DeviceView::SignalDisplay& signal)
+{
+    if (signal.grey) {
+        m_programs->SetGaugeColour(QStringLiteral("rgb(128, 128, 128)"));
+        m_programs->SetGauges(100, 100, signal.showText);
+    } else if (signal.setValues) {
+        m_programs->SetGaugeColour(QStringLiteral("rgb(0, 255, 0)"));
+        m_programs->SetGauges(signal.intensity, signal.quality, signal.showText);
+    } else {
+        m_programs->SetGaugeTextVisible(signal.showText);
+    }
+}
+
+void MdiChild::ApplyShowRadio()
+{
+    m_programs->ShowRadioBox()->setChecked(true);
+}
+
 void MdiChild::ApplyToolbarLinked(bool linked)
 {
     if (m_host.ReflectsToolbar(this)) {
@@ -478,6 +504,9 @@ void MdiChild::ApplyLayout()
 
 void MdiChild::onTabShown(int index)
 {
+    if (m_content) {
+        m_content->SetWindowState(m_host.ReflectsToolbar(this), index);
+    }
     if (m_session == nullptr || m_session->stop) {
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "app/machine_window.h"
 #include "database/program_tree.h"
+#include "device/database_content.h"
 #include "device/device_content.h"
 #include "device/log_buffer.h"
 #include "dialogs/ui/ip_form_device.h"
@@ -33,7 +34,7 @@ struct DeviceOptions
 {
     uint16_t port = DeviceSession::kIrdPort;
     LinkTiming timing{};
-    ContentFactory contentFactory = BasicContentFactory();
+    ContentFactory contentFactory = DatabaseContentFactory();
     std::filesystem::path logsFolder = kLogsFolder;
 };
 
@@ -105,6 +106,11 @@ public:
     void ApplySystemTabEnabled(bool enabled);
     void ApplySignalSourceEnabled(bool enabled);
     void ApplySignalGauges(int intensity, int quality, bool showText);
+    // A signal report: grey gauges at 100 without lock, green ones at the
+    // values with it; the percentages shown while "Monitor IRD" is ticked.
+    void ApplySignal(const DeviceView::SignalDisplay& signal);
+    // A radio program started playing: tick "Show Radio".
+    void ApplyShowRadio();
     void ApplyToolbarLinked(bool linked);
     void ApplyToolbarRefreshEnabled(bool enabled);
     void ApplyMachineState(int code);

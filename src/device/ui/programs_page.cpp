@@ -19,6 +19,13 @@ constexpr int kStripHeight = 30;
 constexpr int kCheckBoxTop = 6;
 constexpr int kCheckBoxWidth = 80;
 
+QString gaugeStyle(const QString& colour)
+{
+    return QStringLiteral("QProgressBar { border: 1px solid #5a6270; background: "
+                          "#f4f4f4; } QProgressBar::chunk { background: %1; }")
+        .arg(colour);
+}
+
 QProgressBar* makeGauge(const QString& name, const QString& colour, QWidget* parent)
 {
     auto* gauge = new QProgressBar(parent);
@@ -28,9 +35,7 @@ QProgressBar* makeGauge(const QString& name, const QString& colour, QWidget* par
     gauge->setTextVisible(false);
     gauge->setFormat(QStringLiteral("%p%"));
     gauge->setAlignment(Qt::AlignCenter);
-    gauge->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid #5a6270; background: "
-                                        "#f4f4f4; } QProgressBar::chunk { background: %1; }")
-                             .arg(colour));
+    gauge->setStyleSheet(gaugeStyle(colour));
     return gauge;
 }
 
@@ -178,6 +183,18 @@ void ProgramsPage::SetGauges(int intensity, int quality, bool showText)
     m_quality->setValue(quality);
     m_intensity->setTextVisible(showText);
     m_quality->setTextVisible(showText);
+}
+
+void ProgramsPage::SetGaugeTextVisible(bool visible)
+{
+    m_intensity->setTextVisible(visible);
+    m_quality->setTextVisible(visible);
+}
+
+void ProgramsPage::SetGaugeColour(const QString& colour)
+{
+    m_intensity->setStyleSheet(gaugeStyle(colour));
+    m_quality->setStyleSheet(gaugeStyle(colour));
 }
 
 void ProgramsPage::PlaceCheckBoxes(int queryLeft, int showRadioLeft)

@@ -27,6 +27,9 @@ public:
     void ApplyCaptions();
     // Gauges 0-99; without text the percentages are hidden.
     void SetGauges(int intensity, int quality, bool showText);
+    // Paints both gauges in one colour (grey: no signal lock; green: locked).
+    void SetGaugeColour(const QString& colour);
+    void SetGaugeTextVisible(bool visible);
     // Left edges of the two check boxes on the strip.
     void PlaceCheckBoxes(int queryLeft, int showRadioLeft);
 

@@ -1,0 +1,262 @@
+#include "device/database_content.h"
+
+#include "link/device_session.h"
+
+#include "lang/language_table.h"
+
+#include <thread>
+
+namespace vireo {
+
+namespace {
+constexpr int kRowLnbIn = 111;
+constexpr int kRowAsiIn = 112;
+constexpr int kRowUnknownSource = 197;
+} // namespace
+
+DatabaseContent::DatabaseContent(const ContentHost& host)
+    : m_log(host.log)
+    , m_view(host.view)
+    , m_tvTree(host.tvTree)
+    , m_radioTree(host.radioTree)
+{
+}
+
+DatabaseContent::~DatabaseContent()
+{
+    DestroyDatabase();
+}
+
+std::shared_ptr<ListManager> DatabaseContent::Database() const
+{
+    std::lock_guard lock(m_databaseMutex);
+    return m_database;
+}
+
+void DatabaseContent::replaceDatabase(bool onlyIfMissing)
+{
+    std::shared_ptr<ListManager> old;
+    {
+        std::lock_guard lock(m_databaseMutex);
+        if (onlyIfMissing && m_database) {
+            return;
+        }
+        old = std::move(m_database);
+        m_database = std::make_shared<ListManager>(*this);
+        loaded = false;
+    }
+    // The old database (and its tree nodes) goes when its last user lets go;
+    // usually right here, outside the lock.
+    old.reset();
+}
+
+void DatabaseContent::CreateDatabase()
+{
+    replaceDatabase(false);
+}
+
+void DatabaseContent::EnsureDatabase()
+{
+    replaceDatabase(true);
+}
+
+void DatabaseContent::DestroyDatabase()
+{
+    std::shared_ptr<ListManager> old;
+    {
+        std::lock_guard lock(m_databaseMutex);
+        old = std::move(m_database);
+        loaded = false;
+    }
+    old.reset();
+}
+
+bool DatabaseContent::HasPlayingProgram() const
+{
+    const std::shared_ptr<ListManager> db = Database();
+    return db && db->HasPlayingProgram();
+}
+
+void DatabaseContent::Dispatch(DeviceSession& session, uint8_t currentCode, const uint8_t* frame, uint8_t length)
+{
+    m_session = &session;
+    const std::shared_ptr<ListManager> db = Database();
+    if (!db) {
+        return;
+    }
+    m_dispatching = true;
+    m_dispatcher.Dispatch(*this, *db, currentCode, frame, length);
+    m_dispatching = false;
+    // A refresh the reply asked for replaces the database: only now that the
+    // reply is done with it.
+    if (m_refreshAfterDispatch.exchange(false)) {
+        m_session->RefreshIrd();
+    }
+}
+
+std::string DatabaseContent::SignalSourceText() const
+{
+    switch (signalSource.load()) {
+    case kSourceSatellite:
+        return GetLangText(kRowLnbIn);
+    case kSourceAsi:
+        return GetLangText(kRowAsiIn);
+    default:
+        return GetLangText(kRowUnknownSource);
+    }
+}
+
+// --- DatabaseHost ---
+
+bool DatabaseContent::SendRequest(uint8_t code, int a, int b, std::span<const uint8_t> data)
+{
+    return m_session != nullptr && m_session->SendRequest(code, a, b, data);
+}
+
+void DatabaseContent::RequestDisconnect()
+{
+    if (m_session != nullptr) {
+        m_session->RequestDisconnect();
+    }
+}
+
+bool DatabaseContent::IsClosing() const
+{
+    return m_session != nullptr && m_session->closing;
+}
+
+void DatabaseContent::Log(std::string_view text)
+{
+    m_log.AddLogLine(text);
+}
+
+void DatabaseContent::ShowSignalSource(int value)
+{
+    if (value == kSourceSatellite || value == kSourceAsi) {
+        signalSource = value;
+        m_view.ShowSignalSource(value);
+    } else {
+        signalSource = kSourceUnknown;
+    }
+}
+
+bool DatabaseContent::SignalSourceIsAsi() const
+{
+    return signalSource == kSourceAsi;
+}
+
+void DatabaseContent::PostAddressCheck(std::array<uint8_t, 4> address)
+{
+    m_view.PostAddressCheck(address);
+}
+
+void DatabaseContent::FlushNeighbourCache()
+{
+    if (m_flush) {
+        m_flush();
+    }
+}
+
+int DatabaseContent::NumberMode() const
+{
+    return m_session != nullptr ? m_session->numberMode.load() : 2;
+}
+
+bool DatabaseContent::ShouldDisplay(int kind)
+{
+    if (kind >= 1 && kind <= 6) {
+        return active || shownTab == kTabPrograms;
+    }
+    if (kind == 7 || kind == 8) {
+        if (!active && shownTab != kTabSystem) {
+            return false;
+        }
+        m_view.SetSystemTabEnabled(true);
+        return true;
+    }
+    return false;
+}
+
+int DatabaseContent::ShowSystemItem(int, bool)
+{
+    // The system settings page draws these kinds; the selector it holds is
+    // usable as soon as the device has reported its settings.
+    m_view.SetSignalSourceEnabled(true);
+    return 0;
+}
+
+void DatabaseContent::SetShowRadio()
+{
+    if (!showRadio.exchange(true)) {
+        m_view.ShowRadioTree();
+    }
+}
+
+void DatabaseContent::PlayingChanged()
+{
+    playingFirstReport = true;
+}
+
+void DatabaseContent::StartFullRefresh()
+{
+    if (m_dispatching) {
+        m_refreshAfterDispatch = true;
+    } else if (m_session != nullptr) {
+        m_session->RefreshIrd();
+    }
+}
+
+void DatabaseContent::PauseFor(long milliseconds)
+{
+    if (m_session != nullptr) {
+        m_session->PauseFor(milliseconds);
+    }
+}
+
+void DatabaseContent::SetWindowState(bool isActive, int tab)
+{
+    active = isActive;
+    shownTab = tab;
+}
+
+std::optional<SystemRecordBytes> DatabaseContent::SystemRecord() const
+{
+    const std::shared_ptr<ListManager> db = Database();
+    if (!db) {
+        return std::nullopt;
+    }
+    const std::optional<vireo::SystemRecord> record = db->System();
+    if (!record) {
+        return std::nullopt;
+    }
+    return record->wire;
+}
+
+void DatabaseContent::redisplay(std::initializer_list<int> kinds)
+{
+    const std::shared_ptr<ListManager> db = Database();
+    if (!db || m_session == nullptr || m_session->stop) {
+        return;
+    }
+    for (int kind : kinds) {
+        DisplayProgramEntry(*this, db.get(), kind == 0 ? db->PlayingDisplayCode() : kind, false);
+    }
+}
+
+void DatabaseContent::ProgramsTabShown()
+{
+    // Satellites, transponders, TV and radio programs, then the playing mark.
+    redisplay({item_kind::Satellites, item_kind::Tps, item_kind::Tv, item_kind::Radio, 0});
+}
+
+void DatabaseContent::SystemTabShown()
+{
+    redisplay({item_kind::System, item_kind::Volume});
+}
+
+ContentFactory DatabaseContentFactory()
+{
+    return [](const ContentHost& host) { return std::make_unique<DatabaseContent>(host); };
+}
+
+} // namespace vireo

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "database/database_host.h"
+#include "database/list_manager.h"
+#include "device/device_content.h"
+#include "link/reply_dispatcher.h"
+
+namespace vireo {
+
+class DeviceSession;
+
+// The device database of one device window with the reply dispatcher that
+// fills it: what a window plugs into its session. It shows records in the
+// window's two tree models, logs to its log pane and speaks to the window
+// through DeviceView; the window tells it which tab it shows.
+class DatabaseContent : public DeviceContent, public DatabaseHost
+{
+public:
+    static constexpr int kSourceSatellite = 0;
+    static constexpr int kSourceAsi = 1;
+    static constexpr int kSourceUnknown = 9;
+    static constexpr int kTabPrograms = 0;
+    static constexpr int kTabSystem = 1;
+
+    explicit DatabaseContent(const ContentHost& host);
+    ~DatabaseContent() override;
+    DatabaseContent(const DatabaseContent&) = delete;
+    DatabaseContent& operator=(const DatabaseContent&) = delete;
+
+    DeviceSession& Session() { return *m_session; }
+    DeviceView& View() { return m_view; }
+
+    // The database of the running session (null when none). Holding the
+    // pointer keeps it alive even if a refresh replaces it meanwhile.
+    std::shared_ptr<ListManager> Database() const;
+    // The database has completed a full refresh.
+    std::atomic<bool> loaded{false};
+
+    // Window state (set through DeviceContent by the window, or directly).
+    std::atomic<bool> active{true};
+    std::atomic<int> shownTab{kTabPrograms};
+    std::atomic<bool> showRadio{false};
+    std::atomic<int> signalSource{kSourceUnknown};
+    // A program was (re)displayed: the next signal report logs both lines.
+    std::atomic<bool> playingFirstReport{false};
+
+    // The text that names the signal source in log lines ("LNB IN",
+    // "ASI IN", or " Unknow" before the device reported it).
+    std::string SignalSourceText() const;
+    // How this host drops stale address mappings after the device moved;
+    // none by default (the desktop program plugs in the platform's way).
+    void SetNeighbourCacheFlush(std::function<void()> flush) { m_flush = std::move(flush); }
+
+    // DeviceContent
+    void AttachSession(DeviceSession* session) override { m_session = session; }
+    void SetWindowState(bool isActive, int tab) override;
+    void SetShowRadio(bool shown) override { showRadio = shown; }
+    bool DataLoaded() const override { return loaded; }
+    std::optional<SystemRecordBytes> SystemRecord() const override;
+    void ProgramsTabShown() override;
+    void SystemTabShown() override;
+
+    // SessionContent
+    void CreateDatabase() override;
+    void EnsureDatabase() override;
+    void DestroyDatabase() override;
+    bool HasPlayingProgram() const override;
+    void Dispatch(DeviceSession& session, uint8_t currentCode, const uint8_t* frame,
+                  uint8_t length) override;
+
+    // DatabaseHost
+    bool SendRequest(uint8_t code, int a, int b, std::span<const uint8_t> data) override;
+    void RequestDisconnect() override;
+    bool IsClosing() const override;
+    void Log(std::string_view text) override;
+    void ShowSignalSource(int value) override;
+    bool SignalSourceIsAsi() const override;
+    void PostAddressCheck(std::array<uint8_t, 4> address) override;
+    void FlushNeighbourCache() override;
+    int NumberMode() const override;
+    bool ShouldDisplay(int kind) override;
+    int ShowSystemItem(int kind, bool force) override;
+    void SetShowRadio() override;
+    void PlayingChanged() override;
+    void StartFullRefresh() override;
+    void PauseFor(long milliseconds) override;
+    ProgramTree& TvTree() override { return m_tvTree; }
+    ProgramTree& RadioTree() override { return m_radioTree; }
+
+private:
+    void replaceDatabase(bool onlyIfMissing);
+    void redisplay(std::initializer_list<int> kinds);
+
+    LogBuffer& m_log;
+    DeviceView& m_view;
+    ProgramTree& m_tvTree;
+    ProgramTree& m_radioTree;
+    DeviceSession* m_session = nullptr;
+    mutable std::mutex m_databaseMutex;
+    std::shared_ptr<ListManager> m_database;
+    ReplyDispatcher m_dispatcher;
+    std::function<void()> m_flush;
+    // A full refresh asked for while a reply is being handled runs after it.
+    std::atomic<bool> m_refreshAfterDispatch{false};
+    std::atomic<bool> m_dispatching{false};
+};
+
+// The factory a device window uses to plug the database into its session.
+ContentFactory DatabaseContentFactory();
+
+} // namespace vireo
