@@ -1,8 +1,7 @@
 #include "device/database_content.h"
 
-#include "link/device_session.h"
-
 #include "lang/language_table.h"
+#include "link/device_session.h"
 
 #include <thread>
 
@@ -15,12 +14,8 @@ constexpr int kRowUnknownSource = 197;
 } // namespace
 
 DatabaseContent::DatabaseContent(const ContentHost& host)
-    : m_log(host.log)
-    , m_view(host.view)
-    , m_tvTree(host.tvTree)
-    , m_radioTree(host.radioTree)
-{
-}
+    : m_log(host.log), m_view(host.view), m_tvTree(host.tvTree), m_radioTree(host.radioTree)
+{}
 
 DatabaseContent::~DatabaseContent()
 {
@@ -77,7 +72,8 @@ bool DatabaseContent::HasPlayingProgram() const
     return db && db->HasPlayingProgram();
 }
 
-void DatabaseContent::Dispatch(DeviceSession& session, uint8_t currentCode, const uint8_t* frame, uint8_t length)
+void DatabaseContent::Dispatch(DeviceSession& session, uint8_t currentCode, const uint8_t* frame,
+                               uint8_t length)
 {
     m_session = &session;
     const std::shared_ptr<ListManager> db = Database();
@@ -215,8 +211,18 @@ void DatabaseContent::PauseFor(long milliseconds)
 
 void DatabaseContent::SetWindowState(bool isActive, int tab)
 {
-    active = isActive;
+    const bool activated = isActive && !active.exchange(isActive);
     shownTab = tab;
+    // The settings arrived while another window was active: their tab could
+    // not be enabled then, and a disabled tab can never be shown. Enable it
+    // now that this window is the active one.
+    if (activated) {
+        const std::shared_ptr<ListManager> db = Database();
+        if (db && db->IsComplete(item_kind::System) && m_session != nullptr && !m_session->stop) {
+            m_view.SetSystemTabEnabled(true);
+            m_view.SetSignalSourceEnabled(true);
+        }
+    }
 }
 
 std::optional<SystemRecordBytes> DatabaseContent::SystemRecord() const

@@ -14,9 +14,9 @@ std::unique_ptr<DatabaseContent> makeContent(LogBuffer& log, DeviceView& view, P
 
 DeviceCore::DeviceCore(SessionContext& context, DeviceView& view, std::string caption,
                        LinkTiming timing, std::filesystem::path logsFolder, uint16_t port)
-    : m_log(std::move(caption), std::move(logsFolder))
-    , m_content(makeContent(m_log, view, m_tvTree, m_radioTree))
-    , m_session(context, m_log, view, *m_content, timing, port)
+    : m_log(std::move(caption), std::move(logsFolder)),
+      m_content(makeContent(m_log, view, m_tvTree, m_radioTree)),
+      m_session(context, m_log, view, *m_content, timing, port)
 {
     m_content->AttachSession(&m_session);
 }

@@ -317,3 +317,15 @@ TEST(DeviceDump, UnreachableAndBadAddresses)
     result = RunDeviceDump(options);
     EXPECT_EQ(result.exitCode, 1);
 }
+
+TEST(Dispatcher, SettingsThatArrivedInTheBackgroundEnableTheirTabOnActivation)
+{
+    OfflineDevice d;
+    d.core.Content().SetWindowState(false, DatabaseContent::kTabPrograms);
+    const std::vector<uint8_t> system = {0x00, 0x80, 0x0C, 0x00, 10, 0, 0, 1, 255, 0,
+                                         0,    0,    0,    1,    2,  3, 4, 5, 0,   0};
+    d.feed(msg::QuerySystemInfo, frameOf(msg::SystemInfo, system));
+    EXPECT_FALSE(d.called("systemTab 1")); // not the active window, not its tab
+    d.core.Content().SetWindowState(true, DatabaseContent::kTabPrograms);
+    EXPECT_TRUE(d.called("systemTab 1"));
+}

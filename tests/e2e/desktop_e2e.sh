@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# End to end: the real `vireo` under Xvfb with two simulated IRDs on loopback.
+# Accepts the start-up dialog with the keyboard, waits until both devices are
+# refreshed and polled, saves a screenshot, closes the program answering No and
+# checks the log files and the untouched settings file.
+#   desktop_e2e.sh BUILD_DIR OUTPUT_DIR
+set -euo pipefail
+build=$1
+out=$2
+mkdir -p "$out"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    [ -n "${DISPLAY:-}" ] && import -window root "$out/e2e-failure.png" 2>/dev/null || true
+    exit 1
+}
+
+# Waits until a command succeeds, polling every 0.2 s, for at most $1 seconds.
+wait_until() {
+    local limit=$1
+    shift
+    local end=$((SECONDS + limit))
+    until "$@"; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.2
+    done
+}
+
+display=":$((200 + RANDOM % 300))"
+Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+wait_until 10 xdpyinfo > /dev/null 2>&1 || fail "Xvfb did not start"
+
+"$build/sim/vireo-ird-sim" --address 127.0.63.1 --generate 4,24,40,12 -v > "$work/sim1.log" 2>&1 &
+pids+=($!)
+"$build/sim/vireo-ird-sim" --address 127.0.63.2 --generate 6,30,60,20 -v > "$work/sim2.log" 2>&1 &
+pids+=($!)
+
+cd "$work"
+mkdir Logs
+printf '[Address]\r\nmachine=y127.0.63.1:Studio A\r\nmachine=y127.0.63.2:Uplink B\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' > Vireo.ini
+cp Vireo.ini Vireo.ini.before
+
+QT_QPA_PLATFORM=xcb "$build/src/vireo" > "$work/vireo.log" 2>&1 &
+vireo=$!
+pids+=($vireo)
+
+wait_until 20 xdotool search --name '^Login$' > /dev/null || fail "no start-up dialog"
+xdotool key --clearmodifiers Return
+
+# Signal polling starts only once a device is refreshed and a program plays:
+# three polls on each simulator mean both windows have shown their trees.
+polls() { [ "$(grep -c '<- QuerySignal' "$1" || true)" -ge 3 ]; }
+wait_until 60 polls "$work/sim1.log" || fail "127.0.63.1 was not refreshed and polled"
+wait_until 60 polls "$work/sim2.log" || fail "127.0.63.2 was not refreshed and polled"
+sleep 0.5
+import -window root "$out/e2e-two-devices.png"
+# Both device windows side by side (Window > Tile Vertically).
+xdotool key --clearmodifiers alt+w
+sleep 0.5
+xdotool key --clearmodifiers v
+sleep 1
+import -window root "$out/e2e-tiled.png"
+
+xdotool key --clearmodifiers alt+f
+sleep 0.5
+xdotool key --clearmodifiers x
+wait_until 10 xdotool search --name 'Vireo Remote Manager' > /dev/null || true
+sleep 1
+import -window root "$out/e2e-closing-question.png"
+xdotool key --clearmodifiers n
+wait_until 20 bash -c "! kill -0 $vireo 2> /dev/null" || fail "vireo did not exit after No"
+
+cmp -s Vireo.ini Vireo.ini.before || fail "Vireo.ini changed although No was answered"
+banner='**********Closing Here**********Closing Here**********'
+for address in 127.0.63.1 127.0.63.2; do
+    log="Logs/$address.txt"
+    [ -f "$log" ] || fail "no log file $log"
+    for line in "Begin connect remote port" "Connect successfully" "Update IRD Information" \
+        "Begin monitoring"; do
+        grep -q "): $line"$'\r\r'"\$" "$log" || fail "$log lacks \"$line\""
+    done
+    tail -c 58 "$log" | grep -qF "$banner" || fail "$log does not end with the closing banner"
+done
+echo "desktop end-to-end: 2 devices refreshed, screenshots in $out"
