@@ -211,7 +211,8 @@ void DatabaseContent::PauseFor(long milliseconds)
 
 void DatabaseContent::SetWindowState(bool isActive, int tab)
 {
-    const bool activated = isActive && !active.exchange(isActive);
+    const bool wasActive = active.exchange(isActive);
+    const bool activated = isActive && !wasActive;
     shownTab = tab;
     // The settings arrived while another window was active: their tab could
     // not be enabled then, and a disabled tab can never be shown. Enable it
