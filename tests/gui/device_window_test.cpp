@@ -16,12 +16,14 @@
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace vireo;
 using namespace vireo::ui;
@@ -34,7 +36,9 @@ namespace {
 class LoopbackPort
 {
 public:
-    explicit LoopbackPort(bool listening)
+    // `backlog` 0 with `fill` set: the listener's queue is full, so further
+    // connection requests are dropped and a connect never completes.
+    explicit LoopbackPort(bool listening, int backlog = 8, bool fill = false)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -45,7 +49,12 @@ public:
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length);
         m_port = ntohs(addr.sin_port);
         if (listening) {
-            ::listen(m_fd, 8);
+            ::listen(m_fd, backlog);
+            for (int i = 0; fill && i < 4; ++i) {
+                const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+                ::connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+                m_fillers.push_back(filler);
+            }
         } else {
             ::close(m_fd);
             m_fd = -1;
@@ -53,6 +62,9 @@ public:
     }
     ~LoopbackPort()
     {
+        for (int filler : m_fillers) {
+            ::close(filler);
+        }
         if (m_fd >= 0) {
             ::close(m_fd);
         }
@@ -62,6 +74,7 @@ public:
 private:
     int m_fd = -1;
     uint16_t m_port = 0;
+    std::vector<int> m_fillers;
 };
 
 QStringList paneLines(MdiChild* window)
@@ -262,6 +275,30 @@ private slots:
         QVERIFY(lines.indexOf(QStringLiteral("Update IRD Information")) <
                 lines.indexOf(QStringLiteral("Disconnect successfully")));
         QVERIFY(!sw->isChecked());
+    }
+
+    void anUnansweredConnectNeverFreezesTheProgram()
+    {
+        LoopbackPort ird(true, 0, true); // the IRD's queue is full: no answer
+        QTest::qWait(20);
+        DeviceOptions options;
+        options.port = ird.port();
+        options.timing = LinkTiming{std::chrono::microseconds(200)}; // the attempts take ~0.5 s
+        auto form = startMainForm(options);
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.0.1", "silent");
+        QSignalSpy finished(window, &MdiChild::connectFinished);
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start(10);
+        child<QToolButton>(form.get(), "TBtn_switch")->click();
+        QVERIFY(window->IsConnecting());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(finished.first().first().toBool(), false);
+        // The event loop kept turning through the whole connect attempt.
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        QVERIFY(paneLines(window).contains(QStringLiteral("System error, exit connection24")));
     }
 
     void tickedMachinesConnectAfterStartUp()
