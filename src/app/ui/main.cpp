@@ -1,5 +1,6 @@
 // Vireo Remote Manager: program entry.
 
+#include "app/ui/icons.h"
 #include "app/ui/main_form.h"
 #include "app/ui/message_box.h"
 #include "app/ui/single_instance.h"
@@ -19,6 +20,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Vireo Remote Manager"));
+    app.setDesktopFileName(QStringLiteral("vireo"));
+    app.setWindowIcon(LoadIcon(QStringLiteral("vireo")));
 
     SingleInstance instance;
     if (!instance.TryAcquire()) {

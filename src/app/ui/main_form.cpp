@@ -63,7 +63,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("TMainForm"));
     setWindowTitle(QString::fromLatin1(kMainCaption));
-    setWindowIcon(LoadIcon(QStringLiteral("computer")));
+    setWindowIcon(LoadIcon(QStringLiteral("vireo")));
 
     m_registry = std::make_unique<MachineManager>([](const std::string& a, const std::string& b) {
         return QString::localeAwareCompare(FromGbk(a), FromGbk(b));
