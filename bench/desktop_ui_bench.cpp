@@ -61,13 +61,6 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-sim::SimulatorOptions quiet()
-{
-    sim::SimulatorOptions options;
-    options.log = [](const std::string&) {};
-    return options;
-}
-
 double startupOnce()
 {
     QTemporaryDir dir;
@@ -110,19 +103,6 @@ double startupOnce()
     return shown ? ms : -1;
 }
 
-class NullView : public DeviceView
-{
-public:
-    void SetSystemTabEnabled(bool) override {}
-    void SetSignalSourceEnabled(bool) override {}
-    void SetSignalGauges(int, int, bool) override {}
-    void SetToolbarLinked(bool) override {}
-    void SetToolbarRefreshEnabled(bool) override {}
-    void SetMachineState(int) override {}
-    void PostRefresh() override {}
-    void PostAddressCheck(std::array<uint8_t, 4>) override {}
-};
-
 // Fills two tree models from the simulator (no widgets attached), then times
 // two fresh widgets mirroring them: every node is reported and applied.
 double treeFillOnce(DeviceCore& core)
@@ -150,7 +130,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     SetLanguageFlag(1);
     BuildLanguageTable();
-    sim::Simulator irb(sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(), quiet());
+    sim::Simulator irb(sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(),
+                       sim::QuietOptions());
     if (!irb.Start("127.0.73.1", 8888)) {
         std::fprintf(stderr, "cannot start the simulator\n");
         return 1;
@@ -162,7 +143,7 @@ int main(int argc, char** argv)
     std::printf("startup_to_first_refresh %.1f ms\n", median(startup));
 
     SessionContext context;
-    NullView view;
+    NullDeviceView view;
     DeviceCore core(context, view, "127.0.73.1:Trees", {}, "no-logs");
     core.Session().ConnectAndStart();
     spinUntil([&] { return core.Loaded() && core.TvTree().Size() == 4 * 255; });

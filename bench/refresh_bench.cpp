@@ -20,19 +20,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class NullView : public DeviceView
-{
-public:
-    void SetSystemTabEnabled(bool) override {}
-    void SetSignalSourceEnabled(bool) override {}
-    void SetSignalGauges(int, int, bool) override {}
-    void SetToolbarLinked(bool) override {}
-    void SetToolbarRefreshEnabled(bool) override {}
-    void SetMachineState(int) override {}
-    void PostRefresh() override {}
-    void PostAddressCheck(std::array<uint8_t, 4>) override {}
-};
-
 bool refreshedAndShown(DeviceCore& core)
 {
     const auto db = core.Database();
@@ -53,15 +40,14 @@ int main()
 {
     SetLanguageFlag(1);
     BuildLanguageTable();
-    sim::SimulatorOptions options;
-    options.log = [](const std::string&) {};
-    sim::Simulator irb(sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(), options);
+    sim::Simulator irb(sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(),
+                       sim::QuietOptions());
     if (!irb.Start("127.0.72.1", 8888)) {
         std::fprintf(stderr, "cannot start the simulator\n");
         return 1;
     }
     SessionContext context;
-    NullView view;
+    NullDeviceView view;
     DeviceCore core(context, view, "127.0.72.1:bench", {}, "no-logs");
     if (!core.Session().ConnectIrd() || !core.Session().StartSession()) {
         std::fprintf(stderr, "cannot connect\n");

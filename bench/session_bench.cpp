@@ -30,19 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class NullView : public DeviceView
-{
-public:
-    void SetSystemTabEnabled(bool) override {}
-    void SetSignalSourceEnabled(bool) override {}
-    void SetSignalGauges(int, int, bool) override {}
-    void SetToolbarLinked(bool) override {}
-    void SetToolbarRefreshEnabled(bool) override {}
-    void SetMachineState(int) override {}
-    void PostRefresh() override {}
-    void PostAddressCheck(std::array<uint8_t, 4>) override {}
-};
-
 // Counts the SignalStatus replies the session dispatches.
 class SignalCounter : public BasicContent
 {
@@ -75,7 +62,7 @@ struct Device
     {}
     SessionContext context;
     LogBuffer log;
-    NullView view;
+    NullDeviceView view;
     SignalCounter content;
     DeviceSession session;
 };
@@ -94,13 +81,6 @@ template <typename T> T median(std::vector<T> v)
     return v[v.size() / 2];
 }
 
-sim::SimulatorOptions quiet()
-{
-    sim::SimulatorOptions options;
-    options.log = [](const std::string&) {};
-    return options;
-}
-
 sim::DeviceDatabase database()
 {
     return sim::GenerateDatabase({2, 4, 6, 2}, nullptr).value();
@@ -113,7 +93,7 @@ void idleCpu()
     std::vector<std::unique_ptr<Device>> devices;
     for (int i = 0; i < kSessions; ++i) {
         const std::string address = "127.0.70." + std::to_string(i + 1);
-        sims.push_back(std::make_unique<sim::Simulator>(database(), quiet()));
+        sims.push_back(std::make_unique<sim::Simulator>(database(), sim::QuietOptions()));
         sims.back()->Start(address, 8888);
         devices.push_back(std::make_unique<Device>(address));
         devices.back()->session.ConnectIrd();
@@ -132,7 +112,7 @@ void idleCpu()
 
 void stopLatency()
 {
-    sim::Simulator irb(database(), quiet());
+    sim::Simulator irb(database(), sim::QuietOptions());
     irb.Start("127.0.71.1", 8888);
     std::vector<double> ms;
     for (int i = 0; i < 30; ++i) {
@@ -150,7 +130,7 @@ void stopLatency()
 
 void roundTrips()
 {
-    sim::Simulator irb(database(), quiet());
+    sim::Simulator irb(database(), sim::QuietOptions());
     irb.Start("127.0.71.2", 8888);
     constexpr int kRounds = 2000;
 

@@ -30,6 +30,14 @@ struct SimulatorOptions
     std::function<void(const std::string&)> log;
 };
 
+// Options whose log lines go nowhere (tests and benchmarks).
+inline SimulatorOptions QuietOptions()
+{
+    SimulatorOptions options;
+    options.log = [](const std::string&) {};
+    return options;
+}
+
 struct SimulatorStats
 {
     size_t connections = 0; // accepted so far

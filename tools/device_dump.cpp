@@ -22,17 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 // The tool has no window: a refresh the device asks for is run by the main
 // loop, everything else the link shows is dropped.
-class DumpView : public DeviceView
+class DumpView : public NullDeviceView
 {
 public:
-    void SetSystemTabEnabled(bool) override {}
-    void SetSignalSourceEnabled(bool) override {}
-    void SetSignalGauges(int, int, bool) override {}
-    void SetToolbarLinked(bool) override {}
-    void SetToolbarRefreshEnabled(bool) override {}
-    void SetMachineState(int) override {}
     void PostRefresh() override { refreshWanted = true; }
-    void PostAddressCheck(std::array<uint8_t, 4>) override {}
 
     std::atomic<bool> refreshWanted{false};
 };

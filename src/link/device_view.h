@@ -60,4 +60,19 @@ public:
     virtual void PostAddressCheck(std::array<uint8_t, 4> address) = 0;
 };
 
+// A view for a device without a window (tools, benchmarks): everything the
+// link shows is dropped.
+class NullDeviceView : public DeviceView
+{
+public:
+    void SetSystemTabEnabled(bool) override {}
+    void SetSignalSourceEnabled(bool) override {}
+    void SetSignalGauges(int, int, bool) override {}
+    void SetToolbarLinked(bool) override {}
+    void SetToolbarRefreshEnabled(bool) override {}
+    void SetMachineState(int) override {}
+    void PostRefresh() override {}
+    void PostAddressCheck(std::array<uint8_t, 4>) override {}
+};
+
 } // namespace vireo

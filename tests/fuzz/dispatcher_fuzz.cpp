@@ -16,19 +16,6 @@ using namespace vireo;
 
 namespace {
 
-class QuietView : public DeviceView
-{
-public:
-    void SetSystemTabEnabled(bool) override {}
-    void SetSignalSourceEnabled(bool) override {}
-    void SetSignalGauges(int, int, bool) override {}
-    void SetToolbarLinked(bool) override {}
-    void SetToolbarRefreshEnabled(bool) override {}
-    void SetMachineState(int) override {}
-    void PostRefresh() override {}
-    void PostAddressCheck(std::array<uint8_t, 4>) override {}
-};
-
 struct Device
 {
     Device()
@@ -38,7 +25,7 @@ struct Device
         BuildLanguageTable();
     }
     SessionContext context;
-    QuietView view;
+    NullDeviceView view;
     DeviceCore core;
 };
 

@@ -60,13 +60,6 @@ struct OfflineDevice
     DeviceCore core;
 };
 
-sim::SimulatorOptions quiet()
-{
-    sim::SimulatorOptions options;
-    options.log = [](const std::string&) {};
-    return options;
-}
-
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -225,7 +218,7 @@ struct LiveDevice
 
 TEST(DispatcherLive, DeletedTpLeavesBothTreesAndTheListsMatchTheDevice)
 {
-    sim::Simulator irb(sim::GenerateDatabase({2, 6, 24, 12}, nullptr).value(), quiet());
+    sim::Simulator irb(sim::GenerateDatabase({2, 6, 24, 12}, nullptr).value(), sim::QuietOptions());
     ASSERT_TRUE(irb.Start("127.0.62.1", 8888));
     LiveDevice d("127.0.62.1");
     ASSERT_TRUE(d.core.Session().ConnectAndStart());
@@ -252,7 +245,7 @@ TEST(DispatcherLive, DeletedTpLeavesBothTreesAndTheListsMatchTheDevice)
 
 TEST(DispatcherLive, PidLineKeepsItsFormatWhenTheProgramIsShownAgain)
 {
-    sim::Simulator irb(sim::GenerateDatabase({1, 2, 4, 0}, nullptr).value(), quiet());
+    sim::Simulator irb(sim::GenerateDatabase({1, 2, 4, 0}, nullptr).value(), sim::QuietOptions());
     ASSERT_TRUE(irb.Start("127.0.62.2", 8888));
     LiveDevice d("127.0.62.2");
     d.context.hexShowing = 2;
@@ -278,7 +271,8 @@ TEST(DispatcherLive, PidLineKeepsItsFormatWhenTheProgramIsShownAgain)
 
 TEST(DeviceDump, MaximalDatabaseIsPrintedExactly)
 {
-    sim::Simulator irb(sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(), quiet());
+    sim::Simulator irb(sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(),
+                       sim::QuietOptions());
     ASSERT_TRUE(irb.Start("127.0.62.3", 8888));
     DumpOptions options;
     options.address = "127.0.62.3";
@@ -289,7 +283,7 @@ TEST(DeviceDump, MaximalDatabaseIsPrintedExactly)
 
 TEST(DeviceDump, LostBurstFramesCutFramesAndNoiseStillGiveTheExactDatabase)
 {
-    sim::SimulatorOptions options = quiet();
+    sim::SimulatorOptions options = sim::QuietOptions();
     options.seed = 11;
     options.faults.burstDropShare = 0.10;
     options.faults.cutShare = 0.5;

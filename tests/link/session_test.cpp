@@ -16,14 +16,6 @@ namespace {
 // One protocol millisecond lasts 20 µs: the 2 s reply limit becomes 40-60 ms.
 constexpr LinkTiming kFast{std::chrono::microseconds(20)};
 
-// Simulator options that keep its log lines out of the test output.
-sim::SimulatorOptions quiet()
-{
-    sim::SimulatorOptions options;
-    options.log = [](const std::string&) {};
-    return options;
-}
-
 sim::DeviceDatabase smallDatabase()
 {
     return sim::GenerateDatabase({2, 4, 6, 2}, nullptr).value();
@@ -61,7 +53,7 @@ bool waitIdle(DeviceSession& s, std::chrono::milliseconds timeout = 5s)
 
 TEST(Session, ConnectRefreshAndARequestWithItsReply)
 {
-    sim::Simulator irb(smallDatabase(), quiet());
+    sim::Simulator irb(smallDatabase(), sim::QuietOptions());
     ASSERT_TRUE(irb.Start("127.0.61.1", 8888));
     SessionHarness h("127.0.61.1:Studio", kFast);
     ASSERT_TRUE(h.session.ConnectAndStart());
@@ -88,7 +80,7 @@ TEST(Session, ConnectRefreshAndARequestWithItsReply)
 
 TEST(Session, UnansweredRequestIsSentTwiceThenDropped)
 {
-    sim::SimulatorOptions options = quiet();
+    sim::SimulatorOptions options = sim::QuietOptions();
     options.faults.silent = true;
     sim::Simulator irb(smallDatabase(), options);
     ASSERT_TRUE(irb.Start("127.0.61.2", 8888));
@@ -112,7 +104,7 @@ TEST(Session, UnansweredRequestIsSentTwiceThenDropped)
 
 TEST(Session, StopScanOvertakesAScanAtOnce)
 {
-    sim::SimulatorOptions options = quiet();
+    sim::SimulatorOptions options = sim::QuietOptions();
     options.faults.silent = true;
     sim::Simulator irb(smallDatabase(), options);
     ASSERT_TRUE(irb.Start("127.0.61.3", 8888));
@@ -170,7 +162,7 @@ TEST(Session, LinkLossWithFailedReconnectDisconnects)
 
 TEST(Session, TransportErrorPausesAndResends)
 {
-    sim::SimulatorOptions options = quiet();
+    sim::SimulatorOptions options = sim::QuietOptions();
     options.faults.statusOverrides[msg::QuerySystemInfo] = 1;
     sim::Simulator irb(smallDatabase(), options);
     ASSERT_TRUE(irb.Start("127.0.61.5", 8888));
@@ -202,7 +194,7 @@ TEST(Session, RefusedHostAndBadCaptions)
 
 TEST(Session, SignalIsPolledOnlyWhileAProgramPlays)
 {
-    sim::Simulator irb(smallDatabase(), quiet());
+    sim::Simulator irb(smallDatabase(), sim::QuietOptions());
     ASSERT_TRUE(irb.Start("127.0.61.7", 8888));
     SessionHarness h("127.0.61.7:Poll", kFast);
     h.session.querySignalTicked = true;
@@ -219,7 +211,7 @@ TEST(Session, SignalIsPolledOnlyWhileAProgramPlays)
 
 TEST(Session, AcceptedWithRestartStartsANewSessionOrHandsOverToTheUpgrade)
 {
-    sim::SimulatorOptions options = quiet();
+    sim::SimulatorOptions options = sim::QuietOptions();
     options.faults.statusOverrides[msg::Reboot] = 175;
     options.faults.statusOverrides[msg::StartUpgrade] = 175;
     sim::Simulator irb(smallDatabase(), options);
