@@ -1,15 +1,16 @@
 #pragma once
 
+#include "database/database_host.h"
+#include "database/list_manager.h"
+#include "device/device_content.h"
+#include "device/log_buffer.h"
+#include "link/reply_dispatcher.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-
-#include "database/database_host.h"
-#include "database/list_manager.h"
-#include "device/device_content.h"
-#include "link/reply_dispatcher.h"
 
 namespace vireo {
 
@@ -79,6 +80,8 @@ public:
     void RequestDisconnect() override;
     bool IsClosing() const override;
     void Log(std::string_view text) override;
+    // A line for the log pane without the caption-and-time prefix.
+    void LogRaw(std::string_view text) { m_log.AddRawLine(text); }
     void ShowSignalSource(int value) override;
     bool SignalSourceIsAsi() const override;
     void PostAddressCheck(std::array<uint8_t, 4> address) override;

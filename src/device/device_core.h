@@ -1,13 +1,13 @@
 #pragma once
 
-#include <filesystem>
-#include <memory>
-#include <string>
-
 #include "database/program_tree.h"
 #include "device/database_content.h"
 #include "device/log_buffer.h"
 #include "link/device_session.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
 
 namespace vireo {
 

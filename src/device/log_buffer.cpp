@@ -28,9 +28,15 @@ void LogBuffer::SetObserver(LogPaneObserver* observer)
 
 void LogBuffer::AddLogLine(std::string_view message)
 {
-    std::lock_guard lock(m_mutex);
-    std::string line = FormatLogPrefix(m_caption);
+    std::string line = FormatLogPrefix(Caption());
     line += message;
+    AddRawLine(line);
+}
+
+void LogBuffer::AddRawLine(std::string_view text)
+{
+    std::lock_guard lock(m_mutex);
+    std::string line(text);
     m_lines.push_back(line);
     if (m_observer != nullptr) {
         m_observer->OnLogLineAdded(line);

@@ -42,6 +42,8 @@ public:
 
     // Adds prefix + message as one line and flushes when the pane is full.
     void AddLogLine(std::string_view message);
+    // Adds a line as it stands, without the caption-and-time prefix.
+    void AddRawLine(std::string_view line);
 
     // The destruction flush: writes the remaining lines and the closing banner,
     // or nothing at all when the pane is empty.

@@ -1,0 +1,201 @@
+#include "database/list_manager.h"
+#include "database/program_commands.h"
+#include "device/device_core.h"
+#include "device_dump.h"
+#include "link/message_code.h"
+#include "session_harness.h"
+#include "sim/database_generator.h"
+#include "sim/database_json.h"
+#include "sim/simulator.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace vireo;
+using namespace vireo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr LinkTiming kFast{std::chrono::microseconds(20)};
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// A device refreshed from a simulator whose first TV program has audio choice
+// 0xF1 and whose second sits on the upper descrambling module.
+struct Device
+{
+    explicit Device(const std::string& address)
+        : irb(makeDatabase(), sim::QuietOptions()),
+          core(context, view, address + ":Cmd", kFast, "no-logs"), commands(core.Content())
+    {
+        SetLanguageFlag(1);
+        BuildLanguageTable();
+        core.LogPane().SetObserver(&pane);
+        EXPECT_TRUE(irb.Start(address, 8888));
+        EXPECT_TRUE(core.Session().ConnectAndStart());
+        EXPECT_TRUE(waitFor([&] {
+            const auto db = core.Database();
+            return core.Loaded() && db && core.Session().CurrentCode() == 0 &&
+                   db->IsComplete(item_kind::Tv) && db->IsShown(item_kind::Tv);
+        }));
+    }
+    ~Device()
+    {
+        core.Teardown();
+        core.LogPane().SetObserver(nullptr);
+    }
+
+    static sim::DeviceDatabase makeDatabase()
+    {
+        sim::DeviceDatabase db = sim::GenerateDatabase({2, 3, 6, 2}, nullptr).value();
+        db.tv[0].audioChoice = 0xF1;
+        db.tv[1].module = 2;
+        db.radio[0].module = 0;
+        return db;
+    }
+    // The node of the first program of `kind` and its satellite and TP.
+    TreeNodeId programNode(int kind, int n = 0)
+    {
+        const auto db = core.Database();
+        std::lock_guard lock(db->ProgramLock(kind));
+        return db->Programs(kind)[n]->node;
+    }
+    std::vector<std::vector<uint8_t>> framesOf(uint8_t code)
+    {
+        std::vector<std::vector<uint8_t>> out;
+        for (auto& f : irb.ReceivedFrames()) {
+            if (f[1] == code) {
+                out.push_back(f);
+            }
+        }
+        return out;
+    }
+
+    sim::Simulator irb;
+    SessionContext context;
+    RecordingView view;
+    RecordingPane pane;
+    DeviceCore core;
+    ProgramCommands commands;
+};
+
+} // namespace
+
+TEST(ProgramPopup, ItemsFollowTheNodeTheScanAndTheSignalSource)
+{
+    Device d("127.0.65.1");
+    ProgramTree& tv = d.core.TvTree();
+    const TreeNodeId program = d.programNode(item_kind::Tv);
+    const TreeNodeId tp = tv.Parent(program);
+    const TreeNodeId satellite = tv.Parent(tp);
+    const TreeNodeId pidLine = tv.FirstChild(program);
+
+    auto popup = ComputeProgramPopup(d.core.Content(), false, satellite);
+    EXPECT_EQ(popup.visible,
+              (std::set<std::string>{"S_Scan", "S_Set", "S_Add", "S_Delete", "T_Add"}));
+    popup = ComputeProgramPopup(d.core.Content(), false, tp);
+    EXPECT_EQ(popup.visible, (std::set<std::string>{"T_Delete", "T_Modify", "T_ScanTP"}));
+
+    // Audio choice 0xF1: audio 2 and "all" are checked, captions in the line's format.
+    popup = ComputeProgramPopup(d.core.Content(), false, program);
+    EXPECT_TRUE(popup.Shows("P_Play") && popup.Shows("P_Delete") && popup.Shows("P_Multi"));
+    EXPECT_TRUE(popup.Shows("P_Audio") && popup.Shows("P_Audio_All"));
+    EXPECT_EQ(popup.checkedAudio, 1);
+    EXPECT_TRUE(popup.allAudioChecked);
+    ASSERT_FALSE(popup.audioCaptions[0].empty());
+    EXPECT_EQ(popup.audioCaptions[0].back(), ' ');
+    EXPECT_EQ(popup.audioCaptions[0][popup.audioCaptions[0].size() - 3], 'h');
+
+    // The same captions in decimal once the PID line is decimal.
+    tv.SetSelected(pidLine);
+    d.commands.SwitchPidFormat(false, 1);
+    popup = ComputeProgramPopup(d.core.Content(), false, program);
+    EXPECT_EQ(popup.audioCaptions[0][popup.audioCaptions[0].size() - 3], 'd');
+    popup = ComputeProgramPopup(d.core.Content(), false, pidLine);
+    EXPECT_EQ(popup.visible, (std::set<std::string>{"C_Hex_show", "C_Dec_show"}));
+    EXPECT_EQ(popup.decimalChecked, true);
+
+    // A program on the upper module offers Un-MultiDescramble.
+    popup = ComputeProgramPopup(d.core.Content(), false, d.programNode(item_kind::Tv, 1));
+    EXPECT_TRUE(popup.Shows("P_DeMulti"));
+    EXPECT_FALSE(popup.Shows("P_Multi"));
+    popup = ComputeProgramPopup(d.core.Content(), true, d.programNode(item_kind::Radio));
+    EXPECT_TRUE(popup.Shows("P_Multi"));
+
+    // ASI: a transponder offers only Scan TP, a satellite nothing.
+    d.core.Content().signalSource = DatabaseContent::kSourceAsi;
+    EXPECT_EQ(ComputeProgramPopup(d.core.Content(), false, tp).visible,
+              (std::set<std::string>{"T_ScanTP"}));
+    EXPECT_TRUE(ComputeProgramPopup(d.core.Content(), false, satellite).visible.empty());
+    d.core.Content().signalSource = DatabaseContent::kSourceSatellite;
+
+    // While a scan runs, only Stop Scan.
+    d.core.Session().scanState = 0;
+    EXPECT_EQ(ComputeProgramPopup(d.core.Content(), false, program).visible,
+              (std::set<std::string>{"ST_Stop"}));
+    d.core.Session().scanState = DeviceSession::kNoScan;
+}
+
+TEST(ProgramCommands, RequestsCarryTheirRecordsAndArguments)
+{
+    Device d("127.0.65.2");
+    ProgramTree& tv = d.core.TvTree();
+    const TreeNodeId program = d.programNode(item_kind::Tv);
+    const TreeNodeId satellite = tv.Parent(tv.Parent(program));
+
+    // "All audio" while it is on sends a = 251: byte 18 0xF1 becomes 0x01.
+    tv.SetSelected(program);
+    d.commands.SelectAudio(false, 251);
+    ASSERT_TRUE(d.irb.WaitForReceived(2, 5s));
+    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::SelectAudio).empty(); }));
+    EXPECT_EQ(d.framesOf(msg::SelectAudio)[0][3 + 18], 0x01);
+
+    // Play reads the program number from the label: P 001 plays index 0.
+    tv.SetSelected(program);
+    d.commands.Play(false);
+    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::PlayProgram).empty(); }));
+    const auto play = d.framesOf(msg::PlayProgram).back();
+    EXPECT_EQ(play[3], 0);
+    EXPECT_EQ(play[3 + 6], 1);
+
+    // A satellite scan covers the satellite's transponder nodes.
+    ASSERT_TRUE(waitFor([&] { return d.core.Session().CurrentCode() == 0; }));
+    tv.SetSelected(satellite);
+    d.commands.ScanSatellite(false);
+    EXPECT_EQ(d.core.Session().scanCount, static_cast<int>(tv.Children(satellite).size()));
+    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::ScanSatellite).empty(); }));
+    EXPECT_EQ(d.framesOf(msg::ScanSatellite)[0][2], 10); // 8-byte payload
+}
+
+TEST(ProgramCommands, DeleteSatelliteRemovesEverythingBelowItFromBothTrees)
+{
+    Device d("127.0.65.3");
+    ProgramTree& tv = d.core.TvTree();
+    const TreeNodeId satellite = tv.Parent(tv.Parent(d.programNode(item_kind::Tv)));
+    tv.SetSelected(satellite);
+    const std::string question = d.commands.DeleteSatelliteQuestion(false);
+    EXPECT_EQ(question.rfind("Delete Satellite: ", 0), 0u);
+    d.commands.DeleteSatellite(false);
+    // Until the answer the popup offers nothing.
+    ASSERT_TRUE(d.pane.WaitFor("Delete SatelliteOK"));
+    ASSERT_TRUE(waitFor([&] { return d.core.Session().CurrentCode() == 0; }));
+    // The lists match the device's (which program plays is the device's to
+    // report in its next answer).
+    const auto mine = nlohmann::json::parse(DatabaseJson(*d.core.Database()));
+    const auto device = nlohmann::json::parse(sim::DatabaseToJson(d.irb.Database()));
+    for (const char* list : {"satellites", "transponders", "tv", "radio"}) {
+        EXPECT_EQ(mine[list], device[list]) << list;
+    }
+    EXPECT_FALSE(tv.Exists(satellite));
+}
