@@ -8,6 +8,7 @@
 #include "device/ui/device_host.h"
 #include "device/ui/device_view_adapter.h"
 #include "device/ui/log_pane.h"
+#include "device/ui/program_menu.h"
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
 #include "device/ui/system_page.h"
@@ -74,6 +75,14 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     m_session = std::make_unique<DeviceSession>(m_host.Context(), m_log, *m_view, *m_content,
                                                 m_options.timing, m_options.port);
     m_content->AttachSession(m_session.get());
+    if (auto* database = dynamic_cast<DatabaseContent*>(m_content.get())) {
+        m_menu = std::make_unique<ProgramMenuController>(
+            *m_programs, *database,
+            [this] { return !IsClosing() && m_session != nullptr && m_session->everConnected; },
+            this);
+        connect(m_programs, &ProgramsPage::menuRequested, m_menu.get(),
+                &ProgramMenuController::Open);
+    }
     m_session->querySignalTicked = m_programs->QueryBox()->isChecked();
     setWindowTitle(FromGbk(caption));
     applyCaptions();

@@ -26,6 +26,7 @@ class DeviceHost;
 class DeviceViewAdapter;
 class LogPane;
 class ProgramsPage;
+class ProgramMenuController;
 class SystemPage;
 
 // How device windows are made: the IRD's port, the link's clock, the device
@@ -147,6 +148,7 @@ private:
     std::unique_ptr<DeviceViewAdapter> m_view;
     std::unique_ptr<DeviceContent> m_content;
     std::unique_ptr<DeviceSession> m_session;
+    std::unique_ptr<ProgramMenuController> m_menu;
     std::thread m_connectWorker;
 
     bool m_autoConnect = false;

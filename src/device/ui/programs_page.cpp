@@ -116,7 +116,6 @@ void ProgramsPage::buildMenu()
         QAction* action = menu->addAction(QString());
         action->setObjectName(QString::fromLatin1(item.name));
         action->setProperty("langRow", item.row);
-        action->setEnabled(false); // the commands arrive with the device database
         return action;
     };
     auto addSub = [this](const MenuRow& item) {
@@ -159,7 +158,7 @@ void ProgramsPage::showMenu(ProgramTreeView* tree, const QPoint& pos)
     if (tree->itemAt(pos) == nullptr) {
         return;
     }
-    m_menu->popup(tree->viewport()->mapToGlobal(pos));
+    emit menuRequested(tree == m_radio, tree->viewport()->mapToGlobal(pos));
 }
 
 void ProgramsPage::ApplyCaptions()

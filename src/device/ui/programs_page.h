@@ -40,6 +40,10 @@ public:
     ProgramTreeView* RadioTree() const { return m_radio; }
     QMenu* ProgramMenu() const { return m_menu; }
 
+signals:
+    // The operator right-clicked a node of a tree (radioTree: the radio tree).
+    void menuRequested(bool radioTree, const QPoint& globalPos);
+
 private:
     void buildStrip();
     void buildMenu();

@@ -1,0 +1,165 @@
+#include "device/ui/program_menu.h"
+
+#include "app/ui/gbk_text.h"
+#include "app/ui/message_box.h"
+#include "database/program_commands.h"
+#include "device/database_content.h"
+#include "device/ui/program_tree_view.h"
+#include "device/ui/programs_page.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace vireo::ui {
+
+namespace {
+
+// Every item the menu may offer.
+const char* const kItems[] = {"P_Play",     "ST_Stop",    "P_Delete",   "P_Multi",  "P_Multi_u",
+                              "P_Multi_D",  "P_DeMulti",  "S_Scan",     "S_Set",    "S_Delete",
+                              "S_Add",      "T_Add",      "T_Delete",   "T_Modify", "T_ScanTP",
+                              "C_Hex_show", "C_Dec_show", "P_Renew",    "P_Audio",  "P_Audio1",
+                              "P_Audio2",   "P_Audio3",   "P_Audio_All"};
+
+} // namespace
+
+ProgramMenuController::ProgramMenuController(ProgramsPage& page, DatabaseContent& content,
+                                             std::function<bool()> usable, QWidget* dialogParent)
+    : QObject(nullptr) // owned by the window, which outlives the page's signals
+      ,
+      m_page(page), m_content(content), m_usable(std::move(usable)), m_dialogParent(dialogParent),
+      m_commands(std::make_unique<ProgramCommands>(content))
+{
+    connectActions();
+}
+
+ProgramMenuController::~ProgramMenuController() = default;
+
+QAction* ProgramMenuController::action(const char* name) const
+{
+    const QString objectName = QString::fromLatin1(name);
+    const QList<QAction*> actions = m_page.ProgramMenu()->findChildren<QAction*>(objectName);
+    for (QAction* a : actions) {
+        if (a->objectName() == objectName) {
+            return a;
+        }
+    }
+    return nullptr;
+}
+
+void ProgramMenuController::hideAll()
+{
+    for (const char* name : kItems) {
+        if (QAction* a = action(name)) {
+            a->setVisible(false);
+            a->setEnabled(true);
+            a->setCheckable(false);
+            a->setChecked(false);
+        }
+    }
+    for (const char* name : {"P_Audio1", "P_Audio2", "P_Audio3"}) {
+        if (QAction* a = action(name)) {
+            a->setText(QString());
+        }
+    }
+}
+
+bool ProgramMenuController::Prepare(bool radioTree)
+{
+    hideAll();
+    m_radio = radioTree;
+    ProgramTree& tree = radioTree ? m_content.RadioTree() : m_content.TvTree();
+    const TreeNodeId selected = tree.Selected();
+    if (!m_usable() || tree.Size() == 0 || selected == kNoTreeNode) {
+        return false;
+    }
+    const ProgramPopup popup = ComputeProgramPopup(m_content, radioTree, selected);
+    if (!popup.logLine.empty()) {
+        m_content.LogRaw(popup.logLine);
+    }
+    for (const std::string& name : popup.visible) {
+        if (QAction* a = action(name.c_str())) {
+            a->setVisible(true);
+        }
+    }
+    // Items of the submenus show with their menus.
+    for (const char* name : {"P_Multi_u", "P_Multi_D"}) {
+        action(name)->setVisible(popup.Shows("P_Multi"));
+    }
+    for (int n = 0; n < 3; ++n) {
+        QAction* a = action(("P_Audio" + std::to_string(n + 1)).c_str());
+        a->setText(FromGbk(popup.audioCaptions[n]));
+        a->setCheckable(true);
+        a->setChecked(popup.checkedAudio == n);
+    }
+    QAction* all = action("P_Audio_All");
+    all->setCheckable(true);
+    all->setChecked(popup.allAudioChecked);
+    if (popup.decimalChecked) {
+        action("C_Dec_show")->setCheckable(true);
+        action("C_Hex_show")->setCheckable(true);
+        action("C_Dec_show")->setChecked(*popup.decimalChecked);
+        action("C_Hex_show")->setChecked(!*popup.decimalChecked);
+    }
+    return !popup.visible.empty();
+}
+
+void ProgramMenuController::Open(bool radioTree, const QPoint& globalPos)
+{
+    if (Prepare(radioTree)) {
+        m_page.ProgramMenu()->popup(globalPos);
+    }
+}
+
+bool ProgramMenuController::confirm(const std::string& question)
+{
+    if (question.empty()) {
+        return false;
+    }
+    return MessageBox::Ask(m_dialogParent, FromGbk(question), QMessageBox::Ok | QMessageBox::Cancel,
+                           QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+void ProgramMenuController::connectActions()
+{
+    auto on = [this](const char* name, std::function<void()> handler) {
+        if (QAction* a = action(name)) {
+            connect(a, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+        }
+    };
+    on("P_Play", [this] { m_commands->Play(m_radio); });
+    on("P_Renew", [this] { m_commands->Renew(m_radio); });
+    on("P_Multi_u", [this] { m_commands->MultiDescramble(m_radio, 2); });
+    on("P_Multi_D", [this] { m_commands->MultiDescramble(m_radio, 1); });
+    on("P_DeMulti", [this] { m_commands->MultiDescramble(m_radio, 0); });
+    on("P_Audio1", [this] { m_commands->SelectAudio(m_radio, 0); });
+    on("P_Audio2", [this] { m_commands->SelectAudio(m_radio, 1); });
+    on("P_Audio3", [this] { m_commands->SelectAudio(m_radio, 2); });
+    on("P_Audio_All", [this] {
+        // The mark shows the state before the click: on turns it off (251).
+        const bool wasOn = !action("P_Audio_All")->isChecked();
+        m_commands->SelectAudio(m_radio, wasOn ? 251 : 250);
+    });
+    on("ST_Stop", [this] { m_commands->StopScan(); });
+    on("S_Scan", [this] { m_commands->ScanSatellite(m_radio); });
+    on("T_ScanTP", [this] { m_commands->ScanTp(m_radio); });
+    on("C_Hex_show", [this] { m_commands->SwitchPidFormat(m_radio, 2); });
+    on("C_Dec_show", [this] { m_commands->SwitchPidFormat(m_radio, 1); });
+    on("P_Delete", [this] {
+        if (confirm(m_commands->DeleteProgramQuestion(m_radio))) {
+            m_commands->DeleteProgram(m_radio);
+        }
+    });
+    on("S_Delete", [this] {
+        if (confirm(m_commands->DeleteSatelliteQuestion(m_radio))) {
+            m_commands->DeleteSatellite(m_radio);
+        }
+    });
+    on("T_Delete", [this] {
+        if (confirm(m_commands->DeleteTpQuestion(m_radio))) {
+            m_commands->DeleteTp(m_radio);
+        }
+    });
+}
+
+} // namespace vireo::ui
