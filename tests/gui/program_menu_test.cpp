@@ -1,0 +1,126 @@
+// The program trees' popup menu in a real device window connected to a
+// simulated IRD.
+#include "database/list_manager.h"
+#include "device/ui/mdi_child.h"
+#include "device/ui/program_menu.h"
+#include "device/ui/program_tree_view.h"
+#include "device/ui/programs_page.h"
+#include "gui_fixture.h"
+#include "link/message_code.h"
+#include "sim/database_generator.h"
+#include "sim/simulator.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
+
+using namespace vireo;
+using namespace vireo::ui;
+using namespace vireo::test;
+
+namespace {
+
+QAction* item(MdiChild* window, const char* name)
+{
+    auto* menu = window->findChild<QMenu*>(QStringLiteral("PMenu_child_prog"));
+    for (QAction* a : menu->findChildren<QAction*>(QString::fromLatin1(name))) {
+        if (a->objectName() == QLatin1String(name)) {
+            return a;
+        }
+    }
+    return nullptr;
+}
+
+QStringList visibleItems(MdiChild* window)
+{
+    QStringList names;
+    auto* menu = window->findChild<QMenu*>(QStringLiteral("PMenu_child_prog"));
+    for (QAction* a : menu->findChildren<QAction*>()) {
+        if (!a->objectName().isEmpty() && a->isVisible() && !names.contains(a->objectName())) {
+            names << a->objectName();
+        }
+    }
+    names.sort();
+    return names;
+}
+
+int countItems(QTreeWidget* tree)
+{
+    int n = 0;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+class ProgramMenuTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<WorkDir>();
+        WorkDir::write(QStringLiteral("Vireo.ini"), settingsWithLanguage(1));
+    }
+    void cleanup() { m_dir.reset(); }
+
+    void deletingATransponderFromThePopupRemovesItEverywhere()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({2, 4, 8, 4}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.66.1", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.66.1", "Menu");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        auto* radio = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_RADIO"));
+        QTRY_COMPARE(countItems(tv), static_cast<int>(window->TvTree().Size()));
+        QTRY_VERIFY(window->Session().CurrentCode() == 0);
+
+        // The operator selects the second transponder of the first satellite.
+        const TreeNodeId satellite = window->TvTree().Children(kNoTreeNode).front();
+        const TreeNodeId tp = window->TvTree().Children(satellite).at(1);
+        tv->setCurrentItem(tv->ItemOf(tp));
+        QCOMPARE(window->TvTree().Selected(), tp);
+        // Right-click: the popup offers the transponder's commands only.
+        emit window->findChild<ProgramsPage*>()->menuRequested(false, QPoint(5, 5));
+        QTRY_VERIFY(window->findChild<QMenu*>(QStringLiteral("PMenu_child_prog"))->isVisible());
+        QCOMPARE(visibleItems(window),
+                 (QStringList{QStringLiteral("T_Delete"), QStringLiteral("T_Modify"),
+                              QStringLiteral("T_ScanTP")}));
+        window->findChild<QMenu*>(QStringLiteral("PMenu_child_prog"))->hide();
+
+        const int tvBefore = countItems(tv);
+        const int radioBefore = countItems(radio);
+        const size_t tpsBefore = irb.Database().transponders.size();
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        item(window, "T_Delete")->trigger();
+        QCOMPARE(MessageBox::shownTexts().last().left(11), QStringLiteral("Delete TP: "));
+        QTRY_COMPARE(irb.Database().transponders.size(), tpsBefore - 1);
+        QTRY_VERIFY(countItems(tv) < tvBefore);
+        QTRY_VERIFY(countItems(radio) < radioBefore);
+        QVERIFY(tv->ItemOf(tp) == nullptr);
+
+        // Cancel sends nothing.
+        const TreeNodeId other = window->TvTree().Children(satellite).front();
+        tv->setCurrentItem(tv->ItemOf(other));
+        MessageBox::setNextAnswer(QMessageBox::Cancel);
+        item(window, "T_Delete")->trigger();
+        QTest::qWait(100);
+        QCOMPARE(irb.Database().transponders.size(), tpsBefore - 1);
+        QVERIFY(tv->ItemOf(other) != nullptr);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
+private:
+    std::unique_ptr<WorkDir> m_dir;
+};
+
+QTEST_MAIN(ProgramMenuTest)
+#include "program_menu_test.moc"
