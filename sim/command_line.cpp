@@ -113,6 +113,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         {"--garbage", [&](auto& o, auto& v) { faults.garbageShare = share(o, v); }},
         {"--delay",
          [&](auto& o, auto& v) { faults.delayMs = static_cast<int>(integer(o, v, 600000)); }},
+        {"--scan-time",
+         [&](auto& o, auto& v) { faults.scanMs = static_cast<int>(integer(o, v, 600000)); }},
         {"--close-after",
          [&](auto& o, auto& v) {
              faults.closeAfterFrames = static_cast<unsigned>(integer(o, v, 1000000));
@@ -208,6 +210,8 @@ Faults (SHARE is 0 to 1 or a percentage like 25%):
                         they may hold start bytes that stall the receiver
                         until more data comes, as line noise would
   --delay MS            wait this long before answering each request
+  --scan-time MS        a scan answers this long after it was asked, with one
+                        newly found TV program (StopScan ends it early)
   --silent              never answer
   --close-after N       close a connection once it has sent N frames
   --status CODE=STATUS  answer every request CODE with a StatusReply of STATUS

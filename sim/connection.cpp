@@ -44,7 +44,24 @@ void Connection::run()
     bool open = true;
     while (open) {
         pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        int timeout = -1;
+        if (!m_scan.empty()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                m_scanDone - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::max<long long>(0, left.count()));
+        }
+        const int ready = poll(fds, 2, timeout);
+        if (ready == 0) {
+            // The scan has run its time: its answer goes out now.
+            std::vector<uint8_t> scan;
+            scan.swap(m_scan);
+            if (!finish(scan)) {
+                reason = "closed by the simulator";
+                break;
+            }
+            continue;
+        }
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -97,6 +114,21 @@ bool Connection::answer(const std::vector<uint8_t>& request)
     if (faults.delayMs > 0 && !pause(faults.delayMs)) {
         return false;
     }
+    const bool overridden = faults.statusOverrides.count(request[1]) != 0;
+    if (request[1] == msg::StopScan) {
+        m_scan.clear(); // the scan in progress ends without its own answer
+    } else if ((request[1] == msg::ScanSatellite || request[1] == msg::ScanTp) &&
+               faults.scanMs > 0 && !overridden) {
+        m_scan = request;
+        m_scanDone = std::chrono::steady_clock::now() + std::chrono::milliseconds(faults.scanMs);
+        return true;
+    }
+    return finish(request);
+}
+
+bool Connection::finish(const std::vector<uint8_t>& request)
+{
+    const FaultOptions faults = m_host.CurrentFaults();
     std::vector<ReplyFrame> replies;
     if (auto it = faults.statusOverrides.find(request[1]); it != faults.statusOverrides.end()) {
         replies.push_back({BuildStatusReply(it->first, it->second), false});

@@ -4,6 +4,7 @@
 #include "sim/ird_responder.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <span>
@@ -51,7 +52,9 @@ public:
 
 private:
     void run();
-    bool answer(const std::vector<uint8_t>& request); // false: close the connection
+    bool answer(const std::vector<uint8_t>& request);
+    // Sends the answer to a request (now, or when its scan has run its time).
+    bool finish(const std::vector<uint8_t>& request); // false: close the connection
     bool send(const ReplyFrame& reply, const FaultOptions& faults);
     bool writeAll(const uint8_t* data, size_t count);
     bool pause(int milliseconds); // false when the simulator stops
@@ -64,6 +67,9 @@ private:
     std::string m_peer;
     std::mt19937 m_random;
     unsigned m_sent = 0;
+    // A scan in progress: its request and when it answers.
+    std::vector<uint8_t> m_scan;
+    std::chrono::steady_clock::time_point m_scanDone;
     std::atomic<bool> m_finished{false};
     std::thread m_thread;
 };

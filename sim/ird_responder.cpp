@@ -246,6 +246,42 @@ std::vector<uint8_t> BuildStatusReply(uint8_t echoedCode, uint8_t statusValue)
     return BuildFrame(msg::StatusReply, payload);
 }
 
+// A scan finds one new TV program on the scanned transponder (or on the
+// first transponder of the scanned satellite): status 0. With no transponder
+// to scan it finds nothing (34); with a full program list nothing new (33).
+static uint8_t scan(DeviceDatabase& db, uint8_t code, const uint8_t* p)
+{
+    const Transponder* target = nullptr;
+    for (const Transponder& tp : db.transponders) {
+        if (code == msg::ScanTp ? tp.index == p[0] : tp.satellite == p[0]) {
+            target = &tp;
+            break;
+        }
+    }
+    if (target == nullptr) {
+        return code == msg::ScanTp ? status::kNoMatch : status::kScanNoPrograms;
+    }
+    if (db.tv.size() >= kMaxItems) {
+        return status::kScanNoNewPrograms;
+    }
+    uint8_t link = 0;
+    for (const std::vector<Program>* list : {&db.tv, &db.radio}) {
+        for (const Program& program : *list) {
+            link = std::max<uint8_t>(link, static_cast<uint8_t>(program.link + 1));
+        }
+    }
+    Program found;
+    found.link = link;
+    found.tp = target->index;
+    found.pcrPid = static_cast<uint16_t>(0x200 + db.tv.size());
+    found.videoPid = found.pcrPid;
+    found.audio[0] = {1, static_cast<uint16_t>(found.pcrPid + 1)};
+    found.name = "Scan Found " + std::to_string(db.tv.size() + 1);
+    db.tv.push_back(found);
+    RelinkDatabase(db);
+    return status::kOk;
+}
+
 std::vector<ReplyFrame> AnswerRequest(DeviceDatabase& db, std::span<const uint8_t> frame,
                                       const SignalLevel& signal)
 {
@@ -348,7 +384,11 @@ std::vector<ReplyFrame> AnswerRequest(DeviceDatabase& db, std::span<const uint8_
         out.status(code,
                    DeleteProgram(db, p[6] & 0x07, p[0]) ? status::kOk : status::kProgramNotFound);
         break;
-    default: // scans, StopScan, StartUpgrade, Reboot
+    case msg::ScanSatellite:
+    case msg::ScanTp:
+        out.status(code, scan(db, code, p));
+        break;
+    default: // StopScan, StartUpgrade, Reboot
         out.status(code, status::kOk);
         break;
     }

@@ -19,6 +19,8 @@ inline constexpr uint8_t kNoPrograms = 17;
 inline constexpr uint8_t kNoSatellites = 18;
 inline constexpr uint8_t kProgramNotFound = 29; // DeleteProgram
 inline constexpr uint8_t kNoTvPrograms = 40;
+inline constexpr uint8_t kScanNoNewPrograms = 33;
+inline constexpr uint8_t kScanNoPrograms = 34;
 inline constexpr uint8_t kNoRadioPrograms = 41;
 } // namespace status
 
@@ -49,7 +51,8 @@ std::vector<uint8_t> BuildStatusReply(uint8_t echoedCode, uint8_t statusValue);
 //  - commands answer with the changed record (SetVolume, SetSystemInfo,
 //    SetSatellite, AddSatellite, AddTp, ModifyTp, PlayProgram, MultiDescramble,
 //    SelectAudio) or with a StatusReply (deletes: 0, or 12/29 when unknown;
-//    scans, StopScan, StartUpgrade, Reboot: 0);
+//    StopScan, StartUpgrade, Reboot: 0; a scan finds one new TV program, 0,
+//    or reports 33 (list full) or 34 (nothing to scan));
 //  - a code the manager never sends, or a request too short for its code,
 //    gets status 7.
 // A SetSystemInfo never moves the device to another network address: the

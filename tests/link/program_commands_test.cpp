@@ -199,3 +199,51 @@ TEST(ProgramCommands, DeleteSatelliteRemovesEverythingBelowItFromBothTrees)
     }
     EXPECT_FALSE(tv.Exists(satellite));
 }
+
+TEST(ProgramCommands, ScanOffersOnlyStopScanAndAFullRefreshFollowsItsEnd)
+{
+    Device d("127.0.65.4");
+    sim::FaultOptions faults;
+    faults.scanMs = 300;
+    d.irb.SetFaults(faults);
+    ProgramTree& tv = d.core.TvTree();
+    const TreeNodeId satellite = tv.Children(kNoTreeNode).front();
+    tv.SetSelected(satellite);
+    d.commands.ScanSatellite(false);
+    EXPECT_EQ(d.core.Session().scanState, 0);
+    EXPECT_EQ(ComputeProgramPopup(d.core.Content(), false, satellite).visible,
+              (std::set<std::string>{"ST_Stop"}));
+
+    ASSERT_TRUE(d.pane.WaitFor("Scan complete"));
+    ASSERT_TRUE(d.view.WaitFor("postRefresh 1")); // the window runs the refresh
+    d.core.Session().RefreshIrd();
+    ASSERT_TRUE(waitFor([&] {
+        const auto db = d.core.Database();
+        return d.core.Loaded() && db && db->IsComplete(item_kind::Tv) &&
+               d.core.Session().CurrentCode() == 0;
+    }));
+    EXPECT_EQ(d.core.Session().scanState, DeviceSession::kNoScan);
+    EXPECT_EQ(DatabaseJson(*d.core.Database()), sim::DatabaseToJson(d.irb.Database()));
+    const auto db = d.core.Database();
+    std::lock_guard lock(db->ProgramLock(item_kind::Tv));
+    EXPECT_EQ(db->Programs(item_kind::Tv).back()->name, "Scan Found 7");
+}
+
+TEST(ProgramCommands, StopScanEndsALongScanAtOnce)
+{
+    Device d("127.0.65.5");
+    sim::FaultOptions faults;
+    faults.scanMs = 60000;
+    d.irb.SetFaults(faults);
+    ProgramTree& tv = d.core.TvTree();
+    const TreeNodeId tp = tv.Children(tv.Children(kNoTreeNode).front()).front();
+    tv.SetSelected(tp);
+    d.commands.ScanTp(false);
+    EXPECT_EQ(d.core.Session().scanCount, 1);
+    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::ScanTp).empty(); }));
+    d.commands.StopScan();
+    ASSERT_TRUE(d.pane.WaitFor("Stop Scan"));
+    ASSERT_TRUE(d.pane.WaitFor("Scan complete", 1, 5s)); // not after the 60 s scan
+    EXPECT_TRUE(d.core.Session().stopScanSent);
+    EXPECT_EQ(d.irb.Database().tv.size(), 6u); // stopped before it found anything
+}
