@@ -63,6 +63,30 @@ wait_until 60 polls "$work/sim1.log" || fail "127.0.63.1 was not refreshed and p
 wait_until 60 polls "$work/sim2.log" || fail "127.0.63.2 was not refreshed and polled"
 sleep 0.5
 import -window root "$out/e2e-two-devices.png"
+
+# The operator deletes a transponder with the keyboard: the first transponder
+# of the first satellite in the active window (127.0.63.2), through the tree's
+# popup menu and the confirmation.
+xdotool mousemove 290 129 click 1
+sleep 0.3
+xdotool key --clearmodifiers Down
+sleep 0.3
+xdotool key --clearmodifiers Menu
+sleep 0.7
+import -window root "$out/e2e-popup.png"
+xdotool key --clearmodifiers Down
+sleep 0.2
+xdotool key --clearmodifiers Return
+sleep 0.7
+xdotool key --clearmodifiers Return
+deleted() { grep -q '<- DeleteTp' "$work/sim2.log" && grep -q -- '-> StatusReply  88 63 04 24 00' "$work/sim2.log"; }
+wait_until 10 deleted || fail "the transponder was not deleted on the simulator"
+sleep 0.5
+import -window root "$out/e2e-tp-deleted.png"
+# Without a window manager the keyboard focus stays with the closed box: give
+# it back to the main window (an empty spot of the machine tree).
+xdotool mousemove 80 500 click 1
+sleep 0.3
 # Both device windows side by side (Window > Tile Vertically).
 xdotool key --clearmodifiers alt+w
 sleep 0.5
@@ -90,4 +114,6 @@ for address in 127.0.63.1 127.0.63.2; do
     done
     tail -c 58 "$log" | grep -qF "$banner" || fail "$log does not end with the closing banner"
 done
+grep -q "): Delete TPOK"$'\r\r'"\$" Logs/127.0.63.2.txt || fail "no confirmed delete in the log"
+grep -q "^Delete TP: " Logs/127.0.63.2.txt || fail "no delete question line in the log"
 echo "desktop end-to-end: 2 devices refreshed, screenshots in $out"
