@@ -279,6 +279,34 @@ void ProgramCommands::SwitchPidFormat(bool radioTree, int format)
     }
 }
 
+std::optional<SatelliteRecord> ProgramCommands::SelectedSatellite(bool radioTree)
+{
+    const TreeNode node = selected(radioTree);
+    const std::shared_ptr<ListManager> db = m_content.Database();
+    if (node.dataKind != TreeNodeData::Satellite || !db) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(db->SatelliteLock());
+    if (!tree(radioTree).Exists(node.id)) {
+        return std::nullopt;
+    }
+    return *static_cast<const SatelliteRecord*>(node.data);
+}
+
+std::optional<TpRecord> ProgramCommands::SelectedTp(bool radioTree)
+{
+    const TreeNode node = selected(radioTree);
+    const std::shared_ptr<ListManager> db = m_content.Database();
+    if (node.dataKind != TreeNodeData::Tp || !db) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(db->TpLock());
+    if (!tree(radioTree).Exists(node.id)) {
+        return std::nullopt;
+    }
+    return *static_cast<const TpRecord*>(node.data);
+}
+
 std::string ProgramCommands::DeleteProgramQuestion(bool radioTree)
 {
     const TreeNode node = selected(radioTree);

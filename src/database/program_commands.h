@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database/program_tree.h"
+#include "database/records.h"
 
 #include <array>
 #include <optional>
@@ -50,6 +51,11 @@ public:
     void ScanSatellite(bool radioTree);
     void ScanTp(bool radioTree);
     void SwitchPidFormat(bool radioTree, int format);
+
+    // Copies, read under the list locks, of the selected satellite or TP for
+    // the dialogs that open on them ("LNB Set", "Add TP", "Modify TP").
+    std::optional<SatelliteRecord> SelectedSatellite(bool radioTree);
+    std::optional<TpRecord> SelectedTp(bool radioTree);
 
     // Deletes: the question first, then the command once confirmed.
     std::string DeleteProgramQuestion(bool radioTree);

@@ -11,6 +11,7 @@
 #include "sim/simulator.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
@@ -115,6 +116,35 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(irb.Database().transponders.size(), tpsBefore - 1);
         QVERIFY(tv->ItemOf(other) != nullptr);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
+    void modifyTpOpensTheDialogOnTheTransponderAndSendsItsChange()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({1, 2, 2, 0}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.66.2", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.66.2", "Modify");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        QTRY_COMPARE(countItems(tv), static_cast<int>(window->TvTree().Size()));
+        QTRY_VERIFY(window->Session().CurrentCode() == 0);
+        const TreeNodeId satellite = window->TvTree().Children(kNoTreeNode).front();
+        const TreeNodeId tp = window->TvTree().Children(satellite).front();
+        tv->setCurrentItem(tv->ItemOf(tp));
+
+        // The operator changes the frequency to 11000 and confirms.
+        ModalSeam::setNextAction([](QDialog* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("Edt_fre"))
+                ->setText(QStringLiteral("11000"));
+            return clickButton(dialog, "Btn_ok");
+        });
+        item(window, "T_Modify")->trigger();
+        QTRY_COMPARE(irb.Database().transponders.front().frequency, 11000);
+        QTRY_VERIFY(window->TvTree().Text(tp).rfind("11000 ", 0) == 0);
         ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 

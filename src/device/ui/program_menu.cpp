@@ -6,6 +6,10 @@
 #include "device/database_content.h"
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
+#include "dialogs/ui/form_device.h"
+#include "dialogs/ui/sat_form.h"
+#include "dialogs/ui/tp_form.h"
+#include "link/device_session.h"
 
 #include <QAction>
 #include <QMenu>
@@ -153,6 +157,34 @@ void ProgramMenuController::connectActions()
     on("S_Delete", [this] {
         if (confirm(m_commands->DeleteSatelliteQuestion(m_radio))) {
             m_commands->DeleteSatellite(m_radio);
+        }
+    });
+    // The satellite and transponder dialogs open on copies of the records and
+    // send their request themselves.
+    on("S_Set", [this] {
+        if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
+            SatForm form(m_dialogParent);
+            SessionFormDevice device(m_content.Session());
+            form.Init_Form_SatSet(&*satellite, &device);
+        }
+    });
+    on("S_Add", [this] {
+        SatForm form(m_dialogParent);
+        SessionFormDevice device(m_content.Session());
+        form.Init_Form_SatAdd(&device);
+    });
+    on("T_Add", [this] {
+        if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
+            TpForm form(m_dialogParent);
+            SessionFormDevice device(m_content.Session());
+            form.Init_Form_TpAdd(&*satellite, &device);
+        }
+    });
+    on("T_Modify", [this] {
+        if (const auto tp = m_commands->SelectedTp(m_radio)) {
+            TpForm form(m_dialogParent);
+            SessionFormDevice device(m_content.Session());
+            form.Init_Form_TpSet(&*tp, &device);
         }
     });
     on("T_Delete", [this] {
