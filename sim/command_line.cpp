@@ -135,6 +135,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     const std::map<std::string, std::function<void()>> flags = {
         {"--dump-db", [&] { line.dumpDatabase = true; }},
         {"--silent", [&] { faults.silent = true; }},
+        {"--no-ci-card", [&] { faults.noCiCard = true; }},
         {"--verbose", [&] { line.options.verbose = true; }},
         {"-v", [&] { line.options.verbose = true; }},
         {"--help", [&] { line.help = true; }},
@@ -213,6 +214,7 @@ Faults (SHARE is 0 to 1 or a percentage like 25%):
   --scan-time MS        a scan answers this long after it was asked, with one
                         newly found TV program (StopScan ends it early)
   --silent              never answer
+  --no-ci-card          no CI card inserted: MultiDescramble gets status 39
   --close-after N       close a connection once it has sent N frames
   --status CODE=STATUS  answer every request CODE with a StatusReply of STATUS
                         instead (CODE as a number or name: 0x6A, UpdateAll);

@@ -12,6 +12,10 @@
 
 namespace vireo::sim {
 
+namespace {
+constexpr uint8_t kStatusNoCiCard = 39;
+} // namespace
+
 Connection::Connection(ConnectionHost& host, int socket, int stopFd,
                        const std::atomic<bool>& stopping, std::string peer, uint32_t seed)
     : m_host(host), m_socket(socket), m_stopFd(stopFd), m_stopping(stopping),
@@ -132,6 +136,8 @@ bool Connection::finish(const std::vector<uint8_t>& request)
     std::vector<ReplyFrame> replies;
     if (auto it = faults.statusOverrides.find(request[1]); it != faults.statusOverrides.end()) {
         replies.push_back({BuildStatusReply(it->first, it->second), false});
+    } else if (request[1] == msg::MultiDescramble && faults.noCiCard) {
+        replies.push_back({BuildStatusReply(msg::MultiDescramble, kStatusNoCiCard), false});
     } else {
         replies = m_host.Answer(request);
     }

@@ -16,6 +16,7 @@ struct FaultOptions
     int cutPauseMs = 1;        // pause between the two pieces
     double garbageShare = 0;   // frames preceded by 1 to 16 random bytes
     int delayMs = 0;           // wait before answering each request
+    bool noCiCard = false;     // MultiDescramble is answered with status 39 (no CI card)
     int scanMs = 0;            // a scan answers this long after it was asked (StopScan ends it)
     bool silent = false;       // receive, never answer
     unsigned closeAfterFrames = 0; // close a connection once it has sent this many (0: never)

@@ -247,3 +247,45 @@ TEST(ProgramCommands, StopScanEndsALongScanAtOnce)
     EXPECT_TRUE(d.core.Session().stopScanSent);
     EXPECT_EQ(d.irb.Database().tv.size(), 6u); // stopped before it found anything
 }
+
+TEST(ProgramCommands, ProgramCommandsKeepTheListsInStepWithTheDevice)
+{
+    Device d("127.0.65.6");
+    auto sameLists = [&] {
+        const auto mine = nlohmann::json::parse(DatabaseJson(*d.core.Database()));
+        const auto device = nlohmann::json::parse(sim::DatabaseToJson(d.irb.Database()));
+        for (const char* list : {"satellites", "transponders", "tv", "radio"}) {
+            if (mine[list] != device[list]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    ProgramTree& tv = d.core.TvTree();
+    auto idle = [&] { return waitFor([&] { return d.core.Session().CurrentCode() == 0; }); };
+
+    // Module down: the record comes back with module 1 and its node's image.
+    tv.SetSelected(d.programNode(item_kind::Tv, 2));
+    d.commands.MultiDescramble(false, 1);
+    ASSERT_TRUE(waitFor([&] { return d.irb.Database().tv[2].module == 1; }));
+    ASSERT_TRUE(idle());
+    ASSERT_TRUE(waitFor(sameLists));
+    EXPECT_EQ(tv.Node(d.programNode(item_kind::Tv, 2)).image, 8);
+
+    // Delete program 1 of 6: the rest are renumbered, "P 002:" moves down.
+    tv.SetSelected(d.programNode(item_kind::Tv, 1));
+    EXPECT_EQ(d.commands.DeleteProgramQuestion(false).rfind("Delete program: P 002:", 0), 0u);
+    d.commands.DeleteProgram(false);
+    ASSERT_TRUE(d.pane.WaitFor("Delete program: OK"));
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(sameLists());
+    EXPECT_EQ(tv.Text(d.programNode(item_kind::Tv, 1)).rfind("P 002:", 0), 0u);
+
+    // No CI card: the device refuses multi-descrambling.
+    sim::FaultOptions faults;
+    faults.noCiCard = true;
+    d.irb.SetFaults(faults);
+    tv.SetSelected(d.programNode(item_kind::Tv, 0));
+    d.commands.MultiDescramble(false, 2);
+    ASSERT_TRUE(d.pane.WaitFor("No CI Card has been inserted!"));
+}
