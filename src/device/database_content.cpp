@@ -72,10 +72,9 @@ bool DatabaseContent::HasPlayingProgram() const
     return db && db->HasPlayingProgram();
 }
 
-void DatabaseContent::Dispatch(DeviceSession& session, uint8_t currentCode, const uint8_t* frame,
+void DatabaseContent::Dispatch(DeviceSession& /*session*/, uint8_t currentCode, const uint8_t* frame,
                                uint8_t length)
 {
-    m_session = &session;
     const std::shared_ptr<ListManager> db = Database();
     if (!db) {
         return;

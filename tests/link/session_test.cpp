@@ -240,8 +240,10 @@ TEST(Session, AcceptedWithRestartStartsANewSessionOrHandsOverToTheUpgrade)
         handedOver.notify_all();
     });
     h.session.SendRequest(msg::StartUpgrade);
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(handedOver.wait_for(lock, 5s, [&] { return upgrading; }));
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(handedOver.wait_for(lock, 5s, [&] { return upgrading; }));
+    }
     EXPECT_EQ(h.session.Queue(), nullptr);
     EXPECT_TRUE(h.session.threadEnded);
     EXPECT_EQ(h.pane.Count("Begin monitoring"), 2);
