@@ -11,10 +11,10 @@ namespace vireo {
 
 namespace {
 
-constexpr int kRowVolumeOn = 109;      // "Volumn": the button turns the sound on
-constexpr int kRowSilence = 110;       // "Silence": the button mutes
-constexpr int kRowSilenceLog = 208;    // "Silence"
-constexpr int kRowPronounceLog = 209;  // "Pronounce:volume"
+constexpr int kRowVolumeOn = 109;     // "Volumn": the button turns the sound on
+constexpr int kRowSilence = 110;      // "Silence": the button mutes
+constexpr int kRowSilenceLog = 208;   // "Silence"
+constexpr int kRowPronounceLog = 209; // "Pronounce:volume"
 constexpr uint32_t kPollingMax = 99999;
 constexpr int kPollingShift = 11;
 constexpr uint32_t kFlagBitsMask = (1u << kPollingShift) - 1;

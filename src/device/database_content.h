@@ -1,15 +1,15 @@
 #pragma once
 
+#include "database/database_host.h"
+#include "database/list_manager.h"
+#include "device/device_content.h"
+#include "link/reply_dispatcher.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-
-#include "database/database_host.h"
-#include "database/list_manager.h"
-#include "device/device_content.h"
-#include "link/reply_dispatcher.h"
 
 namespace vireo {
 

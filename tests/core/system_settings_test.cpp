@@ -111,7 +111,8 @@ TEST(SystemSettings, ApplyChangesOnlyWhatThePageChanged)
     request = BuildSystemRequest(held, false, system_choice::Apply, page);
     ASSERT_TRUE(request.send);
     EXPECT_EQ(request.result, system_result::Ok);
-    EXPECT_EQ(diff(held.wire, request.bytes), (std::vector<std::tuple<int, int, int>>{{0, 0x26, 0x66}}));
+    EXPECT_EQ(diff(held.wire, request.bytes),
+              (std::vector<std::tuple<int, int, int>>{{0, 0x26, 0x66}}));
 
     // Every field at once: 188, De-Scrambled, Chinese, 16:9, 720P@50Hz.
     page = {false, 0, 0, false, 2, ReadSystemSettings(held).polling};
@@ -125,7 +126,8 @@ TEST(SystemSettings, ApplyChangesOnlyWhatThePageChanged)
     SystemSettings oddPage = ReadSystemSettings(odd);
     oddPage.ratio4To3 = true;
     request = BuildSystemRequest(odd, false, system_choice::Apply, oddPage);
-    EXPECT_EQ(diff(odd.wire, request.bytes), (std::vector<std::tuple<int, int, int>>{{0, 0xE8, 0xEA}}));
+    EXPECT_EQ(diff(odd.wire, request.bytes),
+              (std::vector<std::tuple<int, int, int>>{{0, 0xE8, 0xEA}}));
 }
 
 TEST(SystemSettings, ResetAndSignalSourceSetOneBitAndAskForADisconnect)
@@ -136,11 +138,13 @@ TEST(SystemSettings, ResetAndSignalSourceSetOneBitAndAskForADisconnect)
     SystemRequest request = BuildSystemRequest(held, true, system_choice::Asi, edited);
     EXPECT_TRUE(request.send);
     EXPECT_EQ(request.result, system_result::Disconnect);
-    EXPECT_EQ(diff(held.wire, request.bytes), (std::vector<std::tuple<int, int, int>>{{0, 0x26, 0x27}}));
+    EXPECT_EQ(diff(held.wire, request.bytes),
+              (std::vector<std::tuple<int, int, int>>{{0, 0x26, 0x27}}));
 
     request = BuildSystemRequest(held, false, system_choice::Asi, edited);
     EXPECT_EQ(request.result, system_result::Disconnect);
-    EXPECT_EQ(diff(held.wire, request.bytes), (std::vector<std::tuple<int, int, int>>{{0, 0x26, 0x36}}));
+    EXPECT_EQ(diff(held.wire, request.bytes),
+              (std::vector<std::tuple<int, int, int>>{{0, 0x26, 0x36}}));
 
     request = BuildSystemRequest(heldRecord(0x36), false, system_choice::Satellite);
     EXPECT_EQ(request.bytes[0], 0x26);
@@ -187,7 +191,8 @@ TEST(SystemSettings, VolumeCommandsAndDisplay)
     }
     ASSERT_EQ(host.requests.size(), 5u);
     for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(host.requests[i], (FakeDatabaseHost::Request{msg::SetVolume, table[i].second, 0}));
+        EXPECT_EQ(host.requests[i],
+                  (FakeDatabaseHost::Request{msg::SetVolume, table[i].second, 0}));
     }
 
     // Muted at 7: grey bar at 7, the button offers the sound back.

@@ -130,9 +130,8 @@ private slots:
         MessageBox::setNextAnswer(QMessageBox::Cancel);
         signal->setFocus();
         QTest::keyClick(signal, Qt::Key_Down);
-        QCOMPARE(MessageBox::shownTexts(),
-                 QStringList{QStringLiteral("127.0.64.13:Sys") +
-                             QStringLiteral("Change signal source?")});
+        QCOMPARE(MessageBox::shownTexts(), QStringList{QStringLiteral("127.0.64.13:Sys") +
+                                                       QStringLiteral("Change signal source?")});
         QCOMPARE(signal->currentText(), QStringLiteral("LNB IN"));
         QTest::qWait(50);
         QCOMPARE(payloadsOf(msg::SetSystemInfo).size(), 0);
@@ -235,8 +234,7 @@ private:
     QStringList logLines() const
     {
         QStringList messages;
-        const QString text =
-            child<QPlainTextEdit>(m_window, "Memo_log")->toPlainText();
+        const QString text = child<QPlainTextEdit>(m_window, "Memo_log")->toPlainText();
         for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             messages << line.mid(line.indexOf(QStringLiteral("): ")) + 3);
         }

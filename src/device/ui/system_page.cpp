@@ -58,12 +58,15 @@ QRadioButton* SystemPage::radio(const char* name, int row, QWidget* group)
     return button;
 }
 
-SystemPage::SystemPage(QWidget* parent) : QWidget(parent)
+SystemPage::SystemPage(QWidget* parent) : QScrollArea(parent)
 {
     setObjectName(QStringLiteral("TabSheet_system"));
-    auto* grid = new QGridLayout(this);
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    auto* content = new QWidget;
+    auto* grid = new QGridLayout(content);
 
-    QGroupBox* basic = group("GroupBox_basic_set", 99, this);
+    QGroupBox* basic = group("GroupBox_basic_set", 99, content);
     auto* basicGrid = new QGridLayout;
     basic->layout()->addItem(basicGrid);
     QGroupBox* tsl = group("GroupBox_tsl", 102, basic);
@@ -101,7 +104,7 @@ SystemPage::SystemPage(QWidget* parent) : QWidget(parent)
     basicGrid->addWidget(osd, 1, 1);
     basicGrid->addWidget(poll, 1, 2);
 
-    QGroupBox* volume = group("GroupBox_volumn_set", 100, this);
+    QGroupBox* volume = group("GroupBox_volumn_set", 100, content);
     m_volume = named(new QProgressBar(volume), "CGauge_vol");
     m_volume->setRange(0, kVolumeMax);
     m_volume->setValue(0);
@@ -117,20 +120,20 @@ SystemPage::SystemPage(QWidget* parent) : QWidget(parent)
     volumeButtons->addWidget(m_silence);
     static_cast<QVBoxLayout*>(volume->layout())->addLayout(volumeButtons);
 
-    QGroupBox* signal = group("GroupBox_signal", 101, this);
+    QGroupBox* signal = group("GroupBox_signal", 101, content);
     m_signal = named(new QComboBox(signal), "ComboBox_signal");
     m_signal->setEnabled(false); // until the device has reported its settings
     signal->layout()->addWidget(m_signal);
 
-    QGroupBox* reset = group("GroupBox_reset", 108, this);
+    QGroupBox* reset = group("GroupBox_reset", 108, content);
     auto* factory = named(new QPushButton(reset), "BitBtn_reset", 113);
     auto* reboot = named(new QPushButton(reset), "BitBtn_restart", 210);
     reset->layout()->addWidget(factory);
     reset->layout()->addWidget(reboot);
 
     auto* buttons = new QHBoxLayout;
-    auto* apply = named(new QPushButton(this), "Btn_sys_ok", 114);
-    auto* cancel = named(new QPushButton(this), "Btn_sys_cancel", 4);
+    auto* apply = named(new QPushButton(content), "Btn_sys_ok", 114);
+    auto* cancel = named(new QPushButton(content), "Btn_sys_cancel", 4);
     buttons->addStretch(1);
     buttons->addWidget(apply);
     buttons->addWidget(cancel);
@@ -141,6 +144,7 @@ SystemPage::SystemPage(QWidget* parent) : QWidget(parent)
     grid->addWidget(reset, 2, 1);
     grid->addLayout(buttons, 3, 0, 1, 2);
     grid->setRowStretch(4, 1);
+    setWidget(content);
 
     connect(apply, &QPushButton::clicked, this, &SystemPage::onApply);
     connect(cancel, &QPushButton::clicked, this, &SystemPage::onCancel);

@@ -3,7 +3,7 @@
 #include "link/device_view.h"
 
 #include <QColor>
-#include <QWidget>
+#include <QScrollArea>
 #include <string>
 
 class QAbstractButton;
@@ -37,8 +37,9 @@ public:
 // TabSheet_system: the device's basic settings (applied together with
 // "Apply", undone with "Cancel"), the volume, the signal source, the factory
 // reset and the restart. The page shows what the device reported; its edits
-// stay local until "Apply".
-class SystemPage : public QWidget
+// stay local until "Apply". It scrolls rather than holding the tab area
+// taller than the window's layout gives it.
+class SystemPage : public QScrollArea
 {
     Q_OBJECT
 public:
