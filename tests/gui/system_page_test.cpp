@@ -209,7 +209,7 @@ private:
         }
         DeviceOptions options;
         options.port = m_irb->Port();
-        options.timing = LinkTiming{std::chrono::microseconds(20)};
+        options.timing = LinkTiming{std::chrono::microseconds(200)};
         m_form = startMainForm(options);
         if (!m_form) {
             return false;
