@@ -480,10 +480,17 @@ bool ListManager::IsRenumberNeeded(int kind) const
 
 void ListManager::SetShown(int kind, bool shown)
 {
+    // What has been shown is no longer a change waiting to be shown.
     if (kind == item_kind::System) {
         m_systemShown = shown;
+        if (shown) {
+            m_systemChanged = false;
+        }
     } else if (kind == item_kind::Volume) {
         m_volumeShown = shown;
+        if (shown) {
+            m_volumeChanged = false;
+        }
     }
 }
 

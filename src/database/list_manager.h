@@ -26,6 +26,8 @@ inline constexpr int Closing = 7;      // the window is closing; nothing shown
 inline constexpr int NotProgramKind = 8;
 inline constexpr int Disconnect = 9; // the device reported a reset or a new signal source
 inline constexpr int Rejected = 10;  // payload of the wrong length or naming index 0xFF
+inline constexpr int NotHeld = 11;   // system record or volume not received yet
+inline constexpr int UpToDate = 12;  // already shown and unchanged
 inline constexpr int NoDatabase = 13;
 inline constexpr int NodeNotMade = 14;
 inline constexpr int ParentRequested = 15;
@@ -149,7 +151,8 @@ public:
     bool IsChanged(int kind) const; // 3, 4, 7, 8
     bool IsEmptyReported(int kind) const;
     bool IsRenumberNeeded(int kind) const;
-    // The system page (7) and volume (8) report what they have shown.
+    // The system page (7) and volume (8) report what they have shown; shown
+    // also clears the kind's changed flag.
     void SetShown(int kind, bool shown);
     uint8_t LowestSatellite() const { return m_lowestSatellite; }
     uint8_t HighestSatellite() const { return m_highestSatellite; }

@@ -1,5 +1,6 @@
 #include "device/database_content.h"
 
+#include "database/system_settings.h"
 #include "lang/language_table.h"
 #include "link/device_session.h"
 
@@ -172,12 +173,56 @@ bool DatabaseContent::ShouldDisplay(int kind)
     return false;
 }
 
-int DatabaseContent::ShowSystemItem(int, bool)
+int DatabaseContent::ShowSystemItem(int kind, bool force)
 {
-    // The system settings page draws these kinds; the selector it holds is
-    // usable as soon as the device has reported its settings.
+    const std::shared_ptr<ListManager> db = Database();
+    if (!db) {
+        return db_result::NoDatabase;
+    }
+    if (kind == item_kind::System) {
+        return showSystemSettings(*db, force);
+    }
+    if (kind == item_kind::Volume) {
+        return showVolume(*db, force);
+    }
+    return db_result::Inconsistent;
+}
+
+int DatabaseContent::showSystemSettings(ListManager& db, bool force)
+{
+    // Posted under the lock: a display from the UI thread and one from the
+    // session thread reach the page in the order the record changed.
+    std::lock_guard lock(db.SystemLock());
+    const std::optional<vireo::SystemRecord> record = db.System();
+    if (!record) {
+        return db_result::NotHeld;
+    }
+    if (!force && !db.IsChanged(item_kind::System) && db.IsShown(item_kind::System)) {
+        return db_result::UpToDate;
+    }
     m_view.SetSignalSourceEnabled(true);
-    return 0;
+    m_view.ShowSystemSettings(ReadSystemSettings(*record));
+    db.SetShown(item_kind::System, true);
+    return db_result::Ok;
+}
+
+int DatabaseContent::showVolume(ListManager& db, bool force)
+{
+    std::optional<VolumeState> volume;
+    {
+        std::lock_guard lock(db.VolumeLock());
+        volume = db.Volume();
+        if (!volume) {
+            return db_result::NotHeld;
+        }
+        if (!force && !db.IsChanged(item_kind::Volume) && db.IsShown(item_kind::Volume)) {
+            return db_result::UpToDate;
+        }
+        m_view.ShowVolume(MakeVolumeDisplay(*volume));
+        db.SetShown(item_kind::Volume, true);
+    }
+    Log(VolumeLogText(*volume));
+    return db_result::Ok;
 }
 
 void DatabaseContent::SetShowRadio()
@@ -258,6 +303,45 @@ void DatabaseContent::ProgramsTabShown()
 void DatabaseContent::SystemTabShown()
 {
     redisplay({item_kind::System, item_kind::Volume});
+}
+
+// --- the system settings page's commands ---
+
+int DatabaseContent::systemRequest(bool reset, int choice, const SystemSettings& page)
+{
+    const std::shared_ptr<ListManager> db = Database();
+    if (!db) {
+        return system_result::NoRecord;
+    }
+    return SendSystemRequest(*db, *this, reset, choice, page);
+}
+
+int DatabaseContent::ApplySystemSettings(const SystemSettings& page)
+{
+    return systemRequest(false, system_choice::Apply, page);
+}
+
+int DatabaseContent::ChangeSignalSource(int source)
+{
+    return systemRequest(false, source, {});
+}
+
+int DatabaseContent::FactoryReset()
+{
+    return systemRequest(true, system_choice::Apply, {});
+}
+
+int DatabaseContent::SendVolumeCommand(int action)
+{
+    return vireo::SendVolumeCommand(*this, action);
+}
+
+void DatabaseContent::RedisplaySystemSettings()
+{
+    const std::shared_ptr<ListManager> db = Database();
+    if (db) {
+        DisplayProgramEntry(*this, db.get(), item_kind::System, true);
+    }
 }
 
 ContentFactory DatabaseContentFactory()

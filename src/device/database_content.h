@@ -66,6 +66,11 @@ public:
     std::optional<SystemRecordBytes> SystemRecord() const override;
     void ProgramsTabShown() override;
     void SystemTabShown() override;
+    int ApplySystemSettings(const SystemSettings& page) override;
+    int ChangeSignalSource(int source) override;
+    int FactoryReset() override;
+    int SendVolumeCommand(int action) override;
+    void RedisplaySystemSettings() override;
 
     // SessionContent
     void CreateDatabase() override;
@@ -99,6 +104,9 @@ public:
 private:
     void replaceDatabase(bool onlyIfMissing);
     void redisplay(std::initializer_list<int> kinds);
+    int showSystemSettings(ListManager& db, bool force);
+    int showVolume(ListManager& db, bool force);
+    int systemRequest(bool reset, int choice, const SystemSettings& page);
 
     LogBuffer& m_log;
     DeviceView& m_view;

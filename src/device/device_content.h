@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/basic_content.h"
+#include "link/device_view.h"
 #include "link/session_content.h"
 
 #include <array>
@@ -49,6 +50,18 @@ public:
     virtual void SetWindowState(bool /*active*/, int /*shownTab*/) {}
     // The operator (un)ticked "Show Radio".
     virtual void SetShowRadio(bool /*shown*/) {}
+
+    // The "System Setting" page's commands, from the UI thread. The first
+    // three send SetSystemInfo built from the held record and return 9 when
+    // they sent a reset or a new signal source, 11 without a held record,
+    // 0 otherwise (nothing to send included).
+    virtual int ApplySystemSettings(const SystemSettings& /*page*/) { return 11; }
+    virtual int ChangeSignalSource(int /*source*/) { return 11; }
+    virtual int FactoryReset() { return 11; }
+    // SetVolume for a volume action (2 mute, 3 sound on, 4 down, 5 up).
+    virtual int SendVolumeCommand(int /*action*/) { return 8; }
+    // "Cancel": the page shows the held record again.
+    virtual void RedisplaySystemSettings() {}
 };
 
 using ContentFactory = std::function<std::unique_ptr<DeviceContent>(const ContentHost&)>;

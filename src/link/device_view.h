@@ -5,6 +5,37 @@
 
 namespace vireo {
 
+// The basic settings of the "System Setting" page, as the device's system
+// record holds them and as the page's controls choose them. A choice of -1
+// selects none of its group's buttons: the record holds a value the page has
+// no button for.
+struct SystemSettings
+{
+    bool tsLength204 = false; // 204-byte packets, else 188
+    int tsOutput = -1;        // 0 De-Scrambled, 1 Original, 2 Off
+    int language = -1;        // device menu: 0 Chinese, 1 English
+    bool ratio4To3 = false;   // 4:3, else 16:9
+    int outputType = -1;      // 0 1080I@50Hz, 1 1080I@60Hz, 2 720P@50Hz, 3 720P@60Hz
+    int polling = 0;          // polling interval, 0 to 99999
+
+    bool operator==(const SystemSettings&) const = default;
+};
+
+// The volume as the page shows it: the gauge's position and bar colour, and
+// the language row of the silence button's caption (it offers the opposite
+// of the present state).
+struct VolumeDisplay
+{
+    int volume = 0; // 0 to 15
+    bool muted = false;
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    int captionRow = 0;
+
+    bool operator==(const VolumeDisplay&) const = default;
+};
+
 // How the device link speaks to its window. Calls come from the session thread
 // as well as the UI thread; a widget implementation re-posts each call to the
 // UI thread in order and never blocks the caller. (Log lines travel through the
@@ -45,6 +76,9 @@ public:
     // be shown. Windows that have these controls override them.
     virtual void ShowSignalSource(int /*value*/) {}
     virtual void ShowRadioTree() {}
+    // The system settings page shows the device's settings and its volume.
+    virtual void ShowSystemSettings(const SystemSettings& /*settings*/) {}
+    virtual void ShowVolume(const VolumeDisplay& /*volume*/) {}
 
     // The main toolbar, when it reflects this window: the connect switch down
     // (linked) or up, and the Renew and Upgrade buttons.

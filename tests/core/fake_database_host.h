@@ -28,10 +28,11 @@ public:
         bool operator==(const Request&) const = default;
     };
 
-    bool SendRequest(uint8_t code, int a, int b, std::span<const uint8_t>) override
+    bool SendRequest(uint8_t code, int a, int b, std::span<const uint8_t> data) override
     {
         std::lock_guard lock(m_mutex);
         requests.push_back({code, a, b});
+        payloads.emplace_back(data.begin(), data.end());
         return false;
     }
     void RequestDisconnect() override { ++disconnects; }
@@ -75,6 +76,7 @@ public:
     ProgramTree tv;
     ProgramTree radio;
     std::vector<Request> requests;
+    std::vector<std::vector<uint8_t>> payloads; // the record sent with each request
     std::vector<std::string> logLines;
     std::vector<std::array<uint8_t, 4>> postedAddresses;
     std::vector<int> displayAsks;

@@ -38,6 +38,21 @@ public:
             add("signal unchanged", signal.showText);
         }
     }
+    void ShowSystemSettings(const SystemSettings& s) override
+    {
+        add("settings " + std::to_string(s.tsLength204 ? 204 : 188) + " " +
+                std::to_string(s.tsOutput) + " " + std::to_string(s.language) + " " +
+                (s.ratio4To3 ? "4:3" : "16:9") + " " + std::to_string(s.outputType) + " " +
+                std::to_string(s.polling),
+            true);
+    }
+    void ShowVolume(const VolumeDisplay& v) override
+    {
+        add("volume " + std::to_string(v.volume) + " rgb " + std::to_string(v.red) + "," +
+                std::to_string(v.green) + "," + std::to_string(v.blue) + " row " +
+                std::to_string(v.captionRow),
+            v.muted);
+    }
     void PostRefresh() override { add("postRefresh", true); }
     void PostAddressCheck(std::array<uint8_t, 4>) override { add("postAddressCheck", true); }
 

@@ -56,6 +56,16 @@ void DeviceViewAdapter::ShowRadioTree()
     post([w = &m_window] { w->ApplyShowRadio(); });
 }
 
+void DeviceViewAdapter::ShowSystemSettings(const SystemSettings& settings)
+{
+    post([w = &m_window, settings] { w->ApplySystemSettings(settings); });
+}
+
+void DeviceViewAdapter::ShowVolume(const VolumeDisplay& volume)
+{
+    post([w = &m_window, volume] { w->ApplyVolume(volume); });
+}
+
 void DeviceViewAdapter::PostRefresh()
 {
     post([w = &m_window] { w->RefreshIrd(); });

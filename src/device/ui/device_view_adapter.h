@@ -23,6 +23,8 @@ public:
     void ShowSignal(const SignalDisplay& signal) override;
     void ShowSignalSource(int value) override;
     void ShowRadioTree() override;
+    void ShowSystemSettings(const SystemSettings& settings) override;
+    void ShowVolume(const VolumeDisplay& volume) override;
     void PostRefresh() override;
     void PostAddressCheck(std::array<uint8_t, 4> address) override;
 

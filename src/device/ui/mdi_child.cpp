@@ -113,6 +113,7 @@ void MdiChild::buildWidgets()
     m_tabs->setObjectName(QStringLiteral("PageControl_child"));
     m_programs = new ProgramsPage(m_tvTree, m_radioTree, m_tabs);
     m_system = new SystemPage(m_tabs);
+    m_system->SetHost(this);
     m_ciPage = new QWidget(m_tabs);
     m_ciPage->setObjectName(QStringLiteral("TabSheet_ci"));
     auto* ciLayout = new QVBoxLayout(m_ciPage);
@@ -212,6 +213,16 @@ std::optional<SystemRecordBytes> MdiChild::SystemRecord() const
 void MdiChild::SendSystemInfo(const SystemRecordBytes& record)
 {
     m_session->SendRequest(msg::SetSystemInfo, 0, 0, record);
+}
+
+bool MdiChild::SystemCommandsAllowed() const
+{
+    return !IsClosing() && m_session->linked;
+}
+
+void MdiChild::SendReboot()
+{
+    m_session->SendRequest(msg::Reboot);
 }
 
 // --- activation ---
@@ -405,6 +416,16 @@ void MdiChild::ApplySignal(const DeviceView::SignalDisplay& signal)
     } else {
         m_programs->SetGaugeTextVisible(signal.showText);
     }
+}
+
+void MdiChild::ApplySystemSettings(const SystemSettings& settings)
+{
+    m_system->ShowSettings(settings);
+}
+
+void MdiChild::ApplyVolume(const VolumeDisplay& volume)
+{
+    m_system->ShowVolume(volume);
 }
 
 void MdiChild::ApplyShowRadio()

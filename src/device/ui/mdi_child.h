@@ -5,6 +5,7 @@
 #include "device/database_content.h"
 #include "device/device_content.h"
 #include "device/log_buffer.h"
+#include "device/ui/system_page.h"
 #include "dialogs/ui/ip_form_device.h"
 #include "link/device_session.h"
 #include "link/link_timing.h"
@@ -42,7 +43,10 @@ struct DeviceOptions
 // TMDIChild: the document window of one IRD and the owner of its session.
 // Created, laid out, activated and destroyed on the UI thread; the session
 // reaches it only through the marshalled DeviceView and the log pane.
-class MdiChild : public QMdiSubWindow, public MachineWindow, public IpFormDevice
+class MdiChild : public QMdiSubWindow,
+                 public MachineWindow,
+                 public IpFormDevice,
+                 public SystemPageHost
 {
     Q_OBJECT
 public:
@@ -94,14 +98,19 @@ public:
     // Value 0 selects "LNB IN", 1 "ASI IN"; anything else only marks the
     // source unknown (index 9).
     void ShowSignalSource(int value);
-    int SignalSourceIndex() const { return m_signalSourceIndex; }
+    int SignalSourceIndex() const override { return m_signalSourceIndex; }
     std::string SignalSourceText() const;
 
     DeviceSession& Session() { return *m_session; }
     LogBuffer& Log() { return m_log; }
     ProgramTree& TvTree() { return m_tvTree; }
     ProgramTree& RadioTree() { return m_radioTree; }
-    DeviceContent& Content() { return *m_content; }
+    DeviceContent& Content() override { return *m_content; }
+    SystemPage* SystemSettingsPage() const { return m_system; }
+
+    // SystemPageHost
+    bool SystemCommandsAllowed() const override;
+    void SendReboot() override;
 
     // What the session asks of the window, applied on the UI thread.
     void ApplySystemTabEnabled(bool enabled);
@@ -110,6 +119,8 @@ public:
     // A signal report: grey gauges at 100 without lock, green ones at the
     // values with it; the percentages shown while "Monitor IRD" is ticked.
     void ApplySignal(const DeviceView::SignalDisplay& signal);
+    void ApplySystemSettings(const SystemSettings& settings);
+    void ApplyVolume(const VolumeDisplay& volume);
     // A radio program started playing: tick "Show Radio".
     void ApplyShowRadio();
     void ApplyToolbarLinked(bool linked);
