@@ -73,8 +73,8 @@ bool DatabaseContent::HasPlayingProgram() const
     return db && db->HasPlayingProgram();
 }
 
-void DatabaseContent::Dispatch(DeviceSession& /*session*/, uint8_t currentCode, const uint8_t* frame,
-                               uint8_t length)
+void DatabaseContent::Dispatch(DeviceSession& /*session*/, uint8_t currentCode,
+                               const uint8_t* frame, uint8_t length)
 {
     const std::shared_ptr<ListManager> db = Database();
     if (!db) {

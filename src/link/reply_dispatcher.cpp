@@ -104,8 +104,8 @@ bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t c
     return true;
 }
 
-void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t code, uint8_t current,
-                                const uint8_t* payload, size_t length)
+void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t code,
+                                uint8_t current, const uint8_t* payload, size_t length)
 {
     DeviceSession& session = core.Session();
     const bool updateAll = current == msg::UpdateAll;
@@ -313,8 +313,8 @@ void ReplyDispatcher::showSignal(DatabaseContent& core, ListManager& db, const u
     m_previousLocked = locked;
 }
 
-bool ReplyDispatcher::statusReply(DatabaseContent& core, ListManager& db, uint8_t current, uint8_t echo,
-                                  uint8_t status)
+bool ReplyDispatcher::statusReply(DatabaseContent& core, ListManager& db, uint8_t current,
+                                  uint8_t echo, uint8_t status)
 {
     DeviceSession& session = core.Session();
     switch (status) {

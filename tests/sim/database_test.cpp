@@ -1,10 +1,10 @@
 // The simulator's device database: consistency rules, edits, the JSON file,
 // the generator and GBK names.
 
+#include "lang/gbk_text.h"
 #include "sim/database_edits.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
-#include "lang/gbk_text.h"
 
 #include <functional>
 #include <gtest/gtest.h>
