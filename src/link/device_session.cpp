@@ -115,6 +115,20 @@ void DeviceSession::releaseEvent(OperEvent* event)
     }
 }
 
+void DeviceSession::useSend(OperEvent*& current, bool awaitingReply)
+{
+    if (current == nullptr) {
+        return;
+    }
+    if (current->retries > 0) {
+        --current->retries;
+        current->sent = awaitingReply;
+    } else {
+        releaseEvent(current);
+        current = nullptr;
+    }
+}
+
 void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
 {
     std::lock_guard lock(m_operLock);
@@ -134,28 +148,10 @@ void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
         current = nullptr;
         break;
     case oper_mode::SendFailed:
-        if (current == nullptr) {
-            break;
-        }
-        if (current->retries > 0) {
-            --current->retries;
-            current->sent = false;
-        } else {
-            releaseEvent(current);
-            current = nullptr;
-        }
+        useSend(current, false);
         break;
     case oper_mode::Sent:
-        if (current == nullptr) {
-            break;
-        }
-        if (current->retries > 0) {
-            --current->retries;
-            current->sent = true;
-        } else {
-            releaseEvent(current);
-            current = nullptr;
-        }
+        useSend(current, true);
         break;
     case oper_mode::TimedOut:
         if (current == nullptr) {
@@ -165,14 +161,8 @@ void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
             --current->timeoutAllowance;
         } else {
             current->timeoutAllowance = 1;
-            if (current->retries > 0) {
-                --current->retries;
-                current->sent = false;
-                current->waiting = false;
-            } else {
-                releaseEvent(current);
-                current = nullptr;
-            }
+            current->waiting = false; // sent again on the next pass
+            useSend(current, false);
         }
         break;
     case oper_mode::ResendRequested:

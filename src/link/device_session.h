@@ -137,6 +137,10 @@ private:
     void receiveStep();
     void sendCurrent(OperEvent* event);
     void releaseEvent(OperEvent* event);
+    // One send of the request in flight is used up (operation lock held):
+    // `awaitingReply` after a send, not after a failure or a time-out. With
+    // no send left the request is released.
+    void useSend(OperEvent*& current, bool awaitingReply);
     void resetSessionDisplay();
     void disconnectCleanUp();
     void restartCleanUp();

@@ -60,18 +60,6 @@ struct OfflineDevice
     DeviceCore core;
 };
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
 } // namespace
 
 TEST(Dispatcher, StatusAnswersLogTheirTexts)
@@ -203,7 +191,7 @@ struct LiveDevice
     }
     bool refreshed()
     {
-        return waitFor([&] {
+        return WaitUntil([&] {
             const auto db = core.Database();
             return core.Loaded() && db && core.Session().CurrentCode() == 0 &&
                    db->IsComplete(item_kind::Tv) && db->IsComplete(item_kind::Radio);
@@ -237,7 +225,7 @@ TEST(DispatcherLive, DeletedTpLeavesBothTreesAndTheListsMatchTheDevice)
     }
     d.core.Session().SendRequest(msg::DeleteTp, 0, 0, tpWire);
     ASSERT_TRUE(d.pane.WaitFor("Delete TPOK"));
-    ASSERT_TRUE(waitFor([&] { return d.core.Session().CurrentCode() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.core.Session().CurrentCode() == 0; }));
     EXPECT_EQ(DatabaseJson(*d.core.Database()), sim::DatabaseToJson(irb.Database()));
     EXPECT_LT(d.core.TvTree().Size(), tvNodesBefore);
     EXPECT_LT(d.core.RadioTree().Size(), radioNodesBefore);
@@ -265,7 +253,7 @@ TEST(DispatcherLive, PidLineKeepsItsFormatWhenTheProgramIsShownAgain)
     d.core.Session().numberMode = 1;
     d.core.Session().SendRequest(msg::QueryProgram, 0, 1);
     ASSERT_TRUE(irb.WaitForReceived(2, 5s));
-    ASSERT_TRUE(waitFor([&] { return d.core.Session().CurrentCode() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.core.Session().CurrentCode() == 0; }));
     EXPECT_EQ(pidLine(), hex);
 }
 

@@ -19,18 +19,6 @@ namespace {
 
 constexpr LinkTiming kFast{std::chrono::microseconds(20)};
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
 // A device refreshed from a simulator whose first TV program has audio choice
 // 0xF1 and whose second sits on the upper descrambling module.
 struct Device
@@ -44,7 +32,7 @@ struct Device
         core.LogPane().SetObserver(&pane);
         EXPECT_TRUE(irb.Start(address, 8888));
         EXPECT_TRUE(core.Session().ConnectAndStart());
-        EXPECT_TRUE(waitFor([&] {
+        EXPECT_TRUE(WaitUntil([&] {
             const auto db = core.Database();
             return core.Loaded() && db && core.Session().CurrentCode() == 0 &&
                    db->IsComplete(item_kind::Tv) && db->IsShown(item_kind::Tv);
@@ -158,23 +146,23 @@ TEST(ProgramCommands, RequestsCarryTheirRecordsAndArguments)
     tv.SetSelected(program);
     d.commands.SelectAudio(false, 251);
     ASSERT_TRUE(d.irb.WaitForReceived(2, 5s));
-    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::SelectAudio).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !d.framesOf(msg::SelectAudio).empty(); }));
     EXPECT_EQ(d.framesOf(msg::SelectAudio)[0][3 + 18], 0x01);
 
     // Play reads the program number from the label: P 001 plays index 0.
     tv.SetSelected(program);
     d.commands.Play(false);
-    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::PlayProgram).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !d.framesOf(msg::PlayProgram).empty(); }));
     const auto play = d.framesOf(msg::PlayProgram).back();
     EXPECT_EQ(play[3], 0);
     EXPECT_EQ(play[3 + 6], 1);
 
     // A satellite scan covers the satellite's transponder nodes.
-    ASSERT_TRUE(waitFor([&] { return d.core.Session().CurrentCode() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.core.Session().CurrentCode() == 0; }));
     tv.SetSelected(satellite);
     d.commands.ScanSatellite(false);
     EXPECT_EQ(d.core.Session().scanCount, static_cast<int>(tv.Children(satellite).size()));
-    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::ScanSatellite).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !d.framesOf(msg::ScanSatellite).empty(); }));
     EXPECT_EQ(d.framesOf(msg::ScanSatellite)[0][2], 10); // 8-byte payload
 }
 
@@ -189,7 +177,7 @@ TEST(ProgramCommands, DeleteSatelliteRemovesEverythingBelowItFromBothTrees)
     d.commands.DeleteSatellite(false);
     // Until the answer the popup offers nothing.
     ASSERT_TRUE(d.pane.WaitFor("Delete SatelliteOK"));
-    ASSERT_TRUE(waitFor([&] { return d.core.Session().CurrentCode() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.core.Session().CurrentCode() == 0; }));
     // The lists match the device's (which program plays is the device's to
     // report in its next answer).
     const auto mine = nlohmann::json::parse(DatabaseJson(*d.core.Database()));
@@ -217,7 +205,7 @@ TEST(ProgramCommands, ScanOffersOnlyStopScanAndAFullRefreshFollowsItsEnd)
     ASSERT_TRUE(d.pane.WaitFor("Scan complete"));
     ASSERT_TRUE(d.view.WaitFor("postRefresh 1")); // the window runs the refresh
     d.core.Session().RefreshIrd();
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         const auto db = d.core.Database();
         return d.core.Loaded() && db && db->IsComplete(item_kind::Tv) &&
                d.core.Session().CurrentCode() == 0;
@@ -240,7 +228,7 @@ TEST(ProgramCommands, StopScanEndsALongScanAtOnce)
     tv.SetSelected(tp);
     d.commands.ScanTp(false);
     EXPECT_EQ(d.core.Session().scanCount, 1);
-    ASSERT_TRUE(waitFor([&] { return !d.framesOf(msg::ScanTp).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !d.framesOf(msg::ScanTp).empty(); }));
     d.commands.StopScan();
     ASSERT_TRUE(d.pane.WaitFor("Stop Scan"));
     ASSERT_TRUE(d.pane.WaitFor("Scan complete", 1, 5s)); // not after the 60 s scan
@@ -262,14 +250,14 @@ TEST(ProgramCommands, ProgramCommandsKeepTheListsInStepWithTheDevice)
         return true;
     };
     ProgramTree& tv = d.core.TvTree();
-    auto idle = [&] { return waitFor([&] { return d.core.Session().CurrentCode() == 0; }); };
+    auto idle = [&] { return WaitUntil([&] { return d.core.Session().CurrentCode() == 0; }); };
 
     // Module down: the record comes back with module 1 and its node's image.
     tv.SetSelected(d.programNode(item_kind::Tv, 2));
     d.commands.MultiDescramble(false, 1);
-    ASSERT_TRUE(waitFor([&] { return d.irb.Database().tv[2].module == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return d.irb.Database().tv[2].module == 1; }));
     ASSERT_TRUE(idle());
-    ASSERT_TRUE(waitFor(sameLists));
+    ASSERT_TRUE(WaitUntil(sameLists));
     EXPECT_EQ(tv.Node(d.programNode(item_kind::Tv, 2)).image, 8);
 
     // Delete program 1 of 6: the rest are renumbered, "P 002:" moves down.

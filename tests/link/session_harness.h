@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vireo::test {
@@ -130,6 +132,20 @@ private:
     std::condition_variable m_changed;
     std::vector<std::string> m_lines;
 };
+
+// Polls `condition` every 2 ms until it holds or `timeout` passes.
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 // One device session wired to recording doubles, named by its caption.
 struct SessionHarness

@@ -23,18 +23,6 @@ namespace {
 // re-send the full refresh (which would show everything twice).
 constexpr LinkTiming kFast{std::chrono::microseconds(200)};
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
 // An IRD reporting 0x26 0x05 (204, Original, English, 4:3, 1080I@60Hz, LNB
 // IN, polling 300), muted at volume 7.
 sim::DeviceDatabase deviceDatabase()
@@ -58,7 +46,7 @@ struct Device
         BuildLanguageTable();
         core.LogPane().SetObserver(&pane);
         started = irb.Start(address, 8888) && core.Session().ConnectAndStart() &&
-                  waitFor([&] { return core.Loaded() && core.Session().CurrentCode() == 0; });
+                  WaitUntil([&] { return core.Loaded() && core.Session().CurrentCode() == 0; });
     }
     ~Device()
     {
@@ -148,7 +136,7 @@ TEST(SystemSettingsLive, ApplySendsThePageOverTheHeldRecord)
     // The device's answer is the new held record, shown on the page; the
     // session stays up.
     ASSERT_TRUE(d.view.WaitFor("settings 204 1 1 4:3 3 99999 1"));
-    EXPECT_TRUE(waitFor([&] { return d.core.Session().CurrentCode() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return d.core.Session().CurrentCode() == 0; }));
     EXPECT_TRUE(d.core.Session().linked);
 }
 
