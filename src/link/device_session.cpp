@@ -578,21 +578,29 @@ void DeviceSession::receiveStep()
 
 // --- clean-ups after the loop ---
 
-void DeviceSession::disconnectCleanUp()
+void DeviceSession::clearRequestFlags()
 {
-    linked = false;
-    resetSessionDisplay();
     restartRequested = false;
     upgradeRequested = false;
     disconnectRequested = false;
     refreshed = false;
-    {
-        std::lock_guard lock(m_queueMutex);
-        if (m_queue) {
-            m_queue->Destroy();
-            m_queue.reset();
-        }
+}
+
+void DeviceSession::destroyQueue()
+{
+    std::lock_guard lock(m_queueMutex);
+    if (m_queue) {
+        m_queue->Destroy();
+        m_queue.reset();
     }
+}
+
+void DeviceSession::disconnectCleanUp()
+{
+    linked = false;
+    resetSessionDisplay();
+    clearRequestFlags();
+    destroyQueue();
     SetCurrentOper(oper_mode::Done);
     m_content.DestroyDatabase();
     logRow(kRowDisconnected);
@@ -607,15 +615,8 @@ void DeviceSession::restartCleanUp()
     m_content.DestroyDatabase();
     SetCurrentOper(oper_mode::Done);
     resetSessionDisplay();
-    restartRequested = false;
-    upgradeRequested = false;
-    disconnectRequested = false;
-    refreshed = false;
-    std::lock_guard lock(m_queueMutex);
-    if (m_queue) {
-        m_queue->Destroy();
-        m_queue.reset();
-    }
+    clearRequestFlags();
+    destroyQueue();
 }
 
 void DeviceSession::upgradeHandOver()
@@ -624,17 +625,8 @@ void DeviceSession::upgradeHandOver()
     m_view.SetSystemTabEnabled(false);
     m_view.SetSignalSourceEnabled(false);
     scanState = kNoScan;
-    restartRequested = false;
-    upgradeRequested = false;
-    disconnectRequested = false;
-    refreshed = false;
-    {
-        std::lock_guard lock(m_queueMutex);
-        if (m_queue) {
-            m_queue->Destroy();
-            m_queue.reset();
-        }
-    }
+    clearRequestFlags();
+    destroyQueue();
     if (m_upgradeHandOver) {
         m_upgradeHandOver();
     }
@@ -679,13 +671,7 @@ void DeviceSession::Teardown()
         }
     }
     SetCurrentOper(oper_mode::Done);
-    {
-        std::lock_guard lock(m_queueMutex);
-        if (m_queue) {
-            m_queue->Destroy();
-            m_queue.reset();
-        }
-    }
+    destroyQueue();
     m_content.DestroyDatabase();
 }
 

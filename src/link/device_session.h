@@ -142,6 +142,8 @@ private:
     // no send left the request is released.
     void useSend(OperEvent*& current, bool awaitingReply);
     void resetSessionDisplay();
+    void clearRequestFlags();
+    void destroyQueue();
     void disconnectCleanUp();
     void restartCleanUp();
     void upgradeHandOver();

@@ -9,6 +9,24 @@ using namespace io_result;
 using net::NativeSocket;
 using net::SocketError;
 
+namespace {
+
+// The result code of a connection attempt that has an outcome.
+int connectOutcome(SocketError error)
+{
+    switch (error) {
+    case SocketError::None:
+    case SocketError::AlreadyConnected:
+        return Connected;
+    case SocketError::Unreachable:
+        return Unreachable;
+    default:
+        return OtherError;
+    }
+}
+
+} // namespace
+
 HdSocket::HdSocket(std::recursive_mutex* sessionLock, LinkTiming timing)
     : m_sessionLock(sessionLock), m_timing(timing)
 {}
@@ -165,21 +183,12 @@ int HdSocket::Connect()
             return NotAttempted;
         }
         if (!pending) {
-            const int error = net::StartConnect(s, m_target->address, m_target->port);
-            switch (net::Classify(error)) {
-            case SocketError::None:
-            case SocketError::WouldBlock:
+            const SocketError error =
+                net::Classify(net::StartConnect(s, m_target->address, m_target->port));
+            if (error == SocketError::None || error == SocketError::WouldBlock) {
                 pending = true; // learn the outcome from writability
-                break;
-            case SocketError::AlreadyConnected:
-                result = Connected;
-                break;
-            case SocketError::Unreachable:
-                result = Unreachable;
-                break;
-            default:
-                result = OtherError;
-                break;
+            } else {
+                result = connectOutcome(error);
             }
         }
         if (result == Connected || result == Unreachable) {
@@ -195,18 +204,7 @@ int HdSocket::Connect()
             }
             if (wait.ready) {
                 pending = false;
-                const int error = net::PendingError(s);
-                switch (net::Classify(error)) {
-                case SocketError::None:
-                    result = Connected;
-                    break;
-                case SocketError::Unreachable:
-                    result = Unreachable;
-                    break;
-                default:
-                    result = OtherError;
-                    break;
-                }
+                result = connectOutcome(net::Classify(net::PendingError(s)));
             } else if (wait.failed) {
                 result = connect_result::WaitFailed;
                 pending = false;
