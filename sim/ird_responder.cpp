@@ -182,12 +182,18 @@ void setSystem(DeviceDatabase& db, const uint8_t* payload, Answer& out)
 {
     std::array<uint8_t, 20> record;
     std::copy(payload, payload + 20, record.begin());
-    // Keep the network settings: the simulator cannot move to a new address.
-    std::copy(db.system.begin() + 4, db.system.begin() + 18, record.begin() + 4);
-    record[18] = 0;
-    // A factory reset is reported once; the stored record forgets the request.
+    // Byte 18 asks the device to take the new address, mask and MAC; without
+    // it the device keeps its own.
+    if (record[18] == 0) {
+        std::copy(db.system.begin() + 4, db.system.begin() + 18, record.begin() + 4);
+    } else {
+        record[18] = 1;
+    }
+    // A factory reset and an address change are reported once; the stored
+    // record forgets both requests.
     out.data(msg::SystemInfo, record);
     record[0] &= 0xFE;
+    record[18] = 0;
     db.system = record;
 }
 

@@ -55,8 +55,9 @@ std::vector<uint8_t> BuildStatusReply(uint8_t echoedCode, uint8_t statusValue);
 //    or reports 33 (list full) or 34 (nothing to scan));
 //  - a code the manager never sends, or a request too short for its code,
 //    gets status 7.
-// A SetSystemInfo never moves the device to another network address: the
-// simulator keeps its address bytes and reports no address change.
+// A SetSystemInfo with byte 18 set stores the new address, mask and MAC and
+// reports the change (byte 18 = 1) once; the simulator keeps listening where
+// it was started, as a loopback device cannot take a LAN address.
 std::vector<ReplyFrame> AnswerRequest(DeviceDatabase& db, std::span<const uint8_t> frame,
                                       const SignalLevel& signal);
 

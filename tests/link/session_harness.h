@@ -56,7 +56,12 @@ public:
             v.muted);
     }
     void PostRefresh() override { add("postRefresh", true); }
-    void PostAddressCheck(std::array<uint8_t, 4>) override { add("postAddressCheck", true); }
+    void PostAddressCheck(std::array<uint8_t, 4> a) override
+    {
+        add("postAddressCheck " + std::to_string(a[0]) + "." + std::to_string(a[1]) + "." +
+                std::to_string(a[2]) + "." + std::to_string(a[3]),
+            true);
+    }
 
     std::vector<std::string> Calls() const
     {

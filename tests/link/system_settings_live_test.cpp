@@ -5,6 +5,7 @@
 #include "database/list_manager.h"
 #include "database/system_settings.h"
 #include "device/device_core.h"
+#include "dialogs/network_fields.h"
 #include "link/message_code.h"
 #include "session_harness.h"
 #include "sim/database_generator.h"
@@ -172,4 +173,21 @@ TEST(SystemSettingsLive, SoundOnSendsItsByteAndTheAnswerTurnsTheGaugeGreen)
     ASSERT_TRUE(d.view.WaitFor("volume 7 rgb 0,255,0 row 110 0"));
     EXPECT_EQ(d.lastPayload(msg::SetVolume), std::vector<uint8_t>{0x7F});
     EXPECT_TRUE(d.pane.WaitFor("Pronounce:volume7"));
+}
+
+TEST(SystemSettingsLive, AcknowledgedNetworkChangeAsksTheWindowToCheckTheAddress)
+{
+    Device d("127.0.64.6");
+    ASSERT_TRUE(d.started);
+    SystemRecordBytes stored{};
+    std::copy_n(d.held().begin(), 20, stored.begin());
+    const SystemRecordBytes record =
+        BuildNetworkRecord(stored, "192.168.001.077", "255.255.255.000", "00.11.22.33.44.55");
+    ASSERT_FALSE(d.core.Session().SendRequest(msg::SetSystemInfo, 0, 0, record)); // false: queued
+    ASSERT_TRUE(d.pane.WaitFor("IRD ip has changed, pleasr update!"));
+    ASSERT_TRUE(d.view.WaitFor("postAddressCheck 192.168.1.77 1"));
+    EXPECT_EQ(d.lastPayload(msg::SetSystemInfo),
+              std::vector<uint8_t>(record.begin(), record.end()));
+    // An address change keeps the session: the window decides what follows.
+    EXPECT_TRUE(d.core.Session().linked);
 }

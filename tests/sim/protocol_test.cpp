@@ -372,23 +372,32 @@ TEST(SimulatorCommands, ChangesAreAnsweredWithTheNewRecordAndKeepTheListsLinked)
     }
 }
 
-TEST(SimulatorCommands, SystemSettingsChangeButTheAddressStays)
+TEST(SimulatorCommands, SystemSettingsTakeTheAddressOnlyWhenAsked)
 {
     const DeviceDatabase db = generated({1, 1, 1, 0});
     Rig rig(8, db);
     std::array<uint8_t, 20> record = db.system;
     record[1] = 0x05; // TS output "Original", 204-byte packets
-    record[4] = 10;   // another address...
-    record[18] = 1;   // ...to be taken now
+    record[4] = 10;   // another address, without byte 18: not taken
     rig.client.Send(msg::SetSystemInfo, 0, 0, record);
-    const Frames got = rig.client.ReadCount(1);
+    Frames got = rig.client.ReadCount(1);
     ASSERT_EQ(got.size(), 1u);
     ASSERT_EQ(CodeOf(got[0]), msg::SystemInfo);
-    const auto reported = PayloadOf(got[0]);
+    auto reported = PayloadOf(got[0]);
     EXPECT_EQ(reported[1], 0x05);
     EXPECT_EQ(reported[4], db.system[4]);
     EXPECT_EQ(reported[18], 0);
     EXPECT_EQ(rig.sim.Database().system[1], 0x05);
+
+    record[18] = 1; // now to be taken: reported once, then stored without the flag
+    rig.client.Send(msg::SetSystemInfo, 0, 0, record);
+    got = rig.client.ReadCount(1);
+    ASSERT_EQ(got.size(), 1u);
+    reported = PayloadOf(got[0]);
+    EXPECT_EQ(reported[4], 10);
+    EXPECT_EQ(reported[18], 1);
+    EXPECT_EQ(rig.sim.Database().system[4], 10);
+    EXPECT_EQ(rig.sim.Database().system[18], 0);
 }
 
 TEST(SimulatorRequests, MalformedOrUnknownRequestsGetStatus7)
