@@ -270,6 +270,19 @@ void DatabaseContent::SetWindowState(bool isActive, int tab)
     }
 }
 
+std::optional<std::array<uint8_t, 4>> DatabaseContent::DeviceVersion() const
+{
+    const std::shared_ptr<ListManager> db = Database();
+    if (!db) {
+        return std::nullopt;
+    }
+    const std::optional<VersionRecord> version = db->Version();
+    if (!version) {
+        return std::nullopt;
+    }
+    return version->bytes;
+}
+
 std::optional<SystemRecordBytes> DatabaseContent::SystemRecord() const
 {
     const std::shared_ptr<ListManager> db = Database();

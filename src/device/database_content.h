@@ -64,6 +64,7 @@ public:
     void SetShowRadio(bool shown) override { showRadio = shown; }
     bool DataLoaded() const override { return loaded; }
     std::optional<SystemRecordBytes> SystemRecord() const override;
+    std::optional<std::array<uint8_t, 4>> DeviceVersion() const override;
     void ProgramsTabShown() override;
     void SystemTabShown() override;
     int ApplySystemSettings(const SystemSettings& page) override;

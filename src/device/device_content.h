@@ -40,6 +40,9 @@ public:
     virtual bool DataLoaded() const { return false; }
     // The system record as last received, if any.
     virtual std::optional<SystemRecordBytes> SystemRecord() const { return std::nullopt; }
+    // The device's version (loader major, minor, software major, minor) once
+    // the device has reported it.
+    virtual std::optional<std::array<uint8_t, 4>> DeviceVersion() const { return std::nullopt; }
     // The programs tab or the system tab has been shown while the session
     // runs; the content redisplays what that tab shows.
     virtual void ProgramsTabShown() {}

@@ -19,6 +19,8 @@ DeviceCore::DeviceCore(SessionContext& context, DeviceView& view, std::string ca
       m_session(context, m_log, view, *m_content, timing, port)
 {
     m_content->AttachSession(&m_session);
+    m_upgrade = std::make_unique<UpgradeTransfer>(
+        m_session, [content = m_content.get()] { return content->DeviceVersion(); });
 }
 
 DeviceCore::~DeviceCore()

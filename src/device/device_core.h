@@ -4,6 +4,7 @@
 #include "device/database_content.h"
 #include "device/log_buffer.h"
 #include "link/device_session.h"
+#include "upgrade/upgrade_transfer.h"
 
 #include <filesystem>
 #include <memory>
@@ -32,6 +33,7 @@ public:
     DatabaseContent& Content() { return *m_content; }
     std::shared_ptr<ListManager> Database() const { return m_content->Database(); }
     bool Loaded() const { return m_content->loaded; }
+    UpgradeTransfer& Upgrade() { return *m_upgrade; }
 
     // Ends the session and frees the database (the window's teardown).
     void Teardown();
@@ -41,7 +43,8 @@ private:
     ProgramTree m_tvTree;
     ProgramTree m_radioTree;
     std::unique_ptr<DatabaseContent> m_content;
-    DeviceSession m_session; // last: it stops before the rest goes
+    std::unique_ptr<UpgradeTransfer> m_upgrade; // its thread belongs to the session
+    DeviceSession m_session;                    // last: it stops before the rest goes
 };
 
 } // namespace vireo

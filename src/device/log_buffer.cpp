@@ -46,6 +46,20 @@ void LogBuffer::AddRawLine(std::string_view text)
     }
 }
 
+void LogBuffer::AppendToLastLine(std::string_view text)
+{
+    std::lock_guard lock(m_mutex);
+    // After a flush the pane is empty and its caret at the start: the text
+    // begins a line of its own.
+    if (m_lines.empty()) {
+        m_lines.emplace_back();
+    }
+    m_lines.back() += text;
+    if (m_observer != nullptr) {
+        m_observer->OnLogTextAppended(std::string(text));
+    }
+}
+
 void LogBuffer::FlushOnClose()
 {
     std::lock_guard lock(m_mutex);

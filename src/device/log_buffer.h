@@ -19,6 +19,8 @@ public:
     virtual ~LogPaneObserver() = default;
     virtual void OnLogLineAdded(const std::string& line) = 0;
     virtual void OnLogCleared() = 0;
+    // Text added at the end of the last line (no new line).
+    virtual void OnLogTextAppended(const std::string& /*text*/) {}
 };
 
 // The log pane of one device window: lines with the caption-and-time prefix.
@@ -44,6 +46,8 @@ public:
     void AddLogLine(std::string_view message);
     // Adds a line as it stands, without the caption-and-time prefix.
     void AddRawLine(std::string_view line);
+    // Adds text at the end of the last line, as typed at the pane's caret.
+    void AppendToLastLine(std::string_view text);
 
     // The destruction flush: writes the remaining lines and the closing banner,
     // or nothing at all when the pane is empty.

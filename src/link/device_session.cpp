@@ -78,8 +78,25 @@ std::vector<uint8_t> DeviceSession::CurrentFrame()
 
 void DeviceSession::PauseFor(long protocolMs)
 {
-    std::unique_lock lock(m_pauseMutex);
-    m_pauseCv.wait_for(lock, m_timing.Scaled(protocolMs), [this] { return stop.load(); });
+    std::unique_lock lock(m_waiter->mutex);
+    m_waiter->changed.wait_for(lock, m_timing.Scaled(protocolMs), [this] { return stop.load(); });
+}
+
+bool DeviceSession::WaitUntil(const std::function<bool()>& done)
+{
+    std::unique_lock lock(m_waiter->mutex);
+    m_waiter->changed.wait(lock, [&] { return stop.load() || done(); });
+    return done();
+}
+
+void DeviceSession::wakeWaiters()
+{
+    // Taking the lock orders the flag change before a waiter's next check,
+    // so a waiter about to sleep cannot miss it.
+    {
+        std::lock_guard lock(m_waiter->mutex);
+    }
+    m_waiter->changed.notify_all();
 }
 
 long DeviceSession::ReplyLimitSeconds(uint8_t code) const
@@ -312,7 +329,7 @@ bool DeviceSession::StartSession()
         if (!threadEnded) {
             stop = true;
             m_socket.Wake();
-            m_pauseCv.notify_all();
+            wakeWaiters();
         }
         previous.join();
     }
@@ -386,7 +403,7 @@ void DeviceSession::RequestDisconnect()
     disconnectRequested = true;
     m_socket.Close();
     m_socket.Wake();
-    m_pauseCv.notify_all();
+    wakeWaiters();
 }
 
 void DeviceSession::RequestRestart()
@@ -394,7 +411,7 @@ void DeviceSession::RequestRestart()
     restartRequested = true;
     stop = true;
     m_socket.Wake();
-    m_pauseCv.notify_all();
+    wakeWaiters();
 }
 
 void DeviceSession::RequestUpgrade()
@@ -402,7 +419,7 @@ void DeviceSession::RequestUpgrade()
     upgradeRequested = true;
     stop = true;
     m_socket.Wake();
-    m_pauseCv.notify_all();
+    wakeWaiters();
 }
 
 void DeviceSession::RequestStop()
@@ -411,7 +428,7 @@ void DeviceSession::RequestStop()
     stop = true;
     m_socket.Stop();
     m_socket.Close();
-    m_pauseCv.notify_all();
+    wakeWaiters();
 }
 
 void DeviceSession::sendCurrent(OperEvent* event)
@@ -627,9 +644,39 @@ void DeviceSession::upgradeHandOver()
     scanState = kNoScan;
     clearRequestFlags();
     destroyQueue();
-    if (m_upgradeHandOver) {
-        m_upgradeHandOver();
+    if (!m_upgradeHandOver) {
+        return;
     }
+    std::lock_guard lock(m_sessionLock);
+    std::lock_guard threadLock(m_threadMutex);
+    if (closing) {
+        return;
+    }
+    // This thread ends here; the upgrade thread takes the link over and is
+    // collected like a session thread.
+    if (m_thread.joinable()) {
+        m_retired.push_back(std::move(m_thread));
+    }
+    joinRetiredThreads();
+    upgradeEnded = false;
+    m_thread = std::thread(m_upgradeHandOver);
+}
+
+void DeviceSession::DisconnectCleanUp()
+{
+    disconnectCleanUp();
+}
+
+void DeviceSession::RestartCleanUp()
+{
+    restartCleanUp();
+}
+
+bool DeviceSession::RestartAfterUpgrade()
+{
+    m_socket.Close();
+    linked = false;
+    return StartSession();
 }
 
 void DeviceSession::Teardown()
@@ -646,7 +693,7 @@ void DeviceSession::Teardown()
     m_socket.Stop();
     everConnected = false;
     m_socket.Close();
-    m_pauseCv.notify_all();
+    wakeWaiters();
     // A thread in its restart step may start a successor while we collect;
     // keep collecting until no thread is left (a new one sees `closing`).
     for (;;) {

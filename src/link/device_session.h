@@ -29,6 +29,13 @@ struct SessionContext
     std::atomic<uint8_t> hexShowing{2};
 };
 
+// Where the threads of a session sleep between their steps.
+struct SessionWaiter
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+};
+
 // Modes of SetCurrentOper.
 namespace oper_mode {
 inline constexpr int Take = 0;
@@ -77,12 +84,20 @@ public:
     // Ends the threads and frees the session's queue and database. Idempotent.
     void Teardown();
 
-    // Called by the upgrade side when the link is handed over; runs in the
-    // session thread after the hand-over clean-up.
+    // The body of the upgrade thread, started when the device accepts an
+    // upgrade: the session thread cleans up and ends, and the upgrade thread
+    // goes on over the same link. The session collects it like its own.
     void SetUpgradeHandOver(std::function<void()> handOver)
     {
         m_upgradeHandOver = std::move(handOver);
     }
+    // The clean-ups the upgrade thread runs at its end, as a session thread
+    // does after its loop.
+    void DisconnectCleanUp();
+    void RestartCleanUp();
+    // After an upgrade: drop the connection and start a new session thread
+    // (called from the upgrade thread, which is collected later).
+    bool RestartAfterUpgrade();
 
     // --- state shared with the dispatcher and the window ---
     std::atomic<bool> closing{false};
@@ -105,6 +120,9 @@ public:
     std::atomic<bool> querySignalTicked{true};
     std::atomic<bool> threadEnded{true};
     std::atomic<bool> threadRunning{false};
+    // An upgrade thread owns the link; it has ended (set at its end).
+    std::atomic<bool> upgradeRunning{false};
+    std::atomic<bool> upgradeEnded{false};
 
     LogBuffer& Log() { return m_log; }
     DeviceView& View() { return m_view; }
@@ -118,6 +136,12 @@ public:
     std::vector<uint8_t> CurrentFrame();
     // Sleeps for `protocolMs`, ending early when the session stops.
     void PauseFor(long protocolMs);
+    // Blocks until `done()` holds or the session stops; `done` is checked
+    // under the waiter's lock whenever the waiter is notified. Returns done().
+    bool WaitUntil(const std::function<bool()>& done);
+    // What a waiting thread sleeps on: whoever makes `done` true takes its
+    // lock and notifies it. Shared, so that a late notifier outlives nothing.
+    std::shared_ptr<SessionWaiter> Waiter() const { return m_waiter; }
 
     // OperQueueOwner
     bool IsStopping() const override { return stop.load(); }
@@ -149,6 +173,7 @@ private:
     void upgradeHandOver();
     void logRow(int row);
     void joinRetiredThreads();
+    void wakeWaiters();
 
     SessionContext& m_context;
     LogBuffer& m_log;
@@ -173,8 +198,7 @@ private:
     std::thread m_thread;
     std::vector<std::thread> m_retired; // ended threads still to be joined
     std::function<void()> m_upgradeHandOver;
-    std::mutex m_pauseMutex;
-    std::condition_variable m_pauseCv;
+    std::shared_ptr<SessionWaiter> m_waiter = std::make_shared<SessionWaiter>();
     bool m_tornDown = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace vireo {
 
@@ -92,6 +94,28 @@ public:
     // address the device reported for itself.
     virtual void PostRefresh() = 0;
     virtual void PostAddressCheck(std::array<uint8_t, 4> address) = 0;
+
+    // A firmware upgrade's progress: the blocks sent while the image goes to
+    // the device, then the share the device has written. Stage Idle ends the
+    // display (the upgrade is over, whatever its outcome).
+    struct UpgradeProgress
+    {
+        enum class Stage { Idle, Sending, Writing };
+        Stage stage = Stage::Idle;
+        int blocksSent = 0;
+        int blocksTotal = 0;
+        int percent = 0; // 0 to 100
+    };
+    virtual void ShowUpgradeProgress(const UpgradeProgress& /*progress*/) {}
+
+    // A message for the operator that holds the upgrade until it is read:
+    // the window shows `text` and calls `dismissed` (from any thread, at most
+    // once) when the operator has closed it. A window that goes away without
+    // calling it is fine: the waiting side also ends when its session stops.
+    virtual void ShowUpgradeNotice(const std::string& /*text*/, std::function<void()> dismissed)
+    {
+        dismissed();
+    }
 };
 
 // A view for a device without a window (tools, benchmarks): everything the

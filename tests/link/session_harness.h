@@ -106,6 +106,14 @@ public:
         m_changed.notify_all();
     }
     void OnLogCleared() override {}
+    void OnLogTextAppended(const std::string& text) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_lines.empty()) {
+            m_lines.emplace_back();
+        }
+        m_lines.back() += text;
+    }
 
     bool WaitFor(const std::string& message, int count = 1,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10))

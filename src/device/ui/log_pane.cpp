@@ -2,6 +2,8 @@
 
 #include "app/ui/gbk_text.h"
 
+#include <QTextCursor>
+
 namespace vireo::ui {
 
 LogPane::LogPane(LogBuffer& buffer, QWidget* parent) : QPlainTextEdit(parent), m_buffer(buffer)
@@ -27,6 +29,18 @@ void LogPane::OnLogCleared()
 {
     QMetaObject::invokeMethod(
         this, [this] { clear(); }, Qt::QueuedConnection);
+}
+
+void LogPane::OnLogTextAppended(const std::string& text)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, text = FromGbk(text)] {
+            QTextCursor cursor(document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(text);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace vireo::ui

@@ -19,6 +19,7 @@ public:
 
     void OnLogLineAdded(const std::string& line) override;
     void OnLogCleared() override;
+    void OnLogTextAppended(const std::string& text) override;
 
 private:
     LogBuffer& m_buffer;
