@@ -2,7 +2,10 @@
 
 #include "link/frame_splitter.h"
 #include "link/message_code.h"
+#include "link/request_frame.h"
+#include "upgrade/upgrade_frame.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -43,7 +46,7 @@ void Connection::run()
     FrameSplitter splitter([&requests](const uint8_t* frame, uint8_t length) {
         requests.emplace_back(frame, frame + length + kFrameOverhead);
     });
-    std::array<uint8_t, FrameSplitter::kReceiveBufferSize> buffer;
+    std::vector<uint8_t> buffer(upgrade::kHeaderSize + upgrade::kMaxPayload);
     const char* reason = "closed by the peer";
     bool open = true;
     while (open) {
@@ -87,15 +90,37 @@ void Connection::run()
             reason = "receive failed";
             break;
         }
-        splitter.SplitFrames(buffer.data(), static_cast<size_t>(n));
-        for (const std::vector<uint8_t>& request : requests) {
-            if (!answer(request)) {
+        // A client that opens with an upgrade frame (not a common frame's
+        // start byte) reconnected to go on with an upgrade.
+        if (!m_anyReceived && buffer[0] != kFrameStart) {
+            enterUpgrade();
+        }
+        m_anyReceived = true;
+        if (m_upgrade) {
+            if (!upgradeBytes(buffer.data(), static_cast<size_t>(n))) {
                 reason = "closed by the simulator";
-                open = false;
                 break;
             }
+            continue;
         }
-        requests.clear();
+        // The splitter takes what one read of the link gives at most.
+        for (size_t at = 0; at < static_cast<size_t>(n) && open;
+             at += FrameSplitter::kReceiveBufferSize) {
+            const size_t piece =
+                std::min(FrameSplitter::kReceiveBufferSize, static_cast<size_t>(n) - at);
+            splitter.SplitFrames(buffer.data() + at, piece);
+            for (const std::vector<uint8_t>& request : requests) {
+                if (m_upgrade) {
+                    break; // what follows an accepted upgrade is not a request
+                }
+                if (!answer(request)) {
+                    reason = "closed by the simulator";
+                    open = false;
+                    break;
+                }
+            }
+            requests.clear();
+        }
     }
     shutdown(m_socket, SHUT_RDWR);
     close(m_socket);
@@ -145,8 +170,64 @@ bool Connection::finish(const std::vector<uint8_t>& request)
         if (!send(reply, faults)) {
             return false;
         }
+        const std::vector<uint8_t>& b = reply.bytes;
+        if (request[1] == msg::StartUpgrade && b.size() > 4 && b[1] == msg::StatusReply &&
+            b[4] == kStatusUpgradeAccepted) {
+            enterUpgrade();
+        }
     }
     return true;
+}
+
+void Connection::enterUpgrade()
+{
+    m_upgrade = std::make_unique<UpgradeDevice>(m_host.CurrentFaults().upgrade);
+    m_upgradeIn.clear();
+    m_host.Log(false, m_peer + " upgrade begins");
+}
+
+bool Connection::upgradeBytes(const uint8_t* data, size_t count)
+{
+    m_upgradeIn.insert(m_upgradeIn.end(), data, data + count);
+    size_t at = 0;
+    bool open = true;
+    while (open && m_upgradeIn.size() - at >= upgrade::kHeaderSize) {
+        const upgrade::FrameHeader header = upgrade::ParseHeader(m_upgradeIn.data() + at);
+        const size_t size = header.PayloadSize();
+        if (m_upgradeIn.size() - at - upgrade::kHeaderSize < size) {
+            break;
+        }
+        const std::span<const uint8_t> payload(m_upgradeIn.data() + at + upgrade::kHeaderSize,
+                                               size);
+        if (header.type != upgrade::frame_type::Block) {
+            m_host.Log(true, m_peer + " <- upgrade frame " + std::to_string(header.type) + "  " +
+                                 HexBytes(std::span(m_upgradeIn.data() + at,
+                                                    upgrade::kHeaderSize + size)));
+        }
+        const UpgradeDevice::Step step = m_host.UpgradeFrame(*m_upgrade, header.type, payload);
+        at += upgrade::kHeaderSize + size;
+        if (step.pauseMs > 0 && !pause(step.pauseMs)) {
+            return false;
+        }
+        for (const std::vector<uint8_t>& frame : step.frames) {
+            if (frame.size() < 2 || frame[1] != upgrade::frame_type::BlockRequest) {
+                m_host.Log(true, m_peer + " -> upgrade frame " + std::to_string(frame[1]) + "  " +
+                                     HexBytes(frame));
+            }
+            if (m_stopping.load()) {
+                return false;
+            }
+            const size_t first = m_upgrade->Faults().splitFrames ? 1 : frame.size();
+            if (!writeAll(frame.data(), first) ||
+                (first < frame.size() &&
+                 !(pause(2) && writeAll(frame.data() + first, frame.size() - first)))) {
+                return false;
+            }
+        }
+        open = !step.close;
+    }
+    m_upgradeIn.erase(m_upgradeIn.begin(), m_upgradeIn.begin() + static_cast<long>(at));
+    return open;
 }
 
 bool Connection::send(const ReplyFrame& reply, const FaultOptions& faults)

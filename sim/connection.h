@@ -2,10 +2,12 @@
 
 #include "sim/fault_options.h"
 #include "sim/ird_responder.h"
+#include "sim/upgrade_device.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <span>
 #include <string>
@@ -29,6 +31,9 @@ public:
     virtual void FrameSent(Outcome outcome) = 0;
     virtual void Log(bool frameLine, const std::string& line) = 0;
     virtual void ConnectionFinished() = 0;
+    // One upgrade frame for the device side of this connection.
+    virtual UpgradeDevice::Step UpgradeFrame(UpgradeDevice& device, uint16_t type,
+                                             std::span<const uint8_t> payload) = 0;
 };
 
 // One accepted client, served by its own thread: reads requests, cuts them
@@ -58,6 +63,9 @@ private:
     bool send(const ReplyFrame& reply, const FaultOptions& faults);
     bool writeAll(const uint8_t* data, size_t count);
     bool pause(int milliseconds); // false when the simulator stops
+    // Bytes of an upgrade; false: close the connection.
+    bool upgradeBytes(const uint8_t* data, size_t count);
+    void enterUpgrade();
     bool chance(double share);
 
     ConnectionHost& m_host;
@@ -70,6 +78,11 @@ private:
     // A scan in progress: its request and when it answers.
     std::vector<uint8_t> m_scan;
     std::chrono::steady_clock::time_point m_scanDone;
+    // Once the device has accepted an upgrade (or a client opens with one),
+    // the connection speaks upgrade frames.
+    std::unique_ptr<UpgradeDevice> m_upgrade;
+    std::vector<uint8_t> m_upgradeIn;
+    bool m_anyReceived = false;
     std::atomic<bool> m_finished{false};
     std::thread m_thread;
 };

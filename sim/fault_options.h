@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/upgrade_device.h"
+
 #include <cstdint>
 #include <map>
 
@@ -21,7 +23,8 @@ struct FaultOptions
     bool silent = false;       // receive, never answer
     unsigned closeAfterFrames = 0; // close a connection once it has sent this many (0: never)
     std::map<uint8_t, uint8_t>
-        statusOverrides; // request code -> StatusReply status instead of the answer
+        statusOverrides;   // request code -> StatusReply status instead of the answer
+    UpgradeFaults upgrade; // the device side of a firmware upgrade
 
     bool operator==(const FaultOptions&) const = default;
 };

@@ -394,7 +394,11 @@ std::vector<ReplyFrame> AnswerRequest(DeviceDatabase& db, std::span<const uint8_
     case msg::ScanTp:
         out.status(code, scan(db, code, p));
         break;
-    default: // StopScan, StartUpgrade, Reboot
+    case msg::StartUpgrade:
+        // Accepted: the link now carries the upgrade.
+        out.status(code, kStatusUpgradeAccepted);
+        break;
+    default: // StopScan, Reboot
         out.status(code, status::kOk);
         break;
     }

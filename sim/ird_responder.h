@@ -37,6 +37,9 @@ struct SignalLevel
 };
 
 // A complete frame around `payload`.
+// The status that accepts StartUpgrade and hands the link to the upgrade.
+inline constexpr uint8_t kStatusUpgradeAccepted = 175;
+
 std::vector<uint8_t> BuildFrame(uint8_t code, std::span<const uint8_t> payload);
 std::vector<uint8_t> BuildStatusReply(uint8_t echoedCode, uint8_t statusValue);
 
@@ -51,7 +54,8 @@ std::vector<uint8_t> BuildStatusReply(uint8_t echoedCode, uint8_t statusValue);
 //  - commands answer with the changed record (SetVolume, SetSystemInfo,
 //    SetSatellite, AddSatellite, AddTp, ModifyTp, PlayProgram, MultiDescramble,
 //    SelectAudio) or with a StatusReply (deletes: 0, or 12/29 when unknown;
-//    StopScan, StartUpgrade, Reboot: 0; a scan finds one new TV program, 0,
+//    StopScan, Reboot: 0; StartUpgrade: 175, after which the connection
+//    carries the upgrade; a scan finds one new TV program, 0,
 //    or reports 33 (list full) or 34 (nothing to scan));
 //  - a code the manager never sends, or a request too short for its code,
 //    gets status 7.

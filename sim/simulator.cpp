@@ -255,6 +255,35 @@ bool Simulator::WaitForConnections(size_t count, std::chrono::milliseconds timeo
     return m_stateChanged.wait_for(lock, timeout, [&] { return m_stats.connections >= count; });
 }
 
+UpgradeRecord Simulator::Upgrades() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_upgrades;
+}
+
+bool Simulator::WaitForUpgrade(const std::function<bool(const UpgradeRecord&)>& done,
+                               std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_stateMutex);
+    return m_stateChanged.wait_for(lock, timeout, [&] { return done(m_upgrades); });
+}
+
+UpgradeDevice::Step Simulator::UpgradeFrame(UpgradeDevice& device, uint16_t type,
+                                            std::span<const uint8_t> payload)
+{
+    UpgradeDevice::Step step;
+    {
+        std::lock_guard lock(m_stateMutex);
+        step = device.Receive(type, payload, m_upgrades);
+    }
+    m_stateChanged.notify_all();
+    if (step.install) {
+        std::lock_guard lock(m_dbMutex);
+        m_db.version = *step.install;
+    }
+    return step;
+}
+
 SimulatorStats Simulator::Stats() const
 {
     std::lock_guard lock(m_stateMutex);

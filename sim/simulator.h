@@ -85,6 +85,10 @@ public:
     bool WaitForReceived(size_t count, std::chrono::milliseconds timeout) const;
     bool WaitForConnections(size_t count, std::chrono::milliseconds timeout) const;
     SimulatorStats Stats() const;
+    // What the device has seen of upgrades (a copy, image included).
+    UpgradeRecord Upgrades() const;
+    bool WaitForUpgrade(const std::function<bool(const UpgradeRecord&)>& done,
+                        std::chrono::milliseconds timeout) const;
 
 private:
     // ConnectionHost
@@ -94,6 +98,8 @@ private:
     void FrameSent(Outcome outcome) override;
     void Log(bool frameLine, const std::string& line) override;
     void ConnectionFinished() override;
+    UpgradeDevice::Step UpgradeFrame(UpgradeDevice& device, uint16_t type,
+                                     std::span<const uint8_t> payload) override;
 
     void serve();
     void acceptClient();
@@ -112,6 +118,7 @@ private:
     mutable std::condition_variable m_stateChanged;
     std::vector<std::vector<uint8_t>> m_received;
     SimulatorStats m_stats;
+    UpgradeRecord m_upgrades;
 
     std::mutex m_logMutex;
 

@@ -63,6 +63,22 @@ public:
             true);
     }
 
+    void ShowUpgradeProgress(const UpgradeProgress& p) override
+    {
+        using Stage = UpgradeProgress::Stage;
+        const char* stage = p.stage == Stage::Sending   ? "sending"
+                            : p.stage == Stage::Writing ? "writing"
+                                                        : "idle";
+        add("upgrade " + std::string(stage) + " " + std::to_string(p.blocksSent) + "/" +
+                std::to_string(p.blocksTotal) + " " + std::to_string(p.percent),
+            true);
+    }
+    void ShowUpgradeNotice(const std::string& text, std::function<void()> dismissed) override
+    {
+        add("notice " + text, true);
+        dismissed();
+    }
+
     std::vector<std::string> Calls() const
     {
         std::lock_guard lock(m_mutex);
