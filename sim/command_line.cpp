@@ -125,6 +125,41 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
              faults.statusOverrides[requestCode(o, code)] =
                  static_cast<uint8_t>(integer(o, value, 255));
          }},
+        {"--upgrade-block-ms",
+         [&](auto& o, auto& v) {
+             faults.upgrade.blockStepMs = static_cast<int>(integer(o, v, 60000));
+         }},
+        {"--upgrade-write-ms",
+         [&](auto& o, auto& v) {
+             faults.upgrade.writeStepMs = static_cast<int>(integer(o, v, 600000));
+         }},
+        {"--upgrade-status",
+         [&](auto& o, auto& v) {
+             faults.upgrade.transferStatus = static_cast<uint16_t>(integer(o, v, 65535));
+         }},
+        {"--upgrade-final-status",
+         [&](auto& o, auto& v) {
+             faults.upgrade.finalStatus = static_cast<uint16_t>(integer(o, v, 65535));
+         }},
+        {"--upgrade-close-at",
+         [&](auto& o, auto& v) {
+             faults.upgrade.closeAtBlock = static_cast<int>(integer(o, v, 1 << 20));
+         }},
+        {"--upgrade-id-at",
+         [&](auto& o, auto& v) {
+             faults.upgrade.deviceIdAtBlock = static_cast<int>(integer(o, v, 1 << 20));
+         }},
+        {"--upgrade-unexpected",
+         [&](auto& o, auto& v) {
+             // N stray frames before each writing report
+             const int n = static_cast<int>(integer(o, v, 2));
+             std::vector<int> writing;
+             for (int percent : {25, 50, 75, 100}) {
+                 writing.insert(writing.end(), static_cast<size_t>(n), -1);
+                 writing.push_back(percent);
+             }
+             faults.upgrade.writing = writing;
+         }},
         {"--signal",
          [&](auto& o, auto& v) {
              const auto [intensity, quality] = splitAt(o, v, ',', "INTENSITY,QUALITY");
@@ -219,6 +254,19 @@ Faults (SHARE is 0 to 1 or a percentage like 25%):
   --status CODE=STATUS  answer every request CODE with a StatusReply of STATUS
                         instead (CODE as a number or name: 0x6A, UpdateAll);
                         repeatable. Example: --status QueryTp=35
+
+Upgrade (StartUpgrade is accepted with status 175; the link then carries
+the upgrade, and a connection that opens with an upgrade frame goes on one):
+  --upgrade-block-ms MS   time each block request takes (default 0)
+  --upgrade-write-ms MS   time each writing report takes (default 0)
+  --upgrade-status N      status once all blocks are in (default 0: taken)
+  --upgrade-final-status N  status when writing ends (default 0: upgraded;
+                        the device then installs the announced version and
+                        closes the connection, as it restarts)
+  --upgrade-close-at K    close the connection instead of asking for block K
+  --upgrade-id-at K       ask for the announcement again before block K
+  --upgrade-unexpected N  send N (0 to 2) stray frames before each writing
+                        report
 
 Other:
   -v, --verbose         log every frame received (<-), sent (->) or dropped

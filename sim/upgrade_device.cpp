@@ -41,6 +41,7 @@ void UpgradeDevice::askForBlock(Step& step, const UpgradeRecord& record)
         m_unknownSent = true;
         step.frames.push_back(EncodeFrame(kUnknownType));
     }
+    step.pauseMs = m_faults.blockStepMs;
     step.frames.push_back(EncodeFrame(frame_type::BlockRequest));
 }
 

@@ -23,6 +23,7 @@ struct UpgradeFaults
     // a percentage, or -1 for a frame the manager does not expect (a report).
     std::vector<int> writing = {25, 50, 75, 100};
     int writeStepMs = 0;      // time each report takes
+    int blockStepMs = 0;      // time each block request takes
     uint16_t finalStatus = 0; // status when writing ends (0: upgraded)
 
     bool operator==(const UpgradeFaults&) const = default;

@@ -38,6 +38,18 @@ TEST(CommandLine, ParsesEveryOption)
     EXPECT_TRUE(line->options.verbose);
     EXPECT_TRUE(line->dumpDatabase);
 
+    const auto upgrade = ParseCommandLine({"--upgrade-block-ms", "2", "--upgrade-write-ms=700",
+                                           "--upgrade-final-status", "3", "--upgrade-close-at", "5",
+                                           "--upgrade-unexpected", "1"},
+                                          &error);
+    ASSERT_TRUE(upgrade) << error;
+    const UpgradeFaults& u = upgrade->options.faults.upgrade;
+    EXPECT_EQ(u.blockStepMs, 2);
+    EXPECT_EQ(u.writeStepMs, 700);
+    EXPECT_EQ(u.finalStatus, 3);
+    EXPECT_EQ(u.closeAtBlock, 5);
+    EXPECT_EQ(u.writing, (std::vector<int>{-1, 25, -1, 50, -1, 75, -1, 100}));
+
     const auto defaults = ParseCommandLine({}, &error);
     ASSERT_TRUE(defaults);
     EXPECT_EQ(defaults->port, 8888);
