@@ -113,6 +113,12 @@ import -window root "$out/e2e-tp-deleted.png"
 # it back to the main window (an empty spot of the machine tree).
 xdotool mousemove 80 500 click 1
 sleep 0.3
+# The System Setting tab of the same window, then back to the programs.
+xdotool mousemove 384 73 click 1
+sleep 0.8
+import -window root "$out/e2e-system-page.png"
+xdotool mousemove 265 73 click 1
+sleep 0.3
 # Both device windows side by side (Window > Tile Vertically).
 xdotool key --clearmodifiers alt+w
 sleep 0.5
