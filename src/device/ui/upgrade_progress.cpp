@@ -54,8 +54,9 @@ void UpgradeProgressBar::ShowProgress(const DeviceView::UpgradeProgress& progres
         return;
     }
     setValue(progress.percent);
-    // The text holds no '%' placeholders of the bar's own.
-    setFormat(UpgradeProgressText(progress).replace(QLatin1Char('%'), QStringLiteral("%%")));
+    // The bar's placeholders are %p, %v and %m; a '%' before anything else
+    // shows as it stands.
+    setFormat(UpgradeProgressText(progress));
     show();
 }
 
