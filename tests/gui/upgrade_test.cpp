@@ -43,18 +43,25 @@ sim::DeviceDatabase deviceDatabase()
     return db;
 }
 
-// The log lines of BeginUpgrade, without their prefix.
-QStringList upgradeLines(MdiChild* window)
+// The window's log lines without their prefix.
+QStringList logLines(MdiChild* window)
 {
     QStringList messages;
     const QString text = child<QPlainTextEdit>(window, "Memo_log")->toPlainText();
     for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QString message = line.mid(line.indexOf(QStringLiteral("): ")) + 3);
-        if (message.startsWith(QStringLiteral("Give up")) || message.startsWith("Selected")) {
-            messages << message;
-        }
+        messages << line.mid(line.indexOf(QStringLiteral("): ")) + 3);
     }
     return messages;
+}
+
+// Those of BeginUpgrade.
+QStringList upgradeLines(MdiChild* window)
+{
+    QStringList lines = logLines(window);
+    lines.removeIf([](const QString& line) {
+        return !line.startsWith(QStringLiteral("Give up")) && !line.startsWith("Selected");
+    });
+    return lines;
 }
 
 // Scripts the upgrade type dialog: Ok on the button named `button`.
@@ -149,6 +156,32 @@ private slots:
                                    QStringLiteral("Give up Upgrading")};
         QTRY_COMPARE(upgradeLines(m_window), expected);
         QCOMPARE(framesOf(msg::StartUpgrade), 1);
+    }
+
+    void anAcceptedUpgradeHandsTheLinkToTheWindowsTransfer()
+    {
+        sim::FaultOptions accepting;
+        accepting.statusOverrides[msg::StartUpgrade] = 0xAF;
+        QVERIFY(open("127.0.80.6", true, accepting));
+        const QString file = QDir::current().filePath(QStringLiteral("main.bin"));
+        WorkDir::write(file, QByteArray("\x01\x02\x03\x05image", 9));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        chooseType("RBtn_mian");
+        ModalSeam::setNextAction([&](QDialog* d) {
+            static_cast<QFileDialog*>(d)->selectFile(file);
+            return int(QDialog::Accepted);
+        });
+        BeginUpgrade();
+        QTRY_VERIFY(logLines(m_window).contains(QStringLiteral("Begin Upgrading") + file));
+        QTRY_VERIFY(m_window->UpgradeRunning());
+        QTRY_VERIFY(!child<QToolButton>(m_form.get(), "TBtn_upgrade")->isEnabled());
+
+        // The simulated IRD knows no upgrade frames, so the transfer waits
+        // for an answer; closing the window ends it without that wait.
+        QElapsedTimer elapsed;
+        elapsed.start();
+        m_window->close();
+        QVERIFY(elapsed.elapsed() < 2000);
     }
 
     void unknownVersionIsAskedForAndAwaited()
