@@ -141,9 +141,8 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
     if (!usable(window)) {
         return;
     }
-    UpgradeTransfer& job = window->Upgrade();
     if (answer != QMessageBox::Ok) {
-        job.SetJob(job.Type(), {});
+        window->Upgrade().SetJob(window->Upgrade().Type(), {});
         return;
     }
 
@@ -152,7 +151,7 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
         return;
     }
     if (type == upgrade::upgrade_type::None) {
-        job.SetJob(type, job.Path());
+        window->Upgrade().SetJob(type, window->Upgrade().Path());
         window->Log().AddLogLine(GetLangText(kRowGiveUp));
         return;
     }
@@ -163,7 +162,7 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
     }
     // The transfer opens the file by its name in the system's encoding; the
     // log shows it as the rest of the log, in GBK.
-    job.SetJob(type, QFile::encodeName(path).toStdString());
+    window->Upgrade().SetJob(type, QFile::encodeName(path).toStdString());
     if (path.isEmpty()) {
         window->Log().AddLogLine(GetLangText(kRowGiveUp));
         return;
