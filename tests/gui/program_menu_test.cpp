@@ -106,7 +106,7 @@ private slots:
         QTRY_COMPARE(irb.Database().transponders.size(), tpsBefore - 1);
         QTRY_VERIFY(countItems(tv) < tvBefore);
         QTRY_VERIFY(countItems(radio) < radioBefore);
-        QVERIFY(tv->ItemOf(tp) == nullptr);
+        QTRY_VERIFY(tv->ItemOf(tp) == nullptr);
 
         // Cancel sends nothing.
         const TreeNodeId other = window->TvTree().Children(satellite).front();

@@ -10,6 +10,7 @@ namespace vireo::ui {
 
 namespace {
 constexpr int kNodeRole = Qt::UserRole;
+constexpr int kModelTextRole = Qt::UserRole + 1; // the text without its mark
 constexpr int kIndentation = 10;
 
 template <typename F> void post(QObject* context, F&& apply)
@@ -43,6 +44,18 @@ QTreeWidgetItem* MachineTreeView::ItemOf(NodeId id) const
 NodeId MachineTreeView::SelectedNode() const
 {
     return NodeOf(currentItem());
+}
+
+void MachineTreeView::SetNodeMark(NodeId id, const QString& mark)
+{
+    if (mark.isEmpty()) {
+        m_marks.remove(id);
+    } else {
+        m_marks.insert(id, mark);
+    }
+    if (QTreeWidgetItem* item = ItemOf(id)) {
+        item->setText(0, item->data(0, kModelTextRole).toString() + mark);
+    }
 }
 
 void MachineTreeView::BeginUpdate()
@@ -109,6 +122,7 @@ void MachineTreeView::applyAdded(const MachineNode& node, NodeId parent, size_t 
 void MachineTreeView::applyRemoved(NodeId id)
 {
     QTreeWidgetItem* item = m_items.take(id);
+    m_marks.remove(id);
     if (item == nullptr) {
         return;
     }
@@ -122,7 +136,9 @@ void MachineTreeView::applyRemoved(NodeId id)
 
 void MachineTreeView::applyChanged(QTreeWidgetItem* item, const MachineNode& node)
 {
-    item->setText(0, FromGbk(node.text));
+    const QString text = FromGbk(node.text);
+    item->setData(0, kModelTextRole, text);
+    item->setText(0, text + m_marks.value(node.id));
     item->setIcon(0, MachineImage(node.image));
     const QIcon state = MachineImage(node.stateImage);
     item->setData(0, kStateImageRole, state.isNull() ? QVariant() : QVariant::fromValue(state));

@@ -21,6 +21,9 @@ public:
     static NodeId NodeOf(const QTreeWidgetItem* item);
     QTreeWidgetItem* ItemOf(NodeId id) const;
     NodeId SelectedNode() const;
+    // A note shown after the node's text (the model's text is unchanged);
+    // empty removes it.
+    void SetNodeMark(NodeId id, const QString& mark);
 
     // MachineTreeObserver
     void BeginUpdate() override;
@@ -46,6 +49,7 @@ private:
     void applyReordered(NodeId parent, const std::vector<NodeId>& order);
 
     QHash<NodeId, QTreeWidgetItem*> m_items;
+    QHash<NodeId, QString> m_marks;
 };
 
 } // namespace vireo::ui

@@ -333,6 +333,11 @@ void MainForm::ResetToolbar()
     SetRenewUpgradeEnabled(false);
 }
 
+void MainForm::SetMachineMark(NodeId node, const QString& mark)
+{
+    m_tree->SetNodeMark(node, mark);
+}
+
 int MainForm::DocumentWindowCount() const
 {
     int count = 0;

@@ -24,6 +24,7 @@ class AboutBox;
 class IPForm;
 class LoginForm;
 class MachineTreeView;
+class SelForm;
 
 // Caption of the main window.
 inline constexpr const char* kMainCaption = "Vireo Remote Manager";
@@ -58,7 +59,8 @@ public:
     void SetSettingsPath(std::filesystem::path path) { m_settingsPath = std::move(path); }
     // How device windows are made (port, clock, content, log folder).
     void SetDeviceOptions(DeviceOptions options) { m_deviceOptions = std::move(options); }
-    // Starts the upgrade of a device window; none until it is plugged in.
+    // Starts the upgrade of a device window: BeginUpgrade with the upgrade
+    // type dialog, unless replaced here.
     void SetUpgradeStarter(std::function<void(MdiChild&)> starter)
     {
         m_upgradeStarter = std::move(starter);
@@ -74,6 +76,7 @@ public:
     // Device windows in the order of their nodes in the machine tree.
     std::vector<MdiChild*> ChildrenInTreeOrder() const;
     IPForm* IpForm() const { return m_ipForm; }
+    SelForm* UpgradeTypeForm() const { return m_selForm; }
     LoginForm* Login() const { return m_login; }
     int LanguageIndex() const { return m_languageIndex; }
     bool AppClosing() const { return m_appClosing; }
@@ -86,6 +89,7 @@ public:
     void SetSwitchDown(bool down) override;
     void SetRenewUpgradeEnabled(bool enabled) override;
     void ResetToolbar() override;
+    void SetMachineMark(NodeId node, const QString& mark) override;
     int DocumentWindowCount() const override;
     void SetWindowClosing(bool closing) override { m_windowClosing = closing; }
 
@@ -147,6 +151,7 @@ private:
     LoginForm* m_login = nullptr;
     IPForm* m_ipForm = nullptr;
     AboutBox* m_about = nullptr;
+    SelForm* m_selForm = nullptr;
 
     QMdiArea* m_mdi = nullptr;
     MachineTreeView* m_tree = nullptr;

@@ -1,11 +1,13 @@
 // Start-up, opening device windows, connecting, and closing the program.
 
 #include "app/ui/about_box.h"
+#include "app/ui/begin_upgrade.h"
 #include "app/ui/gbk_text.h"
 #include "app/ui/login_form.h"
 #include "app/ui/main_form.h"
 #include "app/ui/message_box.h"
 #include "dialogs/ui/ip_form.h"
+#include "dialogs/ui/sel_form.h"
 #include "lang/language_table.h"
 
 #include <QCloseEvent>
@@ -37,6 +39,12 @@ void MainForm::CreateDialogs()
     }
     if (m_about == nullptr) {
         m_about = new AboutBox(this);
+    }
+    if (m_selForm == nullptr) {
+        m_selForm = new SelForm(this);
+    }
+    if (!m_upgradeStarter) {
+        m_upgradeStarter = [this](MdiChild& window) { BeginUpgrade(window, *m_selForm); };
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 #include <deque>
+#include <memory>
+#include <utility>
 
 namespace vireo::ui {
 
@@ -54,6 +56,33 @@ QMessageBox::StandardButton MessageBox::Ask(QWidget* parent, const QString& text
     const int result = box.exec();
     const auto button = static_cast<QMessageBox::StandardButton>(result);
     return buttons.testFlag(button) ? button : escape;
+}
+
+void MessageBox::Notify(QWidget* parent, const QString& text, std::function<void()> closed)
+{
+    Script& s = script();
+    s.shown << text;
+    if (!s.answers.empty() || s.unattendedBoxes) {
+        if (!s.answers.empty()) {
+            s.answers.pop_front();
+        }
+        closed();
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::NoIcon, titleOr({}), text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    // Finished and then destroyed, or destroyed with its parent: either way
+    // once.
+    auto pending = std::make_shared<std::function<void()>>(std::move(closed));
+    auto fire = [pending] {
+        if (*pending) {
+            std::exchange(*pending, nullptr)();
+        }
+    };
+    QObject::connect(box, &QDialog::finished, box, fire);
+    QObject::connect(box, &QObject::destroyed, fire);
+    box->show();
 }
 
 void MessageBox::setNextAnswer(QMessageBox::StandardButton answer)

@@ -26,6 +26,12 @@ public:
                                            QMessageBox::StandardButton escape,
                                            const QString& title = {});
 
+    // A plain box with an OK button that blocks nothing: the call returns at
+    // once and `closed` is called on this thread when the box goes (closed by
+    // the operator or with its parent), at most once. A queued answer or the
+    // unattended mode closes it at once, as the operator would.
+    static void Notify(QWidget* parent, const QString& text, std::function<void()> closed);
+
     // Tests: the next box is not shown and gives `answer` (answers queue up).
     static void setNextAnswer(QMessageBox::StandardButton answer);
     // Tests: a box with no queued answer is not shown either; it gives its

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "app/machine_tree.h"
+
+#include <QString>
+
 namespace vireo {
 class MachineManager;
 struct SessionContext;
@@ -25,6 +29,10 @@ public:
     virtual void SetRenewUpgradeEnabled(bool enabled) = 0;
     // Close, switch, renew and upgrade disabled; the switch up.
     virtual void ResetToolbar() = 0;
+
+    // A note after the text of the machine's node (an upgrade's progress);
+    // empty removes it.
+    virtual void SetMachineMark(NodeId node, const QString& mark) = 0;
 
     virtual int DocumentWindowCount() const = 0;
     // A device window teardown is under way; main-window commands wait.

@@ -76,4 +76,18 @@ void DeviceViewAdapter::PostAddressCheck(std::array<uint8_t, 4> address)
     post([w = &m_window, address] { w->CheckReportedAddress(address); });
 }
 
+void DeviceViewAdapter::ShowUpgradeProgress(const UpgradeProgress& progress)
+{
+    post([w = &m_window, progress] { w->ApplyUpgradeProgress(progress); });
+}
+
+void DeviceViewAdapter::ShowUpgradeNotice(const std::string& text, std::function<void()> dismissed)
+{
+    // A window gone before the call is applied drops it: the upgrade thread
+    // stops waiting when the window's teardown stops the session.
+    post([w = &m_window, text, dismissed = std::move(dismissed)] {
+        w->ShowUpgradeNotice(text, dismissed);
+    });
+}
+
 } // namespace vireo::ui

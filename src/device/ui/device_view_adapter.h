@@ -27,6 +27,8 @@ public:
     void ShowVolume(const VolumeDisplay& volume) override;
     void PostRefresh() override;
     void PostAddressCheck(std::array<uint8_t, 4> address) override;
+    void ShowUpgradeProgress(const UpgradeProgress& progress) override;
+    void ShowUpgradeNotice(const std::string& text, std::function<void()> dismissed) override;
 
 private:
     template <typename F> void post(F&& apply);

@@ -12,6 +12,7 @@
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
 #include "device/ui/system_page.h"
+#include "device/ui/upgrade_progress.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
 
@@ -75,6 +76,8 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     m_session = std::make_unique<DeviceSession>(m_host.Context(), m_log, *m_view, *m_content,
                                                 m_options.timing, m_options.port);
     m_content->AttachSession(m_session.get());
+    m_upgrade = std::make_unique<UpgradeTransfer>(
+        *m_session, [content = m_content.get()] { return content->DeviceVersion(); });
     if (auto* database = dynamic_cast<DatabaseContent*>(m_content.get())) {
         m_menu = std::make_unique<ProgramMenuController>(
             *m_programs, *database,
@@ -139,6 +142,8 @@ void MdiChild::buildWidgets()
     m_verSplitter->addWidget(m_logPane);
     m_verSplitter->addWidget(m_debugPane);
     m_horSplitter->addWidget(m_verSplitter);
+    m_upgradeBar = new UpgradeProgressBar(m_client);
+    layout->addWidget(m_upgradeBar);
     setWidget(m_client);
 
     connect(m_horSplitter, &QSplitter::splitterMoved, this, [this] {
@@ -203,6 +208,17 @@ bool MdiChild::DisconnectRequested() const
 bool MdiChild::DataLoaded() const
 {
     return m_content->DataLoaded();
+}
+
+bool MdiChild::UpgradeRunning() const
+{
+    return m_session->upgradeRunning;
+}
+
+bool MdiChild::HasDeviceDatabase() const
+{
+    const auto* database = dynamic_cast<const DatabaseContent*>(m_content.get());
+    return database != nullptr && database->Database() != nullptr;
 }
 
 std::optional<SystemRecordBytes> MdiChild::SystemRecord() const
@@ -498,6 +514,19 @@ void MdiChild::CheckReportedAddress(std::array<uint8_t, 4> address)
         m_host.Registry().RenameMachine(m_entry, newCaption);
         SetCaption(newCaption);
     }
+}
+
+void MdiChild::ApplyUpgradeProgress(const DeviceView::UpgradeProgress& progress)
+{
+    m_upgradeBar->ShowProgress(progress);
+    if (m_entry != nullptr) {
+        m_host.SetMachineMark(m_entry->Node(), UpgradeNodeMark(progress));
+    }
+}
+
+void MdiChild::ShowUpgradeNotice(const std::string& text, std::function<void()> dismissed)
+{
+    MessageBox::Notify(this, FromGbk(text), std::move(dismissed));
 }
 
 // --- layout ---

@@ -9,10 +9,12 @@
 #include "dialogs/ui/ip_form_device.h"
 #include "link/device_session.h"
 #include "link/link_timing.h"
+#include "upgrade/upgrade_transfer.h"
 
 #include <QMdiSubWindow>
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -29,6 +31,7 @@ class LogPane;
 class ProgramsPage;
 class ProgramMenuController;
 class SystemPage;
+class UpgradeProgressBar;
 
 // How device windows are made: the IRD's port, the link's clock, the device
 // content plugged into each session and the folder of the log files.
@@ -88,8 +91,10 @@ public:
 
     bool EverConnected() const;
     bool DisconnectRequested() const;
-    bool UpgradeRunning() const { return false; }
+    bool UpgradeRunning() const;
     bool DataLoaded() const;
+    // The session holds a device database (it runs, or has just ended).
+    bool HasDeviceDatabase() const;
     bool AutoConnect() const { return m_autoConnect; }
     void SetAutoConnect(bool autoConnect) { m_autoConnect = autoConnect; }
     double TabRatio() const { return m_tabRatio; }
@@ -106,6 +111,8 @@ public:
     ProgramTree& TvTree() { return m_tvTree; }
     ProgramTree& RadioTree() { return m_radioTree; }
     DeviceContent& Content() override { return *m_content; }
+    // The firmware upgrade: the operator's choice and the upgrade thread.
+    UpgradeTransfer& Upgrade() { return *m_upgrade; }
     SystemPage* SystemSettingsPage() const { return m_system; }
 
     // SystemPageHost
@@ -129,6 +136,12 @@ public:
     // The IRD reported its own address: retitle the window, or offer to
     // close it when the address is unusable or already taken.
     void CheckReportedAddress(std::array<uint8_t, 4> address);
+    // An upgrade's progress: the window's bar and the machine's node show
+    // it; stage Idle takes both away.
+    void ApplyUpgradeProgress(const DeviceView::UpgradeProgress& progress);
+    // A message that holds the upgrade thread until it is read: shown without
+    // blocking anything, `dismissed` called once it is closed.
+    void ShowUpgradeNotice(const std::string& text, std::function<void()> dismissed);
 
     // Lays the window out for its present size.
     void ApplyLayout();
@@ -158,6 +171,7 @@ private:
     ProgramTree m_radioTree;
     std::unique_ptr<DeviceViewAdapter> m_view;
     std::unique_ptr<DeviceContent> m_content;
+    std::unique_ptr<UpgradeTransfer> m_upgrade; // its thread belongs to the session
     std::unique_ptr<DeviceSession> m_session;
     std::unique_ptr<ProgramMenuController> m_menu;
     std::thread m_connectWorker;
@@ -178,6 +192,7 @@ private:
     SystemPage* m_system = nullptr;
     QWidget* m_ciPage = nullptr;
     LogPane* m_logPane = nullptr;
+    UpgradeProgressBar* m_upgradeBar = nullptr;
     QPlainTextEdit* m_debugPane = nullptr;
 };
 
