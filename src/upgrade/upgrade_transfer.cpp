@@ -55,10 +55,11 @@ UpgradeTransfer::UpgradeTransfer(DeviceSession& session,
     m_session.SetUpgradeHandOver([this] { Run(); });
 }
 
-void UpgradeTransfer::SetJob(int type, std::string path)
+void UpgradeTransfer::SetJob(int type, std::string path, std::string shownPath)
 {
     std::lock_guard lock(m_jobMutex);
     m_type = type;
+    m_shownPath = shownPath.empty() ? path : std::move(shownPath);
     m_path = std::move(path);
 }
 
@@ -102,12 +103,14 @@ void UpgradeTransfer::Run()
     DeviceSession& s = m_session;
     int type;
     std::string path;
+    std::string shownPath;
     {
         std::lock_guard lock(m_jobMutex);
         type = m_type;
         path = m_path;
+        shownPath = m_shownPath;
     }
-    log(kRowBeginUpgrading, path);
+    log(kRowBeginUpgrading, shownPath);
     s.stop = s.closing.load();
     s.upgradeRunning = true;
     s.View().SetToolbarRefreshEnabled(false);

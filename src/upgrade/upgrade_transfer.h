@@ -33,8 +33,9 @@ public:
     UpgradeTransfer(const UpgradeTransfer&) = delete;
     UpgradeTransfer& operator=(const UpgradeTransfer&) = delete;
 
-    // The operator's choice, kept until the next one.
-    void SetJob(int type, std::string path);
+    // The operator's choice, kept until the next one: the path as the file
+    // system takes it, and as the log shows it (the path itself when empty).
+    void SetJob(int type, std::string path, std::string shownPath = {});
     int Type() const;
     std::string Path() const;
 
@@ -71,6 +72,7 @@ private:
     mutable std::mutex m_jobMutex;
     int m_type = upgrade::upgrade_type::None;
     std::string m_path;
+    std::string m_shownPath;
 
     // Transfer state, owned by the upgrade thread.
     mutable std::mutex m_imageMutex; // the image's life, read by HeldImageBytes

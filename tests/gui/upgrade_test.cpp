@@ -95,7 +95,11 @@ private slots:
 
     void knownVersionAsksOnceThenTypeAndFile()
     {
-        QVERIFY(open("127.0.80.1", true));
+        // The device acknowledges StartUpgrade without taking the upgrade, so
+        // the operator's side can be gone through again and again.
+        sim::FaultOptions declining;
+        declining.statusOverrides[msg::StartUpgrade] = 0;
+        QVERIFY(open("127.0.80.1", true, declining));
         const QString caption = QStringLiteral("127.0.80.1:Upg");
         auto* upgrade = child<QToolButton>(m_form.get(), "TBtn_upgrade");
         QTRY_VERIFY(upgrade->isEnabled());
@@ -160,9 +164,10 @@ private slots:
 
     void anAcceptedUpgradeHandsTheLinkToTheWindowsTransfer()
     {
-        sim::FaultOptions accepting;
-        accepting.statusOverrides[msg::StartUpgrade] = 0xAF;
-        QVERIFY(open("127.0.80.6", true, accepting));
+        // The device takes the image at once, then writes it very slowly.
+        sim::FaultOptions slowWriter;
+        slowWriter.upgrade.writeStepMs = 60000;
+        QVERIFY(open("127.0.80.6", true, slowWriter));
         const QString file = QDir::current().filePath(QStringLiteral("main.bin"));
         WorkDir::write(file, QByteArray("\x01\x02\x03\x05image", 9));
         MessageBox::setNextAnswer(QMessageBox::Ok);
@@ -175,9 +180,13 @@ private slots:
         QTRY_VERIFY(logLines(m_window).contains(QStringLiteral("Begin Upgrading") + file));
         QTRY_VERIFY(m_window->UpgradeRunning());
         QTRY_VERIFY(!child<QToolButton>(m_form.get(), "TBtn_upgrade")->isEnabled());
+        QTRY_VERIFY(logLines(m_window).contains(QStringLiteral("Translation completely!")));
+        auto* bar = child<QProgressBar>(m_window, "ProgressBar_upgrade");
+        QTRY_VERIFY(bar->isVisible());
+        QTRY_COMPARE(bar->format(), QStringLiteral("Upgrading: 0%"));
 
-        // The simulated IRD knows no upgrade frames, so the transfer waits
-        // for an answer; closing the window ends it without that wait.
+        // Closing the window while the device writes ends the transfer
+        // without waiting for it.
         QElapsedTimer elapsed;
         elapsed.start();
         m_window->close();

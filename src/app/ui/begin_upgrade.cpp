@@ -162,7 +162,7 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
     }
     // The transfer opens the file by its name in the system's encoding; the
     // log shows it as the rest of the log, in GBK.
-    window->Upgrade().SetJob(type, QFile::encodeName(path).toStdString());
+    window->Upgrade().SetJob(type, QFile::encodeName(path).toStdString(), ToGbk(path));
     if (path.isEmpty()) {
         window->Log().AddLogLine(GetLangText(kRowGiveUp));
         return;
