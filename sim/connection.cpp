@@ -42,6 +42,11 @@ void Connection::Join()
 void Connection::run()
 {
     m_host.Log(false, m_peer + " connected");
+    if (const std::vector<uint8_t> greeting = m_host.Greeting(); !greeting.empty()) {
+        m_host.Log(true, m_peer + " -> " + MessageName(greeting[1], false) + "  " +
+                             HexBytes(greeting) + "  [back up]");
+        writeAll(greeting.data(), greeting.size());
+    }
     std::vector<std::vector<uint8_t>> requests;
     FrameSplitter splitter([&requests](const uint8_t* frame, uint8_t length) {
         requests.emplace_back(frame, frame + length + kFrameOverhead);

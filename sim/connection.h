@@ -31,6 +31,8 @@ public:
     virtual void FrameSent(Outcome outcome) = 0;
     virtual void Log(bool frameLine, const std::string& line) = 0;
     virtual void ConnectionFinished() = 0;
+    // A frame the device sends as soon as a client connects (none: empty).
+    virtual std::vector<uint8_t> Greeting() = 0;
     // One upgrade frame for the device side of this connection.
     virtual UpgradeDevice::Step UpgradeFrame(UpgradeDevice& device, uint16_t type,
                                              std::span<const uint8_t> payload) = 0;

@@ -1,5 +1,8 @@
 #include "sim/simulator.h"
 
+#include "link/message_code.h"
+#include "link/request_frame.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -281,7 +284,22 @@ UpgradeDevice::Step Simulator::UpgradeFrame(UpgradeDevice& device, uint16_t type
         std::lock_guard lock(m_dbMutex);
         m_db.version = *step.install;
     }
+    if (step.restarted) {
+        m_restarted = true;
+    }
     return step;
+}
+
+std::vector<uint8_t> Simulator::Greeting()
+{
+    if (!m_restarted.exchange(false)) {
+        return {};
+    }
+    const auto query = ComposeRequest(msg::QuerySignal).value();
+    std::lock_guard lock(m_dbMutex);
+    std::vector<ReplyFrame> replies =
+        AnswerRequest(m_db, std::span(query.bytes.data(), query.size()), m_options.signal);
+    return replies.empty() ? std::vector<uint8_t>{} : std::move(replies.front().bytes);
 }
 
 SimulatorStats Simulator::Stats() const

@@ -100,6 +100,7 @@ private:
     void ConnectionFinished() override;
     UpgradeDevice::Step UpgradeFrame(UpgradeDevice& device, uint16_t type,
                                      std::span<const uint8_t> payload) override;
+    std::vector<uint8_t> Greeting() override;
 
     void serve();
     void acceptClient();
@@ -119,6 +120,9 @@ private:
     std::vector<std::vector<uint8_t>> m_received;
     SimulatorStats m_stats;
     UpgradeRecord m_upgrades;
+    // Restarted after an upgrade: the next client is greeted with a signal
+    // report, as the IRD announces itself when it is back up.
+    std::atomic<bool> m_restarted{false};
 
     std::mutex m_logMutex;
 

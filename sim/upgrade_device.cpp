@@ -123,6 +123,7 @@ UpgradeDevice::Step UpgradeDevice::Receive(uint16_t type, std::span<const uint8_
                 step.install = m_version;
                 record.installed = m_version;
             }
+            step.restarted = true;
             step.close = true; // the device restarts with its new software
         }
         return step;

@@ -54,8 +54,10 @@ public:
         std::vector<std::vector<uint8_t>> frames;
         int pauseMs = 0;    // before the frames go out
         bool close = false; // after they went out
-        // A finished upgrade installs the announced version.
+        // A finished upgrade installs the announced version (when one was
+        // announced) and restarts the device.
         std::optional<std::array<uint8_t, 4>> install;
+        bool restarted = false;
     };
     Step Receive(uint16_t type, std::span<const uint8_t> payload, UpgradeRecord& record);
     const UpgradeFaults& Faults() const { return m_faults; }

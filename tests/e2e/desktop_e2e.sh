@@ -55,7 +55,10 @@ wait_until 10 xdpyinfo > /dev/null 2>&1 || fail "Xvfb did not answer on $DISPLAY
 
 "$build/sim/vireo-ird-sim" --address 127.0.63.1 --generate 4,24,40,12 -v > "$work/sim1.log" 2>&1 &
 pids+=($!)
-"$build/sim/vireo-ird-sim" --address 127.0.63.2 --generate 6,30,60,20 -v > "$work/sim2.log" 2>&1 &
+# The second IRD takes an upgrade at an operator's pace: 10 ms a block, 1.5 s
+# a writing report.
+"$build/sim/vireo-ird-sim" --address 127.0.63.2 --generate 6,30,60,20 -v \
+    --upgrade-block-ms 10 --upgrade-write-ms 1500 > "$work/sim2.log" 2>&1 &
 pids+=($!)
 
 cd "$work"
@@ -119,6 +122,37 @@ sleep 0.8
 import -window root "$out/e2e-system-page.png"
 xdotool mousemove 265 73 click 1
 sleep 0.3
+
+# A firmware upgrade of the same device from the toolbar: the question, the
+# type (Loader + Main + FPGA, checked), the file typed into the file dialog.
+# The file is newer than the device's 1.6 / 2.29 and holds 300 blocks.
+{ printf '\001\006\003\000'; head -c $((300 * 1024)) /dev/urandom; } > "$work/upgrade.bin"
+xdotool mousemove 151 37 click 1
+sleep 0.8
+import -window root "$out/e2e-upgrade-question.png"
+xdotool key --clearmodifiers Return
+sleep 0.8
+xdotool key --clearmodifiers Return
+sleep 1.2
+xdotool type --delay 20 "$work/upgrade.bin"
+xdotool key --clearmodifiers Return
+sending() { grep -q 'upgrade begins' "$work/sim2.log"; }
+wait_until 15 sending || fail "the upgrade did not begin on 127.0.63.2"
+sleep 1.5
+import -window root "$out/e2e-upgrade-sending.png"
+writing() { grep -q -- '-> upgrade frame 18' "$work/sim2.log"; }
+wait_until 30 writing || fail "127.0.63.2 did not report writing the image"
+sleep 0.3
+import -window root "$out/e2e-upgrade-writing.png"
+upgraded() { [ "$(grep -c -- '-> upgrade frame 4 ' "$work/sim2.log" || true)" -ge 2 ]; }
+wait_until 30 upgraded || fail "127.0.63.2 did not finish the upgrade"
+# The device comes back up, reports its signal, and the window refreshes.
+refreshed_again() { [ "$(grep -c '<- UpdateAll' "$work/sim2.log" || true)" -ge 2 ]; }
+wait_until 30 refreshed_again || fail "no refresh after the upgrade"
+sleep 1.5
+import -window root "$out/e2e-upgrade-done.png"
+xdotool mousemove 80 500 click 1
+sleep 0.3
 # Both device windows side by side (Window > Tile Vertically).
 xdotool key --clearmodifiers alt+w
 sleep 0.5
@@ -148,4 +182,9 @@ for address in 127.0.63.1 127.0.63.2; do
 done
 grep -q "): Delete TPOK"$'\r\r'"\$" Logs/127.0.63.2.txt || fail "no confirmed delete in the log"
 grep -q "^Delete TP: " Logs/127.0.63.2.txt || fail "no delete question line in the log"
+for line in "Selected-upgrading file:$work/upgrade.bin" "Total blocks: 300" "In transporting: 99%!" \
+    "Translation completely!" "Upgrading: 100%!" \
+    "Upgrading completely, please waiting for IRD restart!"; do
+    grep -qF "): $line" Logs/127.0.63.2.txt || fail "the upgrade's log lacks \"$line\""
+done
 echo "desktop end-to-end: 2 devices refreshed, screenshots in $out"

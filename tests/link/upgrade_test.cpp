@@ -148,6 +148,14 @@ TEST(Upgrade, TwoBlocksGoOverAndTheDeviceRestartsWithTheNewVersion)
     EXPECT_EQ(seen.announcements[0],
               (std::vector<uint8_t>{0, 6, 0, 8, 4, 3, 2, 1, 0, 0, 0x04, 0x01}));
     EXPECT_EQ(d.irb.Database().version, kNewer);
+    // The device, back up, reports its signal: the window is asked for a
+    // refresh (which it runs on its own thread) and then shows the new version.
+    ASSERT_TRUE(d.view.WaitFor("postRefresh 1"));
+    d.core.Session().RefreshIrd();
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto version = d.core.Content().DeviceVersion();
+        return d.core.Loaded() && version && *version == kNewer;
+    }));
     EXPECT_EQ(d.core.Upgrade().HeldImageBytes(), 0u);
     EXPECT_FALSE(d.core.Session().upgradeRunning);
     EXPECT_TRUE(d.core.Session().upgradeEnded);
