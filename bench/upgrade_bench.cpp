@@ -1,10 +1,11 @@
 // Firmware upgrade of an 8 MiB image to the simulated IRD on loopback:
 //   upgrade_8mib         the device window's upgrade, StartUpgrade to the
-//                        device's final status (s, median of 7)
+//                        device's final status (s, median of 9)
 //   stop_and_wait_8mib   a bare blocking socket doing the same exchange with
 //                        the same simulated device: handshake, announcement,
 //                        1024-byte blocks one at a time, writing reports (s)
-//   upgrade_8mib_ratio   the two, divided
+//   upgrade_8mib_ratio   the two, divided, median of the rounds' ratios
+//                        (each round runs both, one after the other)
 #include "device/device_core.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
@@ -205,15 +206,17 @@ int main()
     }
     std::vector<double> manager;
     std::vector<double> bare;
-    for (int round = 0; round < 7; ++round) {
+    std::vector<double> ratios;
+    for (int round = 0; round < 9; ++round) {
         manager.push_back(managerUpgrade(irb, path));
         bare.push_back(bareUpgrade(image));
+        ratios.push_back(manager.back() / bare.back());
     }
     std::filesystem::remove(path);
     const double m = median(manager);
     const double b = median(bare);
     std::printf("upgrade_8mib %.3f s\n", m);
     std::printf("stop_and_wait_8mib %.3f s\n", b);
-    std::printf("upgrade_8mib_ratio %.2f x\n", m / b);
+    std::printf("upgrade_8mib_ratio %.2f x\n", median(ratios));
     return 0;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 namespace vireo::upgrade {
 
@@ -19,19 +18,25 @@ std::optional<VersionId> ReadFileVersion(const std::string& path)
 
 std::optional<UpgradeImage> ReadUpgradeImage(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) {
         return std::nullopt;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad() || bytes.size() <= 4 || bytes.size() - 4 > UINT32_MAX) {
+    const std::streamoff size = in.tellg();
+    if (size <= 4 || static_cast<uint64_t>(size) - 4 > UINT32_MAX) {
         return std::nullopt;
     }
+    in.seekg(0);
     UpgradeImage image;
-    std::copy_n(bytes.begin(), 4, image.version.begin());
-    bytes.erase(bytes.begin(), bytes.begin() + 4);
-    image.data = std::move(bytes);
+    image.data.resize(static_cast<size_t>(size) - 4);
+    in.read(reinterpret_cast<char*>(image.version.data()), 4);
+    in.read(reinterpret_cast<char*>(image.data.data()), static_cast<std::streamsize>(size - 4));
+    // A file cut short meanwhile gives what it still holds.
+    const size_t got = in.gcount() > 0 ? static_cast<size_t>(in.gcount()) : 0;
+    if (in.bad() || got == 0) {
+        return std::nullopt;
+    }
+    image.data.resize(got);
     return image;
 }
 
