@@ -190,7 +190,8 @@ private slots:
         QElapsedTimer elapsed;
         elapsed.start();
         m_window->close();
-        QVERIFY(elapsed.elapsed() < 2000);
+        // Far below the device's minute per report: the close did not wait.
+        QVERIFY(elapsed.elapsed() < 20000);
     }
 
     void unknownVersionIsAskedForAndAwaited()
@@ -238,7 +239,8 @@ private slots:
         QElapsedTimer elapsed;
         elapsed.start();
         BeginUpgrade();
-        QVERIFY(elapsed.elapsed() < 5000);
+        // Well before the half-minute the wait would last on its own.
+        QVERIFY(elapsed.elapsed() < 20000);
         QCOMPARE(MessageBox::shownTexts().size(), 1); // no second question
         QCOMPARE(window.isNull(), closeWindow);
     }
