@@ -1,12 +1,10 @@
 #include "database/list_manager.h"
 #include "database/program_commands.h"
-#include "device/device_core.h"
 #include "device_dump.h"
 #include "link/message_code.h"
-#include "session_harness.h"
+#include "live_device.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
-#include "sim/simulator.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,27 +19,17 @@ constexpr LinkTiming kFast{std::chrono::microseconds(20)};
 
 // A device refreshed from a simulator whose first TV program has audio choice
 // 0xF1 and whose second sits on the upper descrambling module.
-struct Device
+struct Device : LiveDevice
 {
     explicit Device(const std::string& address)
-        : irb(makeDatabase(), sim::QuietOptions()),
-          core(context, view, address + ":Cmd", kFast, "no-logs"), commands(core.Content())
+        : LiveDevice(address, "Cmd", makeDatabase(), sim::QuietOptions(), kFast),
+          commands(core.Content())
     {
-        SetLanguageFlag(1);
-        BuildLanguageTable();
-        core.LogPane().SetObserver(&pane);
-        EXPECT_TRUE(irb.Start(address, 8888));
-        EXPECT_TRUE(core.Session().ConnectAndStart());
+        EXPECT_TRUE(started);
         EXPECT_TRUE(WaitUntil([&] {
             const auto db = core.Database();
-            return core.Loaded() && db && core.Session().CurrentCode() == 0 &&
-                   db->IsComplete(item_kind::Tv) && db->IsShown(item_kind::Tv);
+            return db && db->IsComplete(item_kind::Tv) && db->IsShown(item_kind::Tv);
         }));
-    }
-    ~Device()
-    {
-        core.Teardown();
-        core.LogPane().SetObserver(nullptr);
     }
 
     static sim::DeviceDatabase makeDatabase()
@@ -59,22 +47,7 @@ struct Device
         std::lock_guard lock(db->ProgramLock(kind));
         return db->Programs(kind)[n]->node;
     }
-    std::vector<std::vector<uint8_t>> framesOf(uint8_t code)
-    {
-        std::vector<std::vector<uint8_t>> out;
-        for (auto& f : irb.ReceivedFrames()) {
-            if (f[1] == code) {
-                out.push_back(f);
-            }
-        }
-        return out;
-    }
 
-    sim::Simulator irb;
-    SessionContext context;
-    RecordingView view;
-    RecordingPane pane;
-    DeviceCore core;
     ProgramCommands commands;
 };
 

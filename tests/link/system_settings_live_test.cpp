@@ -4,12 +4,10 @@
 
 #include "database/list_manager.h"
 #include "database/system_settings.h"
-#include "device/device_core.h"
 #include "dialogs/network_fields.h"
 #include "link/message_code.h"
-#include "session_harness.h"
+#include "live_device.h"
 #include "sim/database_generator.h"
-#include "sim/simulator.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -37,23 +35,11 @@ sim::DeviceDatabase deviceDatabase()
     return db;
 }
 
-struct Device
+struct Device : LiveDevice
 {
     explicit Device(const std::string& address)
-        : irb(deviceDatabase(), sim::QuietOptions()),
-          core(context, view, address + ":Sys", kFast, "no-logs")
-    {
-        SetLanguageFlag(1);
-        BuildLanguageTable();
-        core.LogPane().SetObserver(&pane);
-        started = irb.Start(address, 8888) && core.Session().ConnectAndStart() &&
-                  WaitUntil([&] { return core.Loaded() && core.Session().CurrentCode() == 0; });
-    }
-    ~Device()
-    {
-        core.Teardown();
-        core.LogPane().SetObserver(nullptr);
-    }
+        : LiveDevice(address, "Sys", deviceDatabase(), sim::QuietOptions(), kFast)
+    {}
     bool seen(const std::string& call) const
     {
         const auto calls = view.Calls();
@@ -80,13 +66,6 @@ struct Device
         const std::array<uint8_t, 20> wire = deviceDatabase().system;
         return {wire.begin(), wire.end()};
     }
-
-    sim::Simulator irb;
-    SessionContext context;
-    RecordingView view;
-    RecordingPane pane;
-    DeviceCore core;
-    bool started = false;
 };
 
 } // namespace

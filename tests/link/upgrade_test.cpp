@@ -2,11 +2,9 @@
 // the device window's log and progress show, and how the window is handed
 // back (a new session, or a disconnect) whatever happens on the way.
 
-#include "device/device_core.h"
 #include "link/message_code.h"
-#include "session_harness.h"
+#include "live_device.h"
 #include "sim/database_generator.h"
-#include "sim/simulator.h"
 #include "upgrade/upgrade_frame.h"
 
 #include <algorithm>
@@ -49,23 +47,11 @@ std::vector<uint8_t> imageOf(size_t imageBytes)
     return image;
 }
 
-struct Device
+struct Device : LiveDevice
 {
-    Device(const std::string& address, sim::UpgradeFaults faults = {})
-        : irb(database(), options(std::move(faults))),
-          core(context, view, address + ":Up", kFast, "no-logs")
-    {
-        SetLanguageFlag(1);
-        BuildLanguageTable();
-        core.LogPane().SetObserver(&pane);
-        started = irb.Start(address, 8888) && core.Session().ConnectAndStart() &&
-                  WaitUntil([&] { return core.Loaded() && core.Session().CurrentCode() == 0; });
-    }
-    ~Device()
-    {
-        core.Teardown();
-        core.LogPane().SetObserver(nullptr);
-    }
+    explicit Device(const std::string& address, sim::UpgradeFaults faults = {})
+        : LiveDevice(address, "Up", database(), options(std::move(faults)), kFast)
+    {}
     static sim::DeviceDatabase database()
     {
         sim::DeviceDatabase db = sim::GenerateDatabase({1, 1, 2, 0}, nullptr).value();
@@ -100,13 +86,6 @@ struct Device
         return int(std::count_if(lines.begin(), lines.end(),
                                  [&](const std::string& l) { return l.rfind(head, 0) == 0; }));
     }
-
-    sim::Simulator irb;
-    SessionContext context;
-    RecordingView view;
-    RecordingPane pane;
-    DeviceCore core;
-    bool started = false;
 };
 
 } // namespace
