@@ -121,12 +121,7 @@ bool readExactly(int fd, uint8_t* into, size_t count)
 bool sendFrame(int fd, std::vector<uint8_t>& buffer, uint16_t type, const uint8_t* data,
                size_t size)
 {
-    buffer.resize(upgrade::kHeaderSize + size);
-    buffer[0] = static_cast<uint8_t>(type >> 8);
-    buffer[1] = static_cast<uint8_t>(type);
-    buffer[2] = static_cast<uint8_t>(size >> 8);
-    buffer[3] = static_cast<uint8_t>(size);
-    std::copy_n(data, size, buffer.begin() + upgrade::kHeaderSize);
+    upgrade::EncodeFrameInto(buffer, type, std::span(data, size));
     return send(fd, buffer.data(), buffer.size(), MSG_NOSIGNAL) == ssize_t(buffer.size());
 }
 

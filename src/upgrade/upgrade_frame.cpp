@@ -39,13 +39,19 @@ bool AnnouncesLengthOnly(int type)
     return type == upgrade_type::Data || type == upgrade_type::Key;
 }
 
+void EncodeFrameInto(std::vector<uint8_t>& out, uint16_t type, std::span<const uint8_t> payload)
+{
+    out.clear();
+    putBig16(out, type);
+    putBig16(out, static_cast<uint32_t>(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+}
+
 std::vector<uint8_t> EncodeFrame(uint16_t type, std::span<const uint8_t> payload)
 {
     std::vector<uint8_t> frame;
     frame.reserve(kHeaderSize + payload.size());
-    putBig16(frame, type);
-    putBig16(frame, static_cast<uint32_t>(payload.size()));
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    EncodeFrameInto(frame, type, payload);
     return frame;
 }
 

@@ -53,6 +53,9 @@ using VersionId = std::array<uint8_t, 4>;
 
 // A whole frame with `payload` (at most 65535 bytes).
 std::vector<uint8_t> EncodeFrame(uint16_t type, std::span<const uint8_t> payload = {});
+// The same into `out` (replacing what it held), so a sender can reuse one
+// buffer for every block.
+void EncodeFrameInto(std::vector<uint8_t>& out, uint16_t type, std::span<const uint8_t> payload);
 // An UpgradeStatus frame: the status in the length field, no payload.
 std::vector<uint8_t> EncodeStatus(uint16_t status);
 // The announcement's payload: the version value (the four version bytes read

@@ -395,14 +395,7 @@ bool UpgradeTransfer::readExactly(uint8_t* into, size_t count)
 
 bool UpgradeTransfer::sendFrame(uint16_t type, const uint8_t* payload, size_t size)
 {
-    m_sendBuffer.resize(kHeaderSize + size);
-    m_sendBuffer[0] = static_cast<uint8_t>(type >> 8);
-    m_sendBuffer[1] = static_cast<uint8_t>(type);
-    m_sendBuffer[2] = static_cast<uint8_t>(size >> 8);
-    m_sendBuffer[3] = static_cast<uint8_t>(size);
-    if (size > 0) {
-        std::copy_n(payload, size, m_sendBuffer.begin() + kHeaderSize);
-    }
+    EncodeFrameInto(m_sendBuffer, type, std::span(payload, size));
     if (m_session.Socket().Send(m_sendBuffer.data(), m_sendBuffer.size()) < 0) {
         m_session.linked = false;
         return false;
