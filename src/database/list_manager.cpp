@@ -1,5 +1,6 @@
 #include "database/list_manager.h"
 
+#include "database/chain_order.h"
 #include "database/program_tree.h"
 #include "lang/language_table.h"
 
@@ -148,100 +149,84 @@ int ListManager::StoreVolume(const uint8_t* payload, size_t length)
 
 // --- satellites and TPs ---
 //
-// Both lists follow the device's previous/next indices. A record for an index
-// already held is copied into the held record, which keeps its tree nodes.
+// Both lists follow the device's previous/next indices. Replies may come in
+// any order and with any gaps: a record is kept whether or not its
+// neighbours are held yet, and the list is put in link order afterwards. A
+// record for an index already held is copied into the held record, which
+// keeps its tree nodes.
 
 template <class Record>
-int ListManager::loadLinked(List<Record>& list, std::unique_ptr<Record> record)
+ListManager::Held ListManager::holdLinked(List<Record>& list, std::unique_ptr<Record> record)
 {
-    if (list.empty() || record->PreviousIndex() == kNoIndex) {
-        while (!list.empty()) {
-            discard(std::move(list.back()));
-            list.pop_back();
-        }
-        list.push_back(std::move(record));
-        return 1; // the list starts anew
-    }
-    auto found = findIndex(list, record->Index());
-    if (found == list.end()) {
-        list.push_back(std::move(record));
-        return 0;
-    }
-    adopt(**found, *record);
-    refreshNodes(**found);
-    if (record->NextIndex() == kNoIndex) {
-        // The device says the list ends here: what followed is gone.
-        while (list.end() - found > 1) {
-            discard(std::move(list.back()));
-            list.pop_back();
-        }
-    }
-    return 0;
-}
-
-template <class Record>
-int ListManager::mergeLinked(List<Record>& list, std::unique_ptr<Record> record, bool tpRule)
-{
-    // Results: 0 linked, 1 updated in place, 2 not linked (record dropped),
-    // 3 not linked although it claims to be the last.
-    if (list.empty()) {
-        list.push_back(std::move(record));
-        return 0;
-    }
-    if (auto found = findIndex(list, record->Index()); found != list.end()) {
+    const uint8_t index = record->Index();
+    Held held = Held::Added;
+    Record* fresh = record.get();
+    if (auto found = findIndex(list, index); found != list.end()) {
         adopt(**found, *record);
         refreshNodes(**found);
-        return 1;
+        fresh = found->get();
+        held = Held::Updated;
+    } else {
+        list.push_back(std::move(record));
     }
-    const Record& first = *list.front();
-    const Record& fresh = *record;
-    const bool goesFirst =
-        fresh.PreviousIndex() == kNoIndex ||
-        (tpRule ? first.PreviousIndex() == fresh.Index() : first.Index() == fresh.NextIndex());
-    if (goesFirst) {
-        list.insert(list.begin(), std::move(record));
-        return 0;
+    // What a record says of its own place is newer than what its neighbour
+    // said before: a record added after R names R as its predecessor while
+    // the R held still ends the list. A record that says it comes first
+    // goes before any other that said so earlier.
+    if (fresh->PreviousIndex() == kNoIndex) {
+        auto at = std::find_if(list.begin(), list.end(),
+                               [fresh](const auto& r) { return r.get() == fresh; });
+        std::rotate(list.begin(), at, at + 1);
+    } else if (auto previous = findIndex(list, fresh->PreviousIndex());
+               previous != list.end() && previous->get() != fresh) {
+        (*previous)->SetNextIndex(index);
     }
-    if (list.size() > 1 && first.NextIndex() != fresh.Index()) {
-        for (size_t at = 0; at + 1 < list.size(); ++at) {
-            const Record& r = *list[at];
-            const Record& s = *list[at + 1];
-            if (fresh.Index() == r.NextIndex() || fresh.Index() == s.PreviousIndex() ||
-                fresh.PreviousIndex() == r.Index() || fresh.NextIndex() == s.Index()) {
-                list.insert(list.begin() + static_cast<std::ptrdiff_t>(at) + 1, std::move(record));
-                return 0;
-            }
-        }
-        Record& last = *list.back();
-        const bool claimsLast = fresh.NextIndex() == kNoIndex;
-        if (claimsLast && (last.NextIndex() != kNoIndex || fresh.PreviousIndex() == last.Index())) {
-            if (fresh.PreviousIndex() == last.Index()) {
-                last.SetNextIndex(fresh.Index());
-            }
-            list.push_back(std::move(record));
-            return 0;
-        }
-        return claimsLast ? 3 : 2;
+    orderLinked(list);
+    if (held == Held::Added && findIndex(list, index) == list.end()) {
+        return Held::Stale;
     }
-    // The first record has no successor, or names this one as its successor:
-    // the new record follows it and ends the list. Records that followed the
-    // first one leave the list; they are freed with their tree nodes, and
-    // whatever is still missing is asked for again by the completeness check.
-    while (list.size() > 1) {
-        discard(std::move(list.back()));
-        list.pop_back();
-    }
-    list.push_back(std::move(record));
-    return 0;
+    return held;
 }
 
-void ListManager::noteSatelliteIndex(uint8_t index)
+template <class Record> ChainPlan ListManager::planLinked(const List<Record>& list)
 {
-    if (index < m_lowestSatellite) {
-        m_lowestSatellite = index;
-    } else if (index > m_highestSatellite) {
-        m_highestSatellite = index;
+    std::vector<ChainLinks> links;
+    links.reserve(list.size());
+    for (const auto& record : list) {
+        links.push_back({record->Index(), record->PreviousIndex(), record->NextIndex()});
     }
+    return PlanChain(links);
+}
+
+template <class Record> void ListManager::orderLinked(List<Record>& list)
+{
+    const ChainPlan plan = planLinked(list);
+    List<Record> ordered;
+    ordered.reserve(list.size());
+    for (size_t at : plan.order) {
+        ordered.push_back(std::move(list[at]));
+    }
+    // Records outside a chain that runs whole from first to last are no
+    // longer in the device's list: they go with their tree nodes.
+    for (size_t at : plan.stale) {
+        discard(std::move(list[at]));
+    }
+    list = std::move(ordered);
+}
+
+void ListManager::noteSatelliteRange()
+{
+    if (m_satellites.empty()) {
+        return;
+    }
+    uint8_t lowest = kNoIndex;
+    uint8_t highest = 0;
+    for (const auto& satellite : m_satellites) {
+        lowest = std::min(lowest, satellite->Index());
+        highest = std::max(highest, satellite->Index());
+    }
+    m_lowestSatellite = lowest;
+    m_highestSatellite = highest;
 }
 
 int ListManager::LoadSatellite(const uint8_t* payload, size_t length)
@@ -261,16 +246,13 @@ int ListManager::LoadSatellite(const uint8_t* payload, size_t length)
     if (!record || record->Index() == kNoIndex) {
         return db_result::Rejected;
     }
-    const uint8_t index = record->Index();
     std::lock_guard lock(m_satelliteLock);
     m_satelliteFlags.received = true;
     m_satelliteFlags.changed = true;
-    if (loadLinked(m_satellites, std::move(record)) == 1) {
-        m_lowestSatellite = index;
-        m_highestSatellite = index;
-    } else {
-        noteSatelliteIndex(index);
+    if (holdLinked(m_satellites, std::move(record)) == Held::Added) {
+        m_satelliteFlags.complete = false;
     }
+    noteSatelliteRange();
     return db_result::Ok;
 }
 
@@ -283,26 +265,14 @@ int ListManager::MergeSatellite(const uint8_t* payload, size_t length)
     if (!record || record->Index() == kNoIndex) {
         return db_result::Rejected;
     }
-    const uint8_t index = record->Index();
     std::lock_guard lock(m_satelliteLock);
     const bool wasEmpty = m_satellites.empty();
-    if (!wasEmpty && findIndex(m_satellites, index) == m_satellites.end()) {
+    const Held held = holdLinked(m_satellites, std::move(record));
+    noteSatelliteRange();
+    if (held == Held::Added && !wasEmpty) {
         m_satelliteFlags.complete = false;
     }
-    switch (mergeLinked(m_satellites, std::move(record), false)) {
-    case 0:
-        if (wasEmpty) {
-            m_lowestSatellite = index;
-            m_highestSatellite = index;
-        } else {
-            noteSatelliteIndex(index);
-        }
-        return db_result::Ok;
-    case 3:
-        return db_result::NotLinked;
-    default:
-        return db_result::Ok;
-    }
+    return held == Held::Stale ? db_result::NotLinked : db_result::Ok;
 }
 
 int ListManager::LoadTp(const uint8_t* payload, size_t length)
@@ -327,7 +297,9 @@ int ListManager::LoadTp(const uint8_t* payload, size_t length)
     std::lock_guard tpLock(m_tpLock);
     m_tpFlags.received = true;
     m_tpFlags.changed = true;
-    loadLinked(m_tps, std::move(record));
+    if (holdLinked(m_tps, std::move(record)) == Held::Added) {
+        m_tpFlags.complete = false;
+    }
     return db_result::Ok;
 }
 
@@ -343,11 +315,12 @@ int ListManager::MergeTp(const uint8_t* payload, size_t length)
     // Satellite lock first: a redisplay may need the TP's satellite.
     std::lock_guard satelliteLock(m_satelliteLock);
     std::lock_guard tpLock(m_tpLock);
-    if (!m_tps.empty() && findIndex(m_tps, record->Index()) == m_tps.end()) {
+    const bool wasEmpty = m_tps.empty();
+    const Held held = holdLinked(m_tps, std::move(record));
+    if (held == Held::Added && !wasEmpty) {
         m_tpFlags.complete = false;
     }
-    return mergeLinked(m_tps, std::move(record), true) == 3 ? db_result::Inconsistent
-                                                            : db_result::Ok;
+    return held == Held::Stale ? db_result::Inconsistent : db_result::Ok;
 }
 
 // --- lookups ---

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "database/chain_order.h"
 #include "database/database_host.h"
 #include "database/records.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -31,6 +34,7 @@ inline constexpr int UpToDate = 12;  // already shown and unchanged
 inline constexpr int NoDatabase = 13;
 inline constexpr int NodeNotMade = 14;
 inline constexpr int ParentRequested = 15;
+inline constexpr int GivenUp = 16;   // asked for often enough this refresh; not asked again
 inline constexpr int NotLinked = 27; // satellite not linked; kind without a query
 } // namespace db_result
 
@@ -103,8 +107,26 @@ public:
     // been queried.
     bool CheckComplete(int kind);
     // Queries `kind` from index `index` or from the start; the send result,
-    // or 27 when the kind has no query.
+    // 27 when the kind has no query, 16 when that piece has been asked for
+    // kMaxAsks times or the kind's query budget is spent.
     int RequestMissing(int kind, int index = kFromStart);
+    // The device says it has no record `index` of `kind` (1 to 4): the
+    // completeness walk goes on without it for the rest of this database.
+    void NoteNotOnDevice(int kind, int index);
+    // A QueryTp for `tp` under `satellite` found nothing: the next held
+    // satellite to look under, or -1 when every one has been tried.
+    int NextTpSatellite(int tp, int satellite);
+    // A kind spent its query budget: the device's answers never completed it.
+    bool GaveUp() const { return m_gaveUp; }
+    // True once, after the budget was spent: time to tell the operator.
+    bool TakeGaveUpNotice();
+    // Queries sent for missing pieces so far (all kinds).
+    int MissingQueries() const;
+
+    // How often one missing piece is asked for, and how many queries one
+    // kind may send, in the life of one database (one refresh).
+    static constexpr int kMaxAsks = 3;
+    static constexpr int kQueryBudget = 2 * 255;
 
     // --- removal after a confirmed delete (list_removal.cpp) ---
     // `record` null: the pending one. 0 removed; 3 not in its list or none given.
@@ -188,11 +210,30 @@ private:
         return kind == item_kind::Tv ? m_host.TvTree() : m_host.RadioTree();
     }
 
-    // Satellite and TP lists (list_manager.cpp).
-    template <class Record> int loadLinked(List<Record>& list, std::unique_ptr<Record> record);
-    template <class Record>
-    int mergeLinked(List<Record>& list, std::unique_ptr<Record> record, bool tpRule);
-    void noteSatelliteIndex(uint8_t index);
+    // Satellite and TP lists (list_manager.cpp): a record is new to the
+    // list, updated a held one, or was new and is already outside the
+    // device's list (dropped).
+    enum class Held { Added, Updated, Stale };
+    template <class Record> Held holdLinked(List<Record>& list, std::unique_ptr<Record> record);
+    template <class Record> static ChainPlan planLinked(const List<Record>& list);
+    template <class Record> void orderLinked(List<Record>& list);
+
+    // Completeness bookkeeping of this database (list_completeness.cpp).
+    struct QueryLedger
+    {
+        std::map<int, int> asks; // index (kFromStart too) -> times asked
+        std::set<int> dropped;   // given up for this database
+        int sent = 0;
+        bool spent = false;
+    };
+    static size_t ledgerSlot(int kind);
+    // Counts one query; false when the piece or the kind is given up.
+    bool admitQuery(int kind, int index);
+    void giveUp();
+    // Satellites to look under for `tp`, in the order to try them.
+    std::vector<uint8_t> tpSearchOrder(int tp) const;
+    std::vector<int> wantedPrograms(int kind) const;
+    void noteSatelliteRange(); // lowest and highest index held
     void refreshNodes(SatelliteRecord& record);
     void refreshNodes(TpRecord& record);
 
@@ -257,6 +298,12 @@ private:
 
     bool m_versionHeld = false;
     VersionRecord m_version;
+
+    mutable std::mutex m_ledgerLock; // never held while anything else is taken
+    QueryLedger m_ledgers[8];
+    std::map<int, std::vector<uint8_t>> m_tpSearch; // TP index -> satellites left to try
+    std::atomic<bool> m_gaveUp{false};
+    std::atomic<bool> m_gaveUpNotice{false};
 };
 
 // Whether and what a reply or a tab change displays now. 13 without a

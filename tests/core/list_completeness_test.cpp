@@ -133,28 +133,62 @@ TEST_F(ListCompletenessTest, SatelliteChains)
 
 TEST_F(ListCompletenessTest, SatelliteWithAMissingPredecessor)
 {
-    // A merge may put a record first that still names a predecessor.
+    // Records whose links contradict each other: what the first one names
+    // as its successor is asked for first.
     auto payload = SatellitePayload(3, 0xFF, 5);
     db.MergeSatellite(payload.data(), payload.size());
     payload = SatellitePayload(2, 1, 3);
     db.MergeSatellite(payload.data(), payload.size());
     EXPECT_FALSE(db.CheckComplete(3));
-    EXPECT_EQ(host.requests, (std::vector<Request>{{msg::QuerySatellite, 1, 0}}));
+    EXPECT_EQ(host.requests, (std::vector<Request>{{msg::QuerySatellite, 5, 0}}));
 }
 
-TEST_F(ListCompletenessTest, TpQueriesNameTheLowestSatellite)
+TEST_F(ListCompletenessTest, TpsAreLookedForUnderHeldSatellitesNeighboursFirst)
 {
-    Sat(4, 0xFF, 2);
-    Sat(2, 4, 0xFF);
-    EXPECT_FALSE(db.CheckComplete(4));
-    Tp(0, 2, 0xFF, 1);
-    EXPECT_FALSE(db.CheckComplete(4));
+    Sat(4, 0xFF, 200);
+    Sat(200, 4, 0xFF);
+    EXPECT_FALSE(db.CheckComplete(4)); // from the start: the first satellite held
+    Tp(0, 200, 0xFF, 1);
+    EXPECT_FALSE(db.CheckComplete(4)); // TP 1 follows a TP of satellite 200
     db.LoadTp(nullptr, 0);
     EXPECT_FALSE(db.CheckComplete(4)); // the marker does not fill the gap
-    EXPECT_EQ(host.requests,
+    EXPECT_EQ(host.TakeRequests(),
               (std::vector<Request>{
-                  {msg::QueryTp, 0xFF, 0}, {msg::QueryTp, 1, 2}, {msg::QueryTp, 1, 2}}));
-    EXPECT_FALSE(db.IsComplete(4));
+                  {msg::QueryTp, 0xFF, 4}, {msg::QueryTp, 1, 200}, {msg::QueryTp, 1, 200}}));
+    // Not under 200: then under 4; then nowhere left to look.
+    EXPECT_EQ(db.NextTpSatellite(1, 200), 4);
+    EXPECT_EQ(db.NextTpSatellite(1, 4), -1);
+    db.NoteNotOnDevice(4, 1);
+    EXPECT_TRUE(db.CheckComplete(4)); // complete without it
+    EXPECT_TRUE(host.requests.empty());
+}
+
+TEST_F(ListCompletenessTest, AnswersThatFillNothingAreAskedForABoundedNumberOfTimes)
+{
+    // A device that answers every query with the record already held: the
+    // gap is asked for kMaxAsks times, then the list stands without it.
+    Sat(3, 0xFF, 17);
+    for (int i = 0; i < 10; ++i) {
+        db.CheckComplete(3);
+        Sat(3, 0xFF, 17);
+    }
+    EXPECT_TRUE(db.CheckComplete(3));
+    EXPECT_EQ(host.TakeRequests().size(), size_t(ListManager::kMaxAsks));
+    EXPECT_FALSE(db.GaveUp());
+
+    // Every program index missing in turn: the kind's budget ends the asking.
+    FakeDatabaseHost caseHost;
+    ListManager caseDb(caseHost);
+    const auto last = ProgramPayload(Program(254));
+    caseDb.LoadProgram(last.data(), last.size());
+    for (int i = 0; i < 3 * 255 && !caseDb.CheckComplete(1); ++i) {
+    }
+    EXPECT_EQ(caseHost.TakeRequests().size(), size_t(ListManager::kQueryBudget));
+    EXPECT_TRUE(caseDb.GaveUp());
+    EXPECT_TRUE(caseDb.CheckComplete(1));
+    EXPECT_TRUE(caseHost.requests.empty());
+    EXPECT_TRUE(caseDb.TakeGaveUpNotice()); // told once
+    EXPECT_FALSE(caseDb.TakeGaveUpNotice());
 }
 
 TEST_F(ListCompletenessTest, PlayingProgramAndSettings)
@@ -206,7 +240,7 @@ TEST_F(ListCompletenessTest, RequestMissingQueries)
         {2, ListManager::kFromStart, 0, {{msg::QueryProgram, 0xFF, 2}}},
         {3, 2, 0, {{msg::QuerySatellite, 2, 0}}},
         {4, 9, 0, {{msg::QueryTp, 9, 3}}},
-        {4, ListManager::kFromStart, 0, {{msg::QueryTp, 0xFF, 0}}},
+        {4, ListManager::kFromStart, 0, {{msg::QueryTp, 0xFF, 3}}},
         {5, 1, 0, {{msg::PlayProgram, 0xFF, 0}}},
         {7, ListManager::kFromStart, 0, {{msg::QuerySystemInfo, 0, 0}}},
         {7, 1, 27, {}},

@@ -156,9 +156,10 @@ TEST_F(ListManagerTest, VersionNeedsFourBytes)
 
 TEST_F(ListManagerTest, LoadFollowsTheDeviceOrderAndRestartsOnAFirstRecord)
 {
+    // Replies in any order line up along their links.
+    LoadSat(9, 2, 0xFF);
     LoadSat(4, 0xFF, 2);
     LoadSat(2, 4, 9);
-    LoadSat(9, 2, 0xFF);
     EXPECT_EQ(SatelliteOrder(db), (std::vector<int>{4, 2, 9}));
     EXPECT_EQ(db.LowestSatellite(), 2);
     EXPECT_EQ(db.HighestSatellite(), 9);
@@ -219,7 +220,14 @@ TEST_F(ListManagerTest, MergeLinksBetweenNeighbours)
          {0, 1, 4}},
         {"last, following the last", {{0, 0xFF, 1}, {1, 0, 0xFF}}, {2, 1, 0xFF}, 0, {0, 1, 2}},
         {"claims to be last, fits nowhere", {{0, 0xFF, 1}, {1, 0, 0xFF}}, {6, 5, 0xFF}, 27, {0, 1}},
-        {"fits nowhere", {{0, 0xFF, 1}, {1, 0, 0xFF}}, {6, 5, 7}, 0, {0, 1}},
+        {"outside a whole list", {{0, 0xFF, 1}, {1, 0, 0xFF}}, {6, 5, 7}, 27, {0, 1}},
+        {"kept until its predecessor comes", {{0, 0xFF, 1}, {1, 0, 3}}, {6, 5, 7}, 0, {0, 1, 6}},
+        {"added after the last", {{0, 0xFF, 1}, {1, 0, 0xFF}}, {8, 1, 0xFF}, 0, {0, 1, 8}},
+        {"inserted in the middle",
+         {{0, 0xFF, 1}, {1, 0, 2}, {2, 1, 0xFF}},
+         {8, 1, 2},
+         0,
+         {0, 1, 8, 2}},
         {"follows a lone first record", {{0, 0xFF, 4}}, {9, 8, 7}, 0, {0, 9}},
         {"named by the first: the rest leaves",
          {{0, 0xFF, 2}, {1, 0, 5}, {5, 1, 0xFF}},
@@ -258,7 +266,7 @@ TEST_F(ListManagerTest, MergeKeepsOneRecordPerIndex)
     EXPECT_EQ(db.HighestSatellite(), 2);
 }
 
-TEST_F(ListManagerTest, MergeTpTakesTheFirstPlaceByItsOwnRule)
+TEST_F(ListManagerTest, MergeTpKeepsTpsUntilTheirListRunsWhole)
 {
     const auto tp = [&](uint8_t index, uint8_t previous, uint8_t next) {
         const auto payload = TpPayload(index, 0, previous, next);
@@ -267,8 +275,12 @@ TEST_F(ListManagerTest, MergeTpTakesTheFirstPlaceByItsOwnRule)
     EXPECT_EQ(tp(5, 4, 0xFF), 0);
     EXPECT_EQ(tp(4, 3, 8), 0); // the first names it as its predecessor
     EXPECT_EQ(TpOrder(db), (std::vector<int>{4, 5}));
-    EXPECT_EQ(tp(9, 8, 0xFF), 3); // claims to be last, fits nowhere
-    EXPECT_EQ(TpOrder(db), (std::vector<int>{4, 5}));
+    EXPECT_EQ(tp(9, 8, 0xFF), 0); // kept until the TPs between come
+    EXPECT_EQ(TpOrder(db), (std::vector<int>{4, 5, 9}));
+    EXPECT_EQ(tp(3, 0xFF, 4), 0);
+    EXPECT_EQ(tp(5, 4, 0xFF), 0); // now the list runs whole: TP 9 is gone
+    EXPECT_EQ(TpOrder(db), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(tp(9, 8, 0xFF), 3);
     EXPECT_EQ(db.FindTp(4)->label, "3840 H 27500");
 }
 
