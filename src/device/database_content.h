@@ -42,6 +42,8 @@ public:
     std::shared_ptr<ListManager> Database() const;
     // The database has completed a full refresh.
     std::atomic<bool> loaded{false};
+    // Full refreshes in a row that ended without the device's settings.
+    std::atomic<int> failedRefreshes{0};
 
     // Window state (set through DeviceContent by the window, or directly).
     std::atomic<bool> active{true};

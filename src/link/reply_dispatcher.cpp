@@ -6,6 +6,7 @@
 #include "link/device_session.h"
 #include "link/message_code.h"
 
+#include <algorithm>
 #include <string>
 
 namespace vireo {
@@ -53,6 +54,8 @@ constexpr int ScanNoNewPrograms = 203;
 
 constexpr long kTransportErrorPauseMs = 1200;
 constexpr long kVersionBeforeRefreshPauseMs = 500;
+constexpr long kRefreshRetryBaseMs = 1000;
+constexpr long kRefreshRetryMaxMs = 30000;
 
 std::string text(int id)
 {
@@ -94,14 +97,21 @@ bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t c
     const uint8_t code = frame[1];
     const uint8_t* payload = frame + 3;
     const size_t payloadLength = length >= 2 ? length - 2u : 0u;
+    bool goOn = true;
     if (code == msg::StatusReply) {
         if (payloadLength < 2) {
             return true; // a status answer without its echo and status says nothing
         }
-        return statusReply(core, db, current, payload[0], payload[1]);
+        goOn = statusReply(core, db, current, payload[0], payload[1]);
+    } else {
+        dataReply(core, db, code, current, payload, payloadLength);
     }
-    dataReply(core, db, code, current, payload, payloadLength);
-    return true;
+    if (db.TakeGaveUpNotice()) {
+        // The device's answers never completed its lists: shown as they are,
+        // and the device is left alone until the next refresh.
+        core.Log(text(row::UpdateFailed));
+    }
+    return goOn;
 }
 
 void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t code,
@@ -246,6 +256,21 @@ void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t 
     default:
         return; // unknown codes are ignored
     }
+}
+
+void ReplyDispatcher::notOnDevice(DatabaseContent& core, ListManager& db, int kind)
+{
+    // The device has no record of the index asked for: the walk goes on
+    // without it. A program's kind is in byte 6 of the query's payload.
+    DeviceSession& session = core.Session();
+    const std::vector<uint8_t> frame = session.CurrentFrame();
+    session.SetCurrentOper(oper_mode::Done);
+    const bool satellites = kind == item_kind::Satellites;
+    if (frame.size() < (satellites ? 4u : 3u + 7u) || frame[3] == 0xFF) {
+        return;
+    }
+    db.NoteNotOnDevice(satellites ? kind : (frame[3 + 6] & 0x07), frame[3]);
+    cascade(core, db, satellites ? kind : item_kind::Tv);
 }
 
 void ReplyDispatcher::cascade(DatabaseContent& core, ListManager& db, int fromKind)
@@ -395,22 +420,26 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
             releaseIf(session, echoMatches);
             core.Log(text(row::ModifyTp) + text(row::Ok));
         } else if (status == 12) {
+            // Not under that satellite: look under the next one the manager
+            // holds; when none is left, the TP is not on the device and the
+            // rest of the list is completed without it.
             const std::vector<uint8_t> frame = session.CurrentFrame();
             const int tp = frame.size() > 4 ? frame[3] : 0xFF;
             const int satellite = frame.size() > 4 ? frame[4] : 0xFF;
             releaseIf(session, echoMatches);
-            size_t satellites;
-            {
-                std::lock_guard lock(db.SatelliteLock());
-                satellites = db.Satellites().size();
+            if (echo != msg::QueryTp) {
+                return true;
             }
-            if (echo == msg::QueryTp && static_cast<size_t>(satellite) < satellites) {
-                session.SendRequest(msg::QueryTp, tp, satellite + 1);
-            } else {
-                session.stop = true;
-                core.Log(text(row::TpNoMatch) + std::to_string(tp));
-                return false;
+            if (const int next = db.NextTpSatellite(tp, satellite); next >= 0) {
+                session.SendRequest(msg::QueryTp, tp, next);
+                return true;
             }
+            core.Log(text(row::TpNoMatch) + std::to_string(tp));
+            if (queue != nullptr && tp == 0xFF) {
+                queue->allTpQuery = false;
+            }
+            db.NoteNotOnDevice(item_kind::Tps, tp);
+            cascade(core, db, item_kind::Tps);
         }
         return true;
     case msg::DeleteTp:
@@ -456,6 +485,8 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
                 queue->allSatQuery = false;
             }
             releaseIf(session, echoMatches);
+        } else if (status == 12 && echoMatches) {
+            notOnDevice(core, db, item_kind::Satellites);
         }
         return true;
     case msg::QueryProgram:
@@ -468,6 +499,8 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
                 }
             }
             releaseIf(session, echoMatches);
+        } else if (status == 12 && echoMatches) {
+            notOnDevice(core, db, item_kind::Tv);
         }
         return true;
     case msg::DeleteProgram:
@@ -571,10 +604,18 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
     }
     if (!db->CheckComplete(item_kind::System)) {
         session.SetCurrentOper(oper_mode::Done);
+        // A device that never completes a refresh is asked again after 1 s,
+        // then 2, 4... up to 30 s, not at the pace of its answers.
+        const int failed = ++core.failedRefreshes;
+        if (failed > 1) {
+            session.PauseFor(
+                std::min(kRefreshRetryBaseMs << std::min(failed - 2, 5), kRefreshRetryMaxMs));
+        }
         core.StartFullRefresh();
         core.Log(text(row::UpdateFailed));
         return;
     }
+    core.failedRefreshes = 0;
     display(core, *db, item_kind::System);
     bool ok = true;
     for (int kind : {item_kind::Volume, item_kind::Satellites, item_kind::Tps, item_kind::Tv,

@@ -34,6 +34,7 @@ private:
                        uint8_t status);
     void endOfRefresh(DatabaseContent& core, ListManager& db, uint8_t current, uint8_t echo);
     void cascade(DatabaseContent& core, ListManager& db, int fromKind);
+    void notOnDevice(DatabaseContent& core, ListManager& db, int kind);
     void showSignal(DatabaseContent& core, ListManager& db, const uint8_t* payload);
     void releaseIf(DeviceSession& session, bool condition);
     int display(DatabaseContent& core, ListManager& db, int kind, bool force = false);
