@@ -4,6 +4,7 @@
 #include "lang/language_table.h"
 #include "link/message_code.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vireo {
@@ -26,6 +27,11 @@ constexpr int kRowUpdateIrd = 146;
 constexpr int kRowCommunicationFailed = 147;
 constexpr int kRowDisconnected = 148;
 constexpr int kRowNoResponse = 187;
+
+// Back-off between reconnects to a device that keeps dropping the link.
+constexpr long kReconnectBaseMs = 1000;
+constexpr long kReconnectMaxMs = 30000;
+constexpr int kLoggedReconnects = 2;
 
 } // namespace
 
@@ -222,7 +228,7 @@ bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint
 
 // --- connecting ---
 
-bool DeviceSession::ConnectIrd()
+bool DeviceSession::ConnectIrd(bool quiet)
 {
     if (stop) {
         return true;
@@ -259,11 +265,15 @@ bool DeviceSession::ConnectIrd()
         }
         m_target = Ipv4Target{resolved, m_port};
     }
-    logRow(kRowBeginConnect);
+    if (!quiet) {
+        logRow(kRowBeginConnect);
+    }
     const int result = m_socket.Open(&m_target, net::kStreamType, 0, true, true);
     switch (result) {
     case connect_result::Connected:
-        logRow(kRowConnected);
+        if (!quiet) {
+            logRow(kRowConnected);
+        }
         break;
     case connect_result::NotAttempted:
         logRow(kRowPortNotClosed);
@@ -327,11 +337,13 @@ bool DeviceSession::StartSession()
     }
     if (previous.joinable()) {
         if (!threadEnded) {
+            m_replacing = true; // the new session takes over: no clean-up
             stop = true;
             m_socket.Wake();
             wakeWaiters();
         }
         previous.join();
+        m_replacing = false;
     }
 
     std::lock_guard lock(m_sessionLock);
@@ -455,7 +467,7 @@ void DeviceSession::threadMain()
     logRow(kRowBeginMonitoring);
     while (!stop) {
         if (!linked) {
-            if (ConnectIrd()) {
+            if (reconnect()) {
                 continue;
             }
             logRow(kRowReconnectFailed);
@@ -502,18 +514,50 @@ void DeviceSession::threadMain()
 
     threadEnded = true;
     threadRunning = false;
-    if (closing) {
+    if (closing || m_replacing) {
         return;
     }
-    if (disconnectRequested) {
-        disconnectCleanUp();
-    } else if (restartRequested) {
+    if (restartRequested && !disconnectRequested) {
         restartCleanUp();
         StartSession();
         logRow(kRowRestart);
-    } else if (upgradeRequested) {
+    } else if (upgradeRequested && !disconnectRequested) {
         upgradeHandOver();
+    } else {
+        // Asked to disconnect, or the loop ended for any other reason (a
+        // protocol error, a lost link): either way the window shows the
+        // device disconnected and can connect it again.
+        disconnectCleanUp();
     }
+}
+
+bool DeviceSession::reconnect()
+{
+    // The first reconnect after a lost link goes at once; a device that
+    // keeps dropping the link (accepting and closing at once, say) is tried
+    // again after 1 s, then 2, 4... up to 30 s, and from the third attempt
+    // on its connect lines are no longer logged until a frame comes through.
+    if (m_linkLosses > 0) {
+        const long shift = std::min(m_linkLosses - 1, 5);
+        PauseFor(std::min(kReconnectBaseMs << shift, kReconnectMaxMs));
+        if (stop) {
+            return true; // the loop ends on its own
+        }
+    }
+    ++m_linkLosses;
+    ++reconnects;
+    if (!ConnectIrd(m_linkLosses > kLoggedReconnects)) {
+        return false;
+    }
+    // The request in flight went down with the old link: send it again on
+    // the new one, and drop whatever half frame the old link left.
+    m_splitter.Reset();
+    std::lock_guard lock(m_operLock);
+    if (m_current != nullptr) {
+        m_current->sent = false;
+        m_current->waiting = false;
+    }
+    return true;
 }
 
 void DeviceSession::receiveStep()
@@ -560,6 +604,7 @@ void DeviceSession::receiveStep()
     const int got = m_socket.Receive(m_receiveBuffer.data(), m_receiveBuffer.size(), limitOrError);
     if (got > 0) {
         dataOk = true;
+        m_linkLosses = 0;
         m_splitter.SplitFrames(m_receiveBuffer.data(), static_cast<size_t>(got), 1);
     } else if (got == 0) {
         if (m_socket.PeerClosed()) {

@@ -64,8 +64,9 @@ public:
     DeviceSession& operator=(const DeviceSession&) = delete;
 
     // The connect step: address from the caption, resolution, connection to
-    // the IRD's port, one log line for the outcome.
-    bool ConnectIrd();
+    // the IRD's port, one log line for the outcome (`quiet`: only a failure
+    // is logged).
+    bool ConnectIrd(bool quiet = false);
     bool StartSession();
     bool RefreshIrd();
     // The UI's connect sequence: connect, start the session, refresh.
@@ -123,6 +124,8 @@ public:
     // An upgrade thread owns the link; it has ended (set at its end).
     std::atomic<bool> upgradeRunning{false};
     std::atomic<bool> upgradeEnded{false};
+    // Reconnects after a lost link, over the session's life.
+    std::atomic<int> reconnects{0};
 
     LogBuffer& Log() { return m_log; }
     DeviceView& View() { return m_view; }
@@ -159,6 +162,7 @@ public:
 private:
     void threadMain();
     void receiveStep();
+    bool reconnect();
     void sendCurrent(OperEvent* event);
     void releaseEvent(OperEvent* event);
     // One send of the request in flight is used up (operation lock held):
@@ -200,6 +204,8 @@ private:
     std::function<void()> m_upgradeHandOver;
     std::shared_ptr<SessionWaiter> m_waiter = std::make_shared<SessionWaiter>();
     bool m_tornDown = false;
+    std::atomic<bool> m_replacing{false}; // StartSession is ending the previous thread
+    int m_linkLosses = 0;                 // since a frame last came in (session thread only)
 };
 
 } // namespace vireo
