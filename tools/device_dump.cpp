@@ -98,7 +98,13 @@ bool complete(ListManager& db)
             return false;
         }
     }
-    return db.PlayingKnown();
+    if (!db.PlayingKnown()) {
+        return false;
+    }
+    // What plays must be a program of its list (or nothing plays).
+    const PlayingRecord playing = db.Playing();
+    return playing.Index() == kNoIndex ||
+           db.FindProgram(playing.Kind(), playing.Index()) != nullptr;
 }
 
 // Asks for the first missing piece, in the order of a refresh.
@@ -209,6 +215,12 @@ DumpResult RunDeviceDump(const DumpOptions& options)
         if (!session.linked && !session.threadRunning) {
             result.exitCode = 2;
             result.reason = "connection to " + options.address + " lost: " + lastLine.Get();
+            break;
+        }
+        if (db && db->GaveUp()) {
+            result.exitCode = 3;
+            result.reason = "the answers of " + options.address +
+                            " never completed its lists: " + lastLine.Get();
             break;
         }
         OperEventQueue* queue = session.Queue();

@@ -21,7 +21,9 @@ struct DumpOptions
 
 struct DumpResult
 {
-    int exitCode = 0;   // 0 done; 2 cannot connect; 3 no complete refresh in time; 1 usage
+    // 0 done; 1 usage; 2 cannot connect, or the session ended; 3 no complete
+    // refresh in time, or the device's answers never complete its lists
+    int exitCode = 0;
     std::string json;   // the database, when exitCode is 0
     std::string reason; // one line, when exitCode is not 0
 };

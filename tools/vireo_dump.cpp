@@ -17,8 +17,10 @@ void usage(std::FILE* to)
                "asks again for anything lost on the way, and prints the device database\n"
                "as JSON (UTF-8) on standard output or into FILE. --verbose shows the\n"
                "session's log lines on standard error.\n"
-               "Exit status: 0 done, 1 usage, 2 cannot connect or connection lost,\n"
-               "3 no complete refresh within the time limit (default 60 s), 4 cannot write FILE.\n",
+               "Exit status: 0 done, 1 usage, 2 cannot connect, or the session ended\n"
+               "(connection lost, reconnect refused), 3 no complete refresh within the\n"
+               "time limit (default 60 s) or the device's answers never complete its lists,\n"
+               "4 cannot write FILE.\n",
                to);
 }
 
