@@ -160,6 +160,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
              }
              faults.upgrade.writing = writing;
          }},
+        {"--hang-up",
+         [&](auto& o, auto& v) {
+             if (v == "close") {
+                 faults.hangUp = FaultOptions::HangUp::Close;
+             } else if (v == "half") {
+                 faults.hangUp = FaultOptions::HangUp::HalfClose;
+             } else {
+                 throw BadArgument{o + ": expected close or half, got \"" + v + "\""};
+             }
+         }},
         {"--signal",
          [&](auto& o, auto& v) {
              const auto [intensity, quality] = splitAt(o, v, ',', "INTENSITY,QUALITY");
@@ -171,6 +181,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         {"--dump-db", [&] { line.dumpDatabase = true; }},
         {"--silent", [&] { faults.silent = true; }},
         {"--no-ci-card", [&] { faults.noCiCard = true; }},
+        {"--reorder", [&] { faults.reorder = true; }},
+        {"--same-answer", [&] { faults.sameAnswer = true; }},
+        {"--dense", [&] { line.numbering = Numbering::Dense; }},
         {"--verbose", [&] { line.options.verbose = true; }},
         {"-v", [&] { line.options.verbose = true; }},
         {"--help", [&] { line.help = true; }},
@@ -227,7 +240,10 @@ Device:
   --db FILE             load the database from a JSON file
   --generate S,T,V,R    generate S satellites, T transponders, V TV and R radio
                         programs (at most 255 each); the same every time.
-                        Without --db or --generate: 6,40,60,20
+                        Without --db or --generate: 6,40,60,20. Indices
+                        leave gaps, as on a device where records were
+                        deleted and added again
+  --dense               number generated records 0, 1, 2... in list order
   --dump-db             print the database as JSON and exit
   --signal I,Q          signal intensity and quality reported while a program
                         plays, 0 to 99 each (default 78,64)
@@ -251,6 +267,12 @@ Faults (SHARE is 0 to 1 or a percentage like 25%):
   --silent              never answer
   --no-ci-card          no CI card inserted: MultiDescramble gets status 39
   --close-after N       close a connection once it has sent N frames
+  --hang-up close|half  accept each connection and close it at once (half:
+                        shut only the sending side and never answer)
+  --reorder             send the records of an answer that holds several
+                        (the UpdateAll burst, a whole list) in shuffled order
+  --same-answer         answer every query for one record with the first
+                        record of its list, an answer that adds nothing
   --status CODE=STATUS  answer every request CODE with a StatusReply of STATUS
                         instead (CODE as a number or name: 0x6A, UpdateAll);
                         repeatable. Example: --status QueryTp=35

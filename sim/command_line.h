@@ -16,6 +16,7 @@ struct CommandLine
     uint16_t port = 8888;
     std::string databaseFile;         // --db
     std::optional<DatabaseSize> size; // --generate; neither: kDefaultSize
+    Numbering numbering = Numbering::Gaps;
     bool dumpDatabase = false;
     bool help = false;
     SimulatorOptions options;

@@ -42,6 +42,19 @@ void Connection::Join()
 void Connection::run()
 {
     m_host.Log(false, m_peer + " connected");
+    const FaultOptions::HangUp hangUp = m_host.CurrentFaults().hangUp;
+    if (hangUp == FaultOptions::HangUp::Close) {
+        shutdown(m_socket, SHUT_RDWR);
+        close(m_socket);
+        m_host.Log(false, m_peer + " disconnected (hung up at once)");
+        m_finished.store(true);
+        m_host.ConnectionFinished();
+        return;
+    }
+    if (hangUp == FaultOptions::HangUp::HalfClose) {
+        shutdown(m_socket, SHUT_WR); // reads on, never answers
+        m_halfClosed = true;
+    }
     if (const std::vector<uint8_t> greeting = m_host.Greeting(); !greeting.empty()) {
         m_host.Log(true, m_peer + " -> " + MessageName(greeting[1], false) + "  " +
                              HexBytes(greeting) + "  [back up]");
@@ -142,7 +155,7 @@ bool Connection::answer(const std::vector<uint8_t>& request)
     m_host.FrameReceived(request);
     m_host.Log(true, m_peer + " <- " + MessageName(request[1], true) + "  " + HexBytes(request));
     const FaultOptions faults = m_host.CurrentFaults();
-    if (faults.silent) {
+    if (faults.silent || m_halfClosed) {
         return true;
     }
     if (faults.delayMs > 0 && !pause(faults.delayMs)) {
@@ -170,6 +183,12 @@ bool Connection::finish(const std::vector<uint8_t>& request)
         replies.push_back({BuildStatusReply(msg::MultiDescramble, kStatusNoCiCard), false});
     } else {
         replies = m_host.Answer(request);
+    }
+    if (faults.reorder && replies.size() > 2) {
+        // Records in another order than the list's; a closing status stays last.
+        const bool closing =
+            replies.back().bytes.size() > 1 && replies.back().bytes[1] == msg::StatusReply;
+        std::shuffle(replies.begin(), replies.end() - (closing ? 1 : 0), m_random);
     }
     for (const ReplyFrame& reply : replies) {
         if (!send(reply, faults)) {

@@ -77,6 +77,7 @@ private:
     std::string m_peer;
     std::mt19937 m_random;
     unsigned m_sent = 0;
+    bool m_halfClosed = false; // the sending side was shut at once (a fault)
     // A scan in progress: its request and when it answers.
     std::vector<uint8_t> m_scan;
     std::chrono::steady_clock::time_point m_scanDone;

@@ -2,7 +2,9 @@
 
 #include "lang/gbk_text.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <sstream>
 
 namespace vireo::sim {
@@ -105,14 +107,39 @@ std::string extraSatelliteName(size_t n)
     return text;
 }
 
-Program makeProgram(size_t j, uint8_t kind, size_t total, size_t tps)
+// `count` distinct indices below 255 in list order: all of them when the list
+// is full, else a fixed spread with gaps; the second index of the list was
+// taken last (it stands at the end).
+std::vector<uint8_t> listIndices(size_t count, Numbering numbering, uint32_t salt)
+{
+    std::vector<uint8_t> indices(kMaxItems);
+    for (size_t i = 0; i < kMaxItems; ++i) {
+        indices[i] = static_cast<uint8_t>(i);
+    }
+    if (numbering == Numbering::Dense) {
+        indices.resize(count);
+        return indices;
+    }
+    if (count < kMaxItems) {
+        std::mt19937 random(salt);
+        std::shuffle(indices.begin(), indices.end(), random);
+        indices.resize(count);
+        std::sort(indices.begin(), indices.end());
+    }
+    if (count >= 4) {
+        std::rotate(indices.begin() + 1, indices.begin() + 2, indices.end());
+    }
+    return indices;
+}
+
+Program makeProgram(size_t j, uint8_t kind, size_t total, const std::vector<uint8_t>& tps)
 {
     Program p;
     p.index = static_cast<uint8_t>(j);
     // Link numbers are slots of the device's table, not positions.
     p.link =
         static_cast<uint8_t>(kind == kKindTv ? (j * 7 + 3) % kMaxItems : (j * 11 + 5) % kMaxItems);
-    p.tp = static_cast<uint8_t>(j * tps / total);
+    p.tp = tps[j * tps.size() / total];
     if (kind == kKindTv) {
         const uint16_t video = static_cast<uint16_t>(0x100 + 0x10 * j);
         p.videoPid = video;
@@ -168,7 +195,8 @@ std::optional<DatabaseSize> ParseDatabaseSize(const std::string& text)
     return DatabaseSize{values[0], values[1], values[2], values[3]};
 }
 
-std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::string* error)
+std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::string* error,
+                                               Numbering numbering)
 {
     auto fail = [error](const char* why) {
         if (error != nullptr) {
@@ -189,9 +217,11 @@ std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::st
 
     DeviceDatabase db;
     constexpr size_t named = std::size(kSatellites);
+    const std::vector<uint8_t> satelliteIndices = listIndices(size.satellites, numbering, 3);
+    const std::vector<uint8_t> tpIndices = listIndices(size.transponders, numbering, 17);
     for (size_t i = 0; i < size.satellites; ++i) {
         Satellite s;
-        s.index = static_cast<uint8_t>(i);
+        s.index = satelliteIndices[i];
         const bool cBand = i < named && kSatellites[i].cBand;
         s.name = gbk(i < named ? kSatellites[i].name : extraSatelliteName(i));
         s.loHigh = cBand ? 5150 : 10600;
@@ -204,9 +234,10 @@ std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::st
     }
     for (size_t k = 0; k < size.transponders; ++k) {
         Transponder t;
-        t.index = static_cast<uint8_t>(k);
-        t.satellite = static_cast<uint8_t>(k * size.satellites / size.transponders);
-        const bool cBand = t.satellite < named && kSatellites[t.satellite].cBand;
+        t.index = tpIndices[k];
+        const size_t satellite = k * size.satellites / size.transponders;
+        t.satellite = satelliteIndices[satellite];
+        const bool cBand = satellite < named && kSatellites[satellite].cBand;
         t.frequency =
             static_cast<uint16_t>(cBand ? 3600 + (k * 23) % 600 : 10714 + (k * 37) % 2000);
         t.symbolRate = kSymbolRates[k % std::size(kSymbolRates)];
@@ -217,10 +248,10 @@ std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::st
         db.transponders.push_back(t);
     }
     for (size_t j = 0; j < size.tv; ++j) {
-        db.tv.push_back(makeProgram(j, kKindTv, size.tv, size.transponders));
+        db.tv.push_back(makeProgram(j, kKindTv, size.tv, tpIndices));
     }
     for (size_t j = 0; j < size.radio; ++j) {
-        db.radio.push_back(makeProgram(j, kKindRadio, size.radio, size.transponders));
+        db.radio.push_back(makeProgram(j, kKindRadio, size.radio, tpIndices));
     }
     RelinkDatabase(db);
 

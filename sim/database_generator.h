@@ -27,6 +27,14 @@ std::optional<DatabaseSize> ParseDatabaseSize(const std::string& text);
 // nullopt with the reason in *error when a count is above 255, or when
 // transponders are asked for without satellites or programs without
 // transponders.
-std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::string* error);
+//
+// Indices leave gaps by default, as on a device where records were deleted
+// and added again: satellites, transponders and program link numbers are
+// spread over 0..254, and the list order is not the order of the indices
+// (a record added later took a freed low index). Program indices run 0, 1,
+// 2... as the device keeps them. Dense numbers them 0, 1, 2... in list order.
+enum class Numbering { Gaps, Dense };
+std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::string* error,
+                                               Numbering numbering = Numbering::Gaps);
 
 } // namespace vireo::sim

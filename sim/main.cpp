@@ -25,8 +25,9 @@ int main(int argc, char** argv)
     }
 
     const std::optional<DeviceDatabase> db =
-        line->databaseFile.empty() ? GenerateDatabase(line->size.value_or(kDefaultSize), &error)
-                                   : LoadDatabaseFile(line->databaseFile, &error);
+        line->databaseFile.empty()
+            ? GenerateDatabase(line->size.value_or(kDefaultSize), &error, line->numbering)
+            : LoadDatabaseFile(line->databaseFile, &error);
     if (!db) {
         std::fprintf(stderr, "vireo-ird-sim: %s\n", error.c_str());
         return 1;

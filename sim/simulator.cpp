@@ -236,7 +236,28 @@ FaultOptions Simulator::CurrentFaults() const
 
 std::vector<ReplyFrame> Simulator::Answer(std::span<const uint8_t> request)
 {
+    const bool same = Faults().sameAnswer;
     std::lock_guard lock(m_dbMutex);
+    if (same && request.size() > 4 && request[3] != kNone) {
+        // A device stuck on one record: whatever single record is asked
+        // for, the first of its list comes back.
+        std::vector<uint8_t> asked(request.begin(), request.end());
+        bool redirect = true;
+        if (asked[1] == msg::QuerySatellite && !m_db.satellites.empty()) {
+            asked[3] = m_db.satellites.front().index;
+        } else if (asked[1] == msg::QueryTp && !m_db.transponders.empty()) {
+            asked[3] = m_db.transponders.front().index;
+            asked[4] = m_db.transponders.front().satellite;
+        } else if (asked[1] == msg::QueryProgram && request.size() > 9 &&
+                   !m_db.Programs(asked[9] & 0x07).empty()) {
+            asked[3] = m_db.Programs(asked[9] & 0x07).front().index;
+        } else {
+            redirect = false;
+        }
+        if (redirect) {
+            return AnswerRequest(m_db, asked, m_options.signal);
+        }
+    }
     return AnswerRequest(m_db, request, m_options.signal);
 }
 

@@ -14,10 +14,11 @@ using namespace vireo::sim;
 
 namespace {
 
-DeviceDatabase generated(DatabaseSize size)
+// Numbered 0, 1, 2...: these tests follow the device's index arithmetic.
+DeviceDatabase generated(DatabaseSize size, Numbering numbering = Numbering::Dense)
 {
     std::string error;
-    auto db = GenerateDatabase(size, &error);
+    auto db = GenerateDatabase(size, &error, numbering);
     EXPECT_TRUE(db) << error;
     return db.value_or(DeviceDatabase{});
 }
@@ -250,6 +251,29 @@ TEST(DatabaseGenerator, MaximalDatabaseIsConsistentWithEdgeCaseNames)
             EXPECT_NE(p.name, "?");
             EXPECT_EQ(Utf8ToGbk(GbkToUtf8(p.name)), p.name);
         }
+    }
+}
+
+TEST(DatabaseGenerator, NumbersLeaveGapsAndListOrderIsNotIndexOrder)
+{
+    for (const DatabaseSize size : {DatabaseSize{1, 5, 10, 0}, DatabaseSize{40, 200, 200, 60},
+                                    DatabaseSize{255, 255, 255, 255}}) {
+        const DeviceDatabase db = generated(size, Numbering::Gaps);
+        EXPECT_TRUE(CheckDatabase(db).empty());
+        EXPECT_EQ(db.satellites.size(), size.satellites);
+        const auto dense = [](const auto& list) {
+            for (size_t i = 0; i < list.size(); ++i) {
+                if (list[i].index != i) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        EXPECT_FALSE(dense(db.satellites)) << size.satellites;
+        if (size.satellites < kMaxItems) {
+            EXPECT_FALSE(dense(db.transponders));
+        }
+        EXPECT_TRUE(dense(db.tv)); // program indices are positions on every device
     }
 }
 

@@ -13,10 +13,11 @@ using namespace simtest;
 
 namespace {
 
-DeviceDatabase generated(DatabaseSize size)
+// Numbered 0, 1, 2...: these tests follow the device's index arithmetic.
+DeviceDatabase generated(DatabaseSize size, Numbering numbering = Numbering::Dense)
 {
     std::string error;
-    auto db = GenerateDatabase(size, &error);
+    auto db = GenerateDatabase(size, &error, numbering);
     EXPECT_TRUE(db) << error;
     return db.value_or(DeviceDatabase{});
 }
