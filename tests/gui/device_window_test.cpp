@@ -9,6 +9,8 @@
 #include "device/ui/program_tree_view.h"
 #include "gui_fixture.h"
 #include "lang/language_rows.h"
+#include "sim/database_generator.h"
+#include "sim/simulator.h"
 
 #include <QCheckBox>
 #include <QMdiArea>
@@ -338,6 +340,46 @@ private slots:
         QTRY_VERIFY(!sw->isChecked());
         QVERIFY(!window->EverConnected());
         QCOMPARE(paneLines(window).value(0), QStringLiteral("Begin connect remote port"));
+    }
+
+    void aSessionThatEndsLeavesTheWindowDisconnectedAndReconnectable()
+    {
+        // A device with gaps that answers status 12 to every TP query, and
+        // whose burst loses frames: the TPs it lost are looked for under
+        // every satellite, given up one by one, and the session goes on.
+        sim::SimulatorOptions options = sim::QuietOptions();
+        options.faults.burstDropShare = 0.3;
+        options.faults.statusOverrides[0x22] = 12; // QueryTp
+        const auto db = sim::GenerateDatabase({4, 12, 10, 4}, nullptr).value();
+        auto irb = std::make_unique<sim::Simulator>(db, options);
+        QVERIFY(irb->Start("127.0.110.40", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.110.40", "Gaps");
+        auto* sw = child<QToolButton>(form.get(), "TBtn_switch");
+        sw->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        QTRY_VERIFY(paneLines(window).filter(QStringLiteral("TP can't find matched one")).size() >
+                    0);
+        QVERIFY(window->Session().threadRunning);
+        QVERIFY(child<QToolButton>(form.get(), "TBtn_renew")->isEnabled());
+
+        // The device goes away: the reconnect is refused and the session
+        // ends; the window shows it disconnected, ready to connect again.
+        irb.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->EverConnected(), 10000);
+        QTRY_VERIFY(!window->Session().threadRunning);
+        QTRY_VERIFY(!sw->isChecked());
+        QVERIFY(sw->isEnabled());
+        QTRY_COMPARE(form->Registry().Tree().Find(window->Entry()->Node())->image,
+                     kImageNotConnected);
+        QVERIFY(paneLines(window).contains(QStringLiteral("Re-connect Communication Port fail!")));
+
+        irb = std::make_unique<sim::Simulator>(db, sim::QuietOptions());
+        QVERIFY(irb->Start("127.0.110.40", 8888));
+        sw->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        QTRY_VERIFY(window->EverConnected());
     }
 
     void closingWhileConnectedStopsTheSession()
