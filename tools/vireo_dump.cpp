@@ -3,61 +3,41 @@
 // prints it as JSON: an inventory and a backup of the device.
 #include "device_dump.h"
 
+#include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
-
-namespace {
-
-void usage(std::FILE* to)
-{
-    std::fputs("usage: vireo-dump ADDRESS [--out FILE] [--timeout SECONDS] [--verbose]\n"
-               "Connects to the IRD at ADDRESS (port 8888), performs a full refresh,\n"
-               "asks again for anything lost on the way, and prints the device database\n"
-               "as JSON (UTF-8) on standard output or into FILE. --verbose shows the\n"
-               "session's log lines on standard error.\n"
-               "Exit status: 0 done, 1 usage, 2 cannot connect, or the session ended\n"
-               "(connection lost, reconnect refused), 3 no complete refresh within the\n"
-               "time limit (default 60 s) or the device's answers never complete its lists,\n"
-               "4 cannot write FILE.\n",
-               to);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     vireo::DumpOptions options;
     std::string out;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            usage(stdout);
-            return 0;
-        }
-        if (arg == "-v" || arg == "--verbose") {
-            options.verbose = true;
-        } else if (arg == "--out" && i + 1 < argc) {
-            out = argv[++i];
-        } else if (arg == "--timeout" && i + 1 < argc) {
-            const long seconds = std::strtol(argv[++i], nullptr, 10);
-            if (seconds <= 0) {
-                usage(stderr);
-                return 1;
-            }
-            options.timeLimit = std::chrono::seconds(seconds);
-        } else if (options.address.empty() && !arg.empty() && arg[0] != '-') {
-            options.address = arg;
-        } else {
-            usage(stderr);
-            return 1;
-        }
-    }
-    if (options.address.empty()) {
-        usage(stderr);
+    long seconds = 60;
+    CLI::App app("Connects to the IRD at ADDRESS (port 8888), performs a full refresh, asks again "
+                 "for anything lost on the way, and prints the device database as JSON (UTF-8) "
+                 "on standard output or into FILE.",
+                 "vireo-dump");
+    app.add_option("address", options.address, "dotted IPv4 address of the IRD")
+        ->type_name("ADDRESS")
+        ->required();
+    app.add_option("--out", out, "write the JSON into FILE")->type_name("FILE");
+    app.add_option("--timeout", seconds, "time limit of the whole refresh (default 60)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1L, 86400L));
+    app.add_flag("-v,--verbose", options.verbose, "the session's log lines on standard error");
+    app.footer("Exit status: 0 done, 1 usage, 2 cannot connect, or the session ended (connection "
+               "lost, reconnect refused), 3 no complete refresh within the time limit or the "
+               "device's answers never complete its lists, 4 cannot write FILE.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& bad) {
+        app.exit(bad);
         return 1;
     }
+    options.timeLimit = std::chrono::seconds(seconds);
     const vireo::DumpResult result = vireo::RunDeviceDump(options);
     if (result.exitCode != 0) {
         std::fprintf(stderr, "vireo-dump: %s\n", result.reason.c_str());
