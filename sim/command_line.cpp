@@ -171,6 +171,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         {"--dump-db", [&] { line.dumpDatabase = true; }},
         {"--silent", [&] { faults.silent = true; }},
         {"--no-ci-card", [&] { faults.noCiCard = true; }},
+        {"--greet-after-restart", [&] { line.options.greetAfterRestart = true; }},
         {"--verbose", [&] { line.options.verbose = true; }},
         {"-v", [&] { line.options.verbose = true; }},
         {"--help", [&] { line.help = true; }},
@@ -267,6 +268,9 @@ the upgrade, and a connection that opens with an upgrade frame goes on one):
   --upgrade-id-at K       ask for the announcement again before block K
   --upgrade-unexpected N  send N (0 to 2) stray frames before each writing
                         report
+  --greet-after-restart   once back up after an upgrade, send the next client
+                        a signal report before it asks for anything (by
+                        default the device stays silent until asked)
 
 Other:
   -v, --verbose         log every frame received (<-), sent (->) or dropped

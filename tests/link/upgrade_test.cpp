@@ -49,8 +49,10 @@ std::vector<uint8_t> imageOf(size_t imageBytes)
 
 struct Device : LiveDevice
 {
-    explicit Device(const std::string& address, sim::UpgradeFaults faults = {})
-        : LiveDevice(address, "Up", database(), options(std::move(faults)), kFast)
+    explicit Device(const std::string& address, sim::UpgradeFaults faults = {},
+                    bool greetAfterRestart = false)
+        : LiveDevice(address, "Up", database(), options(std::move(faults), greetAfterRestart),
+                     kFast)
     {}
     static sim::DeviceDatabase database()
     {
@@ -58,10 +60,11 @@ struct Device : LiveDevice
         db.version = kDeviceVersion;
         return db;
     }
-    static sim::SimulatorOptions options(sim::UpgradeFaults faults)
+    static sim::SimulatorOptions options(sim::UpgradeFaults faults, bool greetAfterRestart)
     {
         sim::SimulatorOptions o = sim::QuietOptions();
         o.faults.upgrade = std::move(faults);
+        o.greetAfterRestart = greetAfterRestart;
         return o;
     }
     void upgrade(int type, const std::string& path)
@@ -93,7 +96,7 @@ struct Device : LiveDevice
 TEST(Upgrade, TwoBlocksGoOverAndTheDeviceRestartsWithTheNewVersion)
 {
     // Back up, the device greets the new connection with a signal report.
-    Device d("127.0.67.1");
+    Device d("127.0.67.1", {}, true);
     ASSERT_TRUE(d.started);
     const std::string path = writeFile("two-blocks.bin", kNewer, 1025);
     d.upgrade(upgrade::upgrade_type::Main, path);
