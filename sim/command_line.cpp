@@ -152,6 +152,10 @@ void describe(CLI::App& app, CommandLine& line)
         ->disable_flag_override()
         ->group(device);
     flag("--dump-db", line.dumpDatabase, "print the database as JSON and exit")->group(device);
+    flag("--greet-after-restart", line.options.greetAfterRestart,
+         "once back up after an upgrade, send the next client a signal report (by default the "
+         "device stays silent until asked, as many do)")
+        ->group(device);
     valued(
         "--signal", "I,Q",
         [&](const std::string& o, const std::string& v) {

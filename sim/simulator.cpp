@@ -313,7 +313,7 @@ UpgradeDevice::Step Simulator::UpgradeFrame(UpgradeDevice& device, uint16_t type
 
 std::vector<uint8_t> Simulator::Greeting()
 {
-    if (!m_restarted.exchange(false)) {
+    if (!m_restarted.exchange(false) || !m_options.greetAfterRestart) {
         return {};
     }
     const auto query = ComposeRequest(msg::QuerySignal).value();

@@ -25,6 +25,9 @@ struct SimulatorOptions
     uint32_t seed = 1;    // connection n draws its faults from (seed, n)
     bool verbose = false; // log every frame received and sent, in hex
     SignalLevel signal;
+    // Back up after an upgrade, greet the next client with a signal report
+    // before it asks for anything. Off: the device stays silent until asked.
+    bool greetAfterRestart = false;
     // Receives every log line (without newline), one call at a time. Empty:
     // lines go to standard error.
     std::function<void(const std::string&)> log;
@@ -120,8 +123,9 @@ private:
     std::vector<std::vector<uint8_t>> m_received;
     SimulatorStats m_stats;
     UpgradeRecord m_upgrades;
-    // Restarted after an upgrade: the next client is greeted with a signal
-    // report, as the IRD announces itself when it is back up.
+    // Restarted after an upgrade: with greetAfterRestart, the next client is
+    // greeted with a signal report, as some IRDs announce themselves when
+    // they are back up.
     std::atomic<bool> m_restarted{false};
 
     std::mutex m_logMutex;

@@ -325,6 +325,11 @@ void DeviceSession::joinRetiredThreads()
 
 bool DeviceSession::StartSession()
 {
+    return startSession(false);
+}
+
+bool DeviceSession::startSession(bool refreshWhenLinked)
+{
     // The previous thread is waited for (asked to leave first when it is
     // still in its loop), with no lock held that it might need on its way out,
     // so its clean-up is complete before the new session is set up.
@@ -372,7 +377,7 @@ bool DeviceSession::StartSession()
     // the thread, so a disconnect asked for before the thread first runs is
     // not undone by it.
     stop = closing.load();
-    m_thread = std::thread(&DeviceSession::threadMain, this);
+    m_thread = std::thread(&DeviceSession::threadMain, this, refreshWhenLinked);
     return true;
 }
 
@@ -382,6 +387,12 @@ bool DeviceSession::RefreshIrd()
         return false;
     }
     stop = false;
+    refresh();
+    return true;
+}
+
+void DeviceSession::refresh()
+{
     logRow(kRowUpdateIrd);
     m_content.CreateDatabase();
     SetCurrentOper(oper_mode::Done);
@@ -398,7 +409,6 @@ bool DeviceSession::RefreshIrd()
     refreshed = false;
     SendRequest(msg::UpdateAll);
     refreshed = true;
-    return true;
 }
 
 void DeviceSession::resetSessionDisplay()
@@ -461,10 +471,11 @@ void DeviceSession::sendCurrent(OperEvent* event)
     receiveStep();
 }
 
-void DeviceSession::threadMain()
+void DeviceSession::threadMain(bool refreshWhenLinked)
 {
     threadRunning = true;
     logRow(kRowBeginMonitoring);
+    bool refreshDue = refreshWhenLinked;
     while (!stop) {
         if (!linked) {
             if (reconnect()) {
@@ -472,6 +483,18 @@ void DeviceSession::threadMain()
             }
             logRow(kRowReconnectFailed);
             RequestDisconnect();
+            continue;
+        }
+        // After a restart the window shows nothing until the device is asked
+        // for everything, and a device need not volunteer anything that
+        // would ask for it. Asked before the first receive, so a report the
+        // device does volunteer finds `refreshed` set and starts no second
+        // refresh.
+        if (refreshDue) {
+            refreshDue = false;
+            if (!refreshed) {
+                refresh();
+            }
             continue;
         }
         OperEvent* current;
@@ -519,7 +542,7 @@ void DeviceSession::threadMain()
     }
     if (restartRequested && !disconnectRequested) {
         restartCleanUp();
-        StartSession();
+        startSession(true);
         logRow(kRowRestart);
     } else if (upgradeRequested && !disconnectRequested) {
         upgradeHandOver();
@@ -721,7 +744,7 @@ bool DeviceSession::RestartAfterUpgrade()
 {
     m_socket.Close();
     linked = false;
-    return StartSession();
+    return startSession(true);
 }
 
 void DeviceSession::Teardown()

@@ -96,8 +96,9 @@ public:
     // does after its loop.
     void DisconnectCleanUp();
     void RestartCleanUp();
-    // After an upgrade: drop the connection and start a new session thread
-    // (called from the upgrade thread, which is collected later).
+    // After an upgrade: drop the connection and start a new session thread,
+    // which connects again and refreshes the device (called from the upgrade
+    // thread, which is collected later).
     bool RestartAfterUpgrade();
 
     // --- state shared with the dispatcher and the window ---
@@ -160,7 +161,13 @@ public:
     long ReplyLimitSeconds(uint8_t code) const;
 
 private:
-    void threadMain();
+    // `refreshWhenLinked`: the session follows a restart clean-up, which
+    // dropped the device's database, and fetches it again once linked.
+    bool startSession(bool refreshWhenLinked);
+    void threadMain(bool refreshWhenLinked);
+    // The full refresh without clearing `stop`, so the session thread may run
+    // it without undoing a stop asked for meanwhile.
+    void refresh();
     void receiveStep();
     bool reconnect();
     void sendCurrent(OperEvent* event);

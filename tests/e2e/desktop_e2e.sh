@@ -146,7 +146,8 @@ sleep 0.3
 import -window root "$out/e2e-upgrade-writing.png"
 upgraded() { [ "$(grep -c -- '-> upgrade frame 4 ' "$work/sim2.log" || true)" -ge 2 ]; }
 wait_until 30 upgraded || fail "127.0.63.2 did not finish the upgrade"
-# The device comes back up, reports its signal, and the window refreshes.
+# The device comes back up and stays silent (the simulator does not greet
+# without --greet-after-restart): the window refreshes it by itself.
 refreshed_again() { [ "$(grep -c '<- UpdateAll' "$work/sim2.log" || true)" -ge 2 ]; }
 wait_until 30 refreshed_again || fail "no refresh after the upgrade"
 sleep 1.5
@@ -170,6 +171,8 @@ xdotool key --clearmodifiers n
 wait_until 20 bash -c "! kill -0 $vireo 2> /dev/null" || fail "vireo did not exit after No"
 
 cmp -s Vireo.ini Vireo.ini.before || fail "Vireo.ini changed although No was answered"
+# One refresh for the connect and one after the upgrade, none doubled.
+[ "$(grep -c '<- UpdateAll' "$work/sim2.log")" -eq 2 ] || fail "127.0.63.2 was not refreshed exactly twice"
 banner='**********Closing Here**********Closing Here**********'
 for address in 127.0.63.1 127.0.63.2; do
     log="Logs/$address.txt"

@@ -3,6 +3,7 @@
 // IRD; and what the windows show while an upgrade runs.
 
 #include "app/ui/machine_tree_view.h"
+#include "device/ui/program_tree_view.h"
 #include "dialogs/ui/sel_form.h"
 #include "gui_fixture.h"
 #include "link/message_code.h"
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidgetItemIterator>
 #include <atomic>
 #include <thread>
 
@@ -62,6 +64,15 @@ QStringList upgradeLines(MdiChild* window)
         return !line.startsWith(QStringLiteral("Give up")) && !line.startsWith("Selected");
     });
     return lines;
+}
+
+int itemCount(QTreeWidget* tree)
+{
+    int count = 0;
+    for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
+        ++count;
+    }
+    return count;
 }
 
 // Scripts the upgrade type dialog: Ok on the button named `button`.
@@ -192,6 +203,64 @@ private slots:
         m_window->close();
         // Far below the device's minute per report: the close did not wait.
         QVERIFY(elapsed.elapsed() < 20000);
+    }
+
+    void theWindowShowsTheDeviceAgainAfterAnUpgradeAndARestart()
+    {
+        // The simulated device stays silent after its restarts until asked.
+        QVERIFY(open("127.0.80.7", true));
+        auto* tv = child<ProgramTreeView>(m_window, "TreeView_TV");
+        auto* renew = child<QToolButton>(m_form.get(), "TBtn_renew");
+        auto* upgrade = child<QToolButton>(m_form.get(), "TBtn_upgrade");
+        QTRY_VERIFY(itemCount(tv) > 0);
+        const int items = itemCount(tv);
+
+        const QString file = QDir::current().filePath(QStringLiteral("main.bin"));
+        WorkDir::write(file, QByteArray("\x01\x02\x03\x05image", 9));
+        for (const bool upgraded : {true, false}) {
+            if (upgraded) {
+                MessageBox::setNextAnswer(QMessageBox::Ok);
+                chooseType("RBtn_mian");
+                ModalSeam::setNextAction([&](QDialog* d) {
+                    static_cast<QFileDialog*>(d)->selectFile(file);
+                    return int(QDialog::Accepted);
+                });
+                BeginUpgrade();
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    logLines(m_window).contains(
+                        QStringLiteral("Upgrading completely, please waiting for IRD restart!")),
+                    10000);
+            } else {
+                sim::FaultOptions restarting;
+                restarting.statusOverrides[msg::Reboot] = 175;
+                m_irb->SetFaults(restarting);
+                m_window->SendReboot();
+            }
+            // The restart dropped the database; the new session asks for it
+            // by itself, once, and the window shows it again.
+            const int refreshes = upgraded ? 2 : 3;
+            QTRY_COMPARE_WITH_TIMEOUT(
+                logLines(m_window).count(QStringLiteral("Update IRD Information")), refreshes,
+                10000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_window->DataLoaded(), 10000);
+            QTRY_COMPARE(itemCount(tv), items);
+            // Whatever the refresh's start disabled has been applied by now.
+            QCoreApplication::processEvents();
+            QTRY_VERIFY(renew->isEnabled());
+            QVERIFY(upgrade->isEnabled());
+            m_form->PreparePopup(m_window->Entry()->Node());
+            QVERIFY(child<QAction>(m_form.get(), "PMenu_update")->isEnabled());
+            QVERIFY(child<QAction>(m_form.get(), "PMenu_upgrade")->isEnabled());
+            QCOMPARE(framesOf(msg::UpdateAll), refreshes);
+
+            // The version the window offers to upgrade from is the new one.
+            MessageBox::clearShown();
+            MessageBox::setNextAnswer(QMessageBox::Cancel);
+            upgrade->click();
+            QCOMPARE(MessageBox::shownTexts(),
+                     QStringList{kAskToUpgrade + QStringLiteral("127.0.80.7:Upg") +
+                                 QStringLiteral("\n\n Loader: V1.2\tSoftware: V3.5")});
+        }
     }
 
     void unknownVersionIsAskedForAndAwaited()

@@ -226,10 +226,16 @@ TEST(Session, AcceptedWithRestartStartsANewSessionOrHandsOverToTheUpgrade)
     EXPECT_FALSE(h.session.restartRequested);
     ASSERT_NE(h.session.Queue(), nullptr); // the new session has its own queue
 
-    // The new session works: a request is sent and answered.
-    h.session.SendRequest(msg::QueryVersion);
+    // The new session asks for everything by itself, once, and then works: a
+    // request is sent and answered.
     ASSERT_TRUE(irb.WaitForReceived(2, 5s));
     ASSERT_TRUE(waitIdle(h.session));
+    h.session.SendRequest(msg::QueryVersion);
+    ASSERT_TRUE(irb.WaitForReceived(3, 5s));
+    ASSERT_TRUE(waitIdle(h.session));
+    EXPECT_EQ(codesOf(irb.ReceivedFrames()),
+              (std::vector<uint8_t>{msg::Reboot, msg::UpdateAll, msg::QueryVersion}));
+    EXPECT_EQ(h.pane.Count("Update IRD Information"), 1);
 
     std::mutex mutex;
     std::condition_variable handedOver;

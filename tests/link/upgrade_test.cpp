@@ -49,8 +49,10 @@ std::vector<uint8_t> imageOf(size_t imageBytes)
 
 struct Device : LiveDevice
 {
-    explicit Device(const std::string& address, sim::UpgradeFaults faults = {})
-        : LiveDevice(address, "Up", database(), options(std::move(faults)), kFast)
+    explicit Device(const std::string& address, sim::UpgradeFaults faults = {},
+                    bool greetAfterRestart = false)
+        : LiveDevice(address, "Up", database(), options(std::move(faults), greetAfterRestart),
+                     kFast)
     {}
     static sim::DeviceDatabase database()
     {
@@ -58,10 +60,11 @@ struct Device : LiveDevice
         db.version = kDeviceVersion;
         return db;
     }
-    static sim::SimulatorOptions options(sim::UpgradeFaults faults)
+    static sim::SimulatorOptions options(sim::UpgradeFaults faults, bool greetAfterRestart)
     {
         sim::SimulatorOptions o = sim::QuietOptions();
         o.faults.upgrade = std::move(faults);
+        o.greetAfterRestart = greetAfterRestart;
         return o;
     }
     void upgrade(int type, const std::string& path)
@@ -92,7 +95,8 @@ struct Device : LiveDevice
 
 TEST(Upgrade, TwoBlocksGoOverAndTheDeviceRestartsWithTheNewVersion)
 {
-    Device d("127.0.67.1");
+    // Back up, the device greets the new connection with a signal report.
+    Device d("127.0.67.1", {}, true);
     ASSERT_TRUE(d.started);
     const std::string path = writeFile("two-blocks.bin", kNewer, 1025);
     d.upgrade(upgrade::upgrade_type::Main, path);
@@ -127,14 +131,16 @@ TEST(Upgrade, TwoBlocksGoOverAndTheDeviceRestartsWithTheNewVersion)
     EXPECT_EQ(seen.announcements[0],
               (std::vector<uint8_t>{0, 6, 0, 8, 4, 3, 2, 1, 0, 0, 0x04, 0x01}));
     EXPECT_EQ(d.irb.Database().version, kNewer);
-    // The device, back up, reports its signal: the window is asked for a
-    // refresh (which it runs on its own thread) and then shows the new version.
-    ASSERT_TRUE(d.view.WaitFor("postRefresh 1"));
-    d.core.Session().RefreshIrd();
+    // The new session refreshes the device by itself and shows the new
+    // version. The greeting, read after that refresh was asked for, is shown
+    // as a signal report and asks for no second one.
     EXPECT_TRUE(WaitUntil([&] {
         const auto version = d.core.Content().DeviceVersion();
         return d.core.Loaded() && version && *version == kNewer;
     }));
+    EXPECT_EQ(d.framesOf(msg::UpdateAll).size(), 2u);
+    EXPECT_EQ(d.pane.Count("Update IRD Information"), 2);
+    EXPECT_FALSE(d.view.WaitFor("postRefresh 1", 0ms));
     EXPECT_EQ(d.core.Upgrade().HeldImageBytes(), 0u);
     EXPECT_FALSE(d.core.Session().upgradeRunning);
     EXPECT_TRUE(d.core.Session().upgradeEnded);

@@ -40,7 +40,7 @@ TEST(CommandLine, ParsesEveryOption)
 
     const auto upgrade = ParseCommandLine({"--upgrade-block-ms", "2", "--upgrade-write-ms=700",
                                            "--upgrade-final-status", "3", "--upgrade-close-at", "5",
-                                           "--upgrade-unexpected", "1"},
+                                           "--upgrade-unexpected", "1", "--greet-after-restart"},
                                           &error);
     ASSERT_TRUE(upgrade) << error;
     const UpgradeFaults& u = upgrade->options.faults.upgrade;
@@ -49,11 +49,13 @@ TEST(CommandLine, ParsesEveryOption)
     EXPECT_EQ(u.finalStatus, 3);
     EXPECT_EQ(u.closeAtBlock, 5);
     EXPECT_EQ(u.writing, (std::vector<int>{-1, 25, -1, 50, -1, 75, -1, 100}));
+    EXPECT_TRUE(upgrade->options.greetAfterRestart);
 
     const auto defaults = ParseCommandLine({}, &error);
     ASSERT_TRUE(defaults);
     EXPECT_EQ(defaults->port, 8888);
     EXPECT_EQ(defaults->address, "127.0.0.1");
+    EXPECT_FALSE(defaults->options.greetAfterRestart);
 }
 
 TEST(CommandLine, RefusesBadArguments)
