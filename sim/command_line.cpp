@@ -284,6 +284,9 @@ Database file (UTF-8 JSON, names stored on the device in GBK):
    "volume": {level, muted}, "version": [4 numbers]}
   Lists are in device order; 255 means none. label is derived and ignored on
   reading; prev/next may be left out. --dump-db shows a complete example.
+  A name with bytes its text cannot carry (control bytes as \r, \n, \t or
+  \xNN, bytes not GBK) also has name_hex, its bytes in hex, which wins on
+  reading.
 )";
 }
 
