@@ -85,12 +85,17 @@ TEST(DeviceText, HostileNamesStayDataInLogTreeDumpAndSet)
         return manager->Programs(item_kind::Tv)[0]->node;
     }();
     EXPECT_EQ(d.core.TvTree().Text(evilNode), "P 001:  Evil\\r\\n(127.0.0.9:S) (2026-1-8 1");
+    // Stored as the IRD sent it, shown with escapes.
+    SatelliteWire stored{};
     {
         std::lock_guard lock(manager->SatelliteLock());
-        const SatelliteRecord& satellite = *manager->Satellites()[0];
-        EXPECT_EQ(satellite.Name(), satelliteName); // stored as the IRD sent it
-        EXPECT_EQ(d.core.TvTree().Text(satellite.tvNode), "\\tSat\\r\\xb0\\n");
-        EXPECT_EQ(d.core.RadioTree().Text(satellite.radioNode), "\\tSat\\r\\xb0\\n");
+        const auto& satellites = manager->Satellites();
+        const auto it = std::find_if(satellites.begin(), satellites.end(),
+                                     [&](const auto& s) { return s->Name() == satelliteName; });
+        ASSERT_NE(it, satellites.end());
+        stored = (*it)->wire;
+        EXPECT_EQ(d.core.TvTree().Text((*it)->tvNode), "\\tSat\\r\\xb0\\n");
+        EXPECT_EQ(d.core.RadioTree().Text((*it)->radioNode), "\\tSat\\r\\xb0\\n");
     }
 
     // The dump is valid JSON, names are display text, and the simulator reads
@@ -117,11 +122,6 @@ TEST(DeviceText, HostileNamesStayDataInLogTreeDumpAndSet)
     ASSERT_TRUE(d.pane.WaitFor("Play Program TV: P 002:  Ab\\xb0\\tZ\\x1b[2J\\x7f"));
 
     // LNB Set with the name left as shown sends the stored bytes back.
-    SatelliteWire stored;
-    {
-        std::lock_guard lock(manager->SatelliteLock());
-        stored = manager->Satellites()[0]->wire;
-    }
     SatelliteFields fields = SatelliteFieldsFromRecord(stored);
     fields.lnbPower = 1 - fields.lnbPower;
     const SatelliteRequest set = BuildSatelliteRequest(SatDialogMode::Set, stored, fields);
