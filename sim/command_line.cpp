@@ -308,7 +308,10 @@ void describe(CLI::App& app, CommandLine& line)
    "playing": {index, kind}, "system": "40 hex digits",
    "volume": {level, muted}, "version": [4 numbers]}
   Lists are in device order; 255 means none. label is derived and ignored on
-  reading; prev/next may be left out. --dump-db shows a complete example.)");
+  reading; prev/next may be left out. --dump-db shows a complete example.
+  A name with bytes its text cannot carry (control bytes as \r, \n, \t or
+  \xNN, bytes not GBK) also has name_hex, its bytes in hex, which wins on
+  reading.)");
 }
 
 } // namespace

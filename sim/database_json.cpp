@@ -1,5 +1,6 @@
 #include "sim/database_json.h"
 
+#include "lang/display_text.h"
 #include "lang/gbk_text.h"
 
 #include <fstream>
@@ -30,25 +31,37 @@ std::string hexOf(const uint8_t* data, size_t count)
     return text;
 }
 
+// Adds "name" (display text) and, when that does not give the bytes back,
+// "name_hex" (the bytes themselves), as the manager's dump writes them.
+void addName(Json& object, const std::string& gbk)
+{
+    const JsonName name = NameForJson(gbk);
+    object["name"] = name.text;
+    if (!name.hex.empty()) {
+        object["name_hex"] = name.hex;
+    }
+}
+
 Json programToJson(const Program& p)
 {
     Json audio = Json::array();
     for (const Audio& a : p.audio) {
         audio.push_back(Json{{"type", a.type}, {"pid", a.pid}});
     }
-    return Json{{"index", p.index},
-                {"link", p.link},
-                {"next", p.next},
-                {"tp", p.tp},
-                {"pcr_pid", p.pcrPid},
-                {"video_pid", p.videoPid},
-                {"teletext_pid", p.teletextPid},
-                {"scrambled", p.scrambled},
-                {"module", p.module},
-                {"audio", audio},
-                {"audio_choice", p.audioChoice},
-                {"name", GbkToUtf8(p.name)},
-                {"label", GbkToUtf8(ProgramLabel(p))}};
+    Json json{{"index", p.index},
+              {"link", p.link},
+              {"next", p.next},
+              {"tp", p.tp},
+              {"pcr_pid", p.pcrPid},
+              {"video_pid", p.videoPid},
+              {"teletext_pid", p.teletextPid},
+              {"scrambled", p.scrambled},
+              {"module", p.module},
+              {"audio", audio},
+              {"audio_choice", p.audioChoice}};
+    addName(json, p.name);
+    json["label"] = GbkToUtf8(ProgramLabel(p));
+    return json;
 }
 
 // Reads one object, refusing keys it does not know.
@@ -121,6 +134,28 @@ public:
         return static_cast<uint16_t>(number(key, max));
     }
 
+    // "name_hex" when given (any bytes but NUL), else "name" converted to GBK.
+    std::string name() const
+    {
+        if (!has("name_hex")) {
+            return name("name");
+        }
+        const Json& v = m_object.at("name_hex");
+        const std::string hex = v.is_string() ? v.get<std::string>() : std::string();
+        if (hex.size() % 2 != 0 || hex.size() > 2 * kMaxNameBytes ||
+            hex.find_first_not_of("0123456789abcdefABCDEF") != hex.npos) {
+            throw BadFile(m_where + ": \"name_hex\" must be up to 31 bytes in hexadecimal");
+        }
+        std::string bytes;
+        for (size_t i = 0; i < hex.size(); i += 2) {
+            bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        }
+        if (bytes.find('\0') != bytes.npos) {
+            throw BadFile(m_where + ": \"name_hex\" holds a NUL byte");
+        }
+        return bytes;
+    }
+
     std::string name(const char* key) const
     {
         if (!has(key) || !m_object.at(key).is_string()) {
@@ -156,7 +191,7 @@ private:
 Program readProgram(const Reader& r)
 {
     r.allow({"index", "link", "next", "tp", "pcr_pid", "video_pid", "teletext_pid", "scrambled",
-             "module", "audio", "audio_choice", "name", "label"});
+             "module", "audio", "audio_choice", "name", "name_hex", "label"});
     Program p;
     p.link = r.byte("link", std::nullopt);
     p.tp = r.byte("tp", std::nullopt);
@@ -166,7 +201,7 @@ Program readProgram(const Reader& r)
     p.scrambled = r.byte("scrambled");
     p.module = r.byte("module");
     p.audioChoice = r.byte("audio_choice");
-    p.name = r.name("name");
+    p.name = r.name();
     if (r.has("audio")) {
         const Json& audio = r.list("audio");
         if (audio.size() > p.audio.size()) {
@@ -195,7 +230,7 @@ DeviceDatabase readDatabase(const Json& root)
         const Json& list = top.list("satellites");
         for (size_t i = 0; i < list.size(); ++i) {
             const Reader r(list[i], "satellite " + std::to_string(i + 1));
-            r.allow({"index", "prev", "next", "flags", "lo_high", "lo_low", "name"});
+            r.allow({"index", "prev", "next", "flags", "lo_high", "lo_low", "name", "name_hex"});
             Satellite s;
             s.index = r.byte("index", std::nullopt);
             s.prev = r.byte("prev", kNone);
@@ -203,7 +238,7 @@ DeviceDatabase readDatabase(const Json& root)
             s.flags = r.byte("flags");
             s.loHigh = r.word("lo_high");
             s.loLow = r.word("lo_low");
-            s.name = r.name("name");
+            s.name = r.name();
             satLinks.push_back(r.has("prev") && r.has("next"));
             db.satellites.push_back(std::move(s));
         }
@@ -309,13 +344,10 @@ nlohmann::ordered_json DatabaseToJsonValue(const DeviceDatabase& db)
 {
     Json satellites = Json::array();
     for (const Satellite& s : db.satellites) {
-        satellites.push_back(Json{{"index", s.index},
-                                  {"prev", s.prev},
-                                  {"next", s.next},
-                                  {"flags", s.flags},
-                                  {"lo_high", s.loHigh},
-                                  {"lo_low", s.loLow},
-                                  {"name", GbkToUtf8(s.name)}});
+        Json satellite{{"index", s.index}, {"prev", s.prev},      {"next", s.next},
+                       {"flags", s.flags}, {"lo_high", s.loHigh}, {"lo_low", s.loLow}};
+        addName(satellite, s.name);
+        satellites.push_back(std::move(satellite));
     }
     Json transponders = Json::array();
     for (const Transponder& t : db.transponders) {

@@ -11,7 +11,7 @@ namespace vireo::sim {
 
 // The database file: UTF-8 JSON, keys written in this order, lists in list order.
 //
-//   satellites   [{index, prev, next, flags, lo_high, lo_low, name}]
+//   satellites   [{index, prev, next, flags, lo_high, lo_low, name, name_hex}]
 //                SatelliteRecord bytes 0, 1, 2, 3, 4-5, 6-7, 8-39.
 //   transponders [{index, satellite, prev, next, frequency, symbol_rate,
 //                  modulation, pilot, polarisation, fec, label}]
@@ -19,7 +19,7 @@ namespace vireo::sim {
 //                the text the manager derives ("12380 H 27500").
 //   tv, radio    [{index, link, next, tp, pcr_pid, video_pid, teletext_pid,
 //                  scrambled, module, audio: [{type, pid}] x 3, audio_choice,
-//                  name, label}]
+//                  name, name_hex, label}]
 //                ProgramRecord bytes 0, 1, 2, 3, 4-5, 6-7 bits 3-15 (bits 0-2
 //                are the kind, given by the list), 8-9, 10, 11, 12-17 (each
 //                audio: bits 0-2 type, bits 3-15 PID), 18, the name after byte
@@ -32,7 +32,11 @@ namespace vireo::sim {
 //   version      [4 numbers]          loader major, minor, software major, minor.
 //
 // Every index, link and next value is a number, 255 meaning none. Names are
-// converted to GBK and must fit 31 bytes.
+// converted to GBK and must fit 31 bytes. A name is written as its display
+// text (control bytes as \r, \n, \t or \xNN, half a GBK character as
+// \xNN), followed by name_hex, its bytes in hex, when that text does not
+// give them back; name_hex is written only then, and when read it is the
+// name and "name" is not needed.
 //
 // Reading is lenient where the list order already says it: prev/next of
 // satellites and transponders and index/next of programs may be left out,

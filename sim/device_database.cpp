@@ -1,5 +1,6 @@
 #include "sim/device_database.h"
 
+#include "lang/display_text.h"
 #include "lang/gbk_text.h"
 
 #include <algorithm>
@@ -200,7 +201,7 @@ std::string TransponderLabel(const Transponder& tp)
 std::string ProgramLabel(const Program& program)
 {
     return format("P %03d:%c ", program.index + 1, program.scrambled != 0 ? '$' : ' ') +
-           program.name.substr(0, kMaxNameBytes);
+           DisplayText(program.name.substr(0, kMaxNameBytes));
 }
 
 std::array<uint8_t, 40> EncodeSatellite(const Satellite& sat)

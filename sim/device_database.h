@@ -129,7 +129,8 @@ std::vector<std::string> CheckDatabase(const DeviceDatabase& db);
 void RelinkDatabase(DeviceDatabase& db);
 
 // Labels the manager derives for its tree: "1234 H 567" for a transponder,
-// "P 005:$ News" for a program (index + 1, "$" when scrambled).
+// "P 005:$ News" for a program (index + 1, "$" when scrambled, the name as
+// DisplayText shows it).
 std::string TransponderLabel(const Transponder& tp);
 std::string ProgramLabel(const Program& program);
 

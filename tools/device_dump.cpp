@@ -3,6 +3,7 @@
 #include "database/list_manager.h"
 #include "device/address_text.h"
 #include "device/device_core.h"
+#include "lang/display_text.h"
 #include "lang/gbk_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
@@ -68,25 +69,37 @@ std::string hex(const uint8_t* bytes, size_t count)
     return out;
 }
 
+// Adds "name" (display text) and, when that does not give the bytes back,
+// "name_hex" (the IRD's bytes).
+void addName(Json& object, std::string_view gbk)
+{
+    const JsonName name = NameForJson(gbk);
+    object["name"] = name.text;
+    if (!name.hex.empty()) {
+        object["name_hex"] = name.hex;
+    }
+}
+
 Json programJson(const ProgramRecord& p)
 {
     Json audio = Json::array();
     for (int n = 0; n < 3; ++n) {
         audio.push_back(Json{{"type", p.Audio(n) & 0x07}, {"pid", p.Audio(n) >> 3}});
     }
-    return Json{{"index", p.Index()},
-                {"link", p.LinkNumber()},
-                {"next", p.NextLink()},
-                {"tp", p.TpIndex()},
-                {"pcr_pid", p.PcrPid()},
-                {"video_pid", p.VideoPid()},
-                {"teletext_pid", p.TeletextPid()},
-                {"scrambled", p.wire[10]},
-                {"module", p.ModuleState()},
-                {"audio", audio},
-                {"audio_choice", p.AudioChoice()},
-                {"name", GbkToUtf8(p.name)},
-                {"label", GbkToUtf8(p.label)}};
+    Json json{{"index", p.Index()},
+              {"link", p.LinkNumber()},
+              {"next", p.NextLink()},
+              {"tp", p.TpIndex()},
+              {"pcr_pid", p.PcrPid()},
+              {"video_pid", p.VideoPid()},
+              {"teletext_pid", p.TeletextPid()},
+              {"scrambled", p.wire[10]},
+              {"module", p.ModuleState()},
+              {"audio", audio},
+              {"audio_choice", p.AudioChoice()}};
+    addName(json, p.name);
+    json["label"] = GbkToUtf8(p.label);
+    return json;
 }
 
 // Every list is whole and every single record is held.
@@ -127,13 +140,11 @@ std::string DatabaseJson(ListManager& db)
     {
         std::lock_guard lock(db.SatelliteLock());
         for (const auto& s : db.Satellites()) {
-            satellites.push_back(Json{{"index", s->Index()},
-                                      {"prev", s->PreviousIndex()},
-                                      {"next", s->NextIndex()},
-                                      {"flags", s->wire[3]},
-                                      {"lo_high", s->HighLo()},
-                                      {"lo_low", s->LowLo()},
-                                      {"name", GbkToUtf8(s->Name())}});
+            Json satellite{{"index", s->Index()},    {"prev", s->PreviousIndex()},
+                           {"next", s->NextIndex()}, {"flags", s->wire[3]},
+                           {"lo_high", s->HighLo()}, {"lo_low", s->LowLo()}};
+            addName(satellite, s->Name());
+            satellites.push_back(std::move(satellite));
         }
     }
     Json transponders = Json::array();

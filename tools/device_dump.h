@@ -30,7 +30,9 @@ struct DumpResult
 
 DumpResult RunDeviceDump(const DumpOptions& options);
 
-// The database as JSON (UTF-8, names converted from GBK), keys in a fixed order.
+// The database as JSON (UTF-8), keys in a fixed order. A name is its display
+// text converted from GBK, followed by "name_hex" with the IRD's bytes when
+// that text does not give them back (control bytes, invalid GBK).
 std::string DatabaseJson(ListManager& database);
 
 } // namespace vireo

@@ -1,5 +1,7 @@
 #include "app/machine_manager.h"
 
+#include "lang/display_text.h"
+
 #include <algorithm>
 
 namespace vireo {
@@ -90,7 +92,7 @@ bool MachineManager::AddMachine(MachineWindow* window)
         return false;
     }
     MachineTree::UpdateScope scope(m_tree);
-    const NodeId node = m_tree.AddChild(window->Caption(), kImageNotConnected);
+    const NodeId node = m_tree.AddChild(DisplayText(window->Caption()), kImageNotConnected);
     m_tree.Select(node);
     m_entries.push_back(std::make_unique<MachineEntry>(node, window));
     window->SetEntry(m_entries.back().get());
@@ -186,7 +188,7 @@ bool MachineManager::RenameMachine(MachineEntry* entry, const std::string& text)
     if (!isRegisteredLocked(entry)) {
         return false;
     }
-    return m_tree.SetText(entry->Node(), text);
+    return m_tree.SetText(entry->Node(), DisplayText(text));
 }
 
 bool MachineManager::SetMachineState(MachineEntry* entry, int code)

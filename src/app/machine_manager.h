@@ -57,7 +57,8 @@ public:
     // nothing.
     NodeId AddRoot(const std::string& text);
 
-    // Registers `window`: a node under the root with the caption as text and
+    // Registers `window`: a node under the root with the caption (its display
+    // text: the name is the operator's or the settings file's) as text and
     // image 1, selected, at its sorted place; the entry goes to the tail of
     // the list and window and entry are linked both ways. Returns false when
     // `window` is null, there is no root yet, or the window is registered.
@@ -83,7 +84,8 @@ public:
     // registered, or null, changes nothing.
     void RemoveMachine(MachineEntry* entry);
 
-    // Sets the node text of `entry` and re-sorts. False for an unknown entry.
+    // Sets the node text of `entry` to the display text of `text` and
+    // re-sorts. False for an unknown entry.
     bool RenameMachine(MachineEntry* entry, const std::string& text);
 
     // Applies a state code to the node of `entry` (see machine_state):

@@ -359,7 +359,7 @@ std::string ProgramCommands::DeleteSatelliteQuestion(bool radioTree)
         return {};
     }
     return GetLangText(kRowDeleteSatellite) +
-           static_cast<const SatelliteRecord*>(node.data)->Name();
+           static_cast<const SatelliteRecord*>(node.data)->DisplayName();
 }
 
 void ProgramCommands::DeleteSatellite(bool radioTree)
@@ -379,7 +379,7 @@ void ProgramCommands::DeleteSatellite(bool radioTree)
         }
         auto* record = static_cast<SatelliteRecord*>(node.data);
         wire = record->wire;
-        question = GetLangText(kRowDeleteSatellite) + record->Name();
+        question = GetLangText(kRowDeleteSatellite) + record->DisplayName();
         db->SetPendingSatellite(record);
     }
     queue->deletePending = 1;

@@ -1,5 +1,7 @@
 #include "database/records.h"
 
+#include "lang/display_text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +49,11 @@ std::string SatelliteRecord::Name() const
     return ReadName(std::span(wire).subspan(kHeaderSize), kMaxName);
 }
 
+std::string SatelliteRecord::DisplayName() const
+{
+    return DisplayText(Name());
+}
+
 std::unique_ptr<SatelliteRecord> SatelliteRecord::Decode(std::span<const uint8_t> payload)
 {
     if (payload.size() < kHeaderSize) {
@@ -83,7 +90,7 @@ void ProgramRecord::BuildLabel()
     char head[16];
     std::snprintf(head, sizeof head, "P %03d:%c ", int{Index()} + 1, Scrambled() ? '$' : ' ');
     label = head;
-    label += name;
+    label += DisplayText(name);
 }
 
 std::unique_ptr<ProgramRecord> ProgramRecord::Decode(std::span<const uint8_t> payload)

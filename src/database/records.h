@@ -85,7 +85,8 @@ struct SatelliteRecord
     int DiseqcPort() const { return wire[3] >> 5; } // 0 none, 1-4 Port A-D
     uint16_t HighLo() const { return ReadLe16(&wire[4]); }
     uint16_t LowLo() const { return ReadLe16(&wire[6]); }
-    std::string Name() const;
+    std::string Name() const;        // the IRD's bytes
+    std::string DisplayName() const; // Name() as shown (DisplayText)
 
     // SatelliteInfo: 8 header bytes and the name. Null when under 8 bytes.
     static std::unique_ptr<SatelliteRecord> Decode(std::span<const uint8_t> payload);
@@ -123,12 +124,14 @@ struct TpRecord
 struct ProgramRecord
 {
     static constexpr size_t kWireSize = 20;
+    // "P 001:$ " and 31 bytes fill the 39 of the label; only a name with bytes
+    // shown as escapes (DisplayText) makes it longer.
     static constexpr size_t kLabelSize = 40;
-    static constexpr size_t kMaxName = 31; // "P 001:$ " and 31 bytes fill the 39 of the label
+    static constexpr size_t kMaxName = 31;
 
     std::array<uint8_t, kWireSize> wire{};
-    std::string name;
-    std::string label; // "P 005:$ News"
+    std::string name;  // the IRD's bytes
+    std::string label; // "P 005:$ News", the name as shown (DisplayText)
     TreeNodeId node = kNoTreeNode;
 
     uint8_t Index() const { return wire[0]; }
@@ -148,7 +151,8 @@ struct ProgramRecord
     uint16_t Audio(int n) const { return ReadLe16(&wire[12 + 2 * n]); }
     uint8_t AudioChoice() const { return wire[18]; }
 
-    // "P", a space, index + 1 in three digits, ":", "$" or a space, a space, the name.
+    // "P", a space, index + 1 in three digits, ":", "$" or a space, a space,
+    // the display text of the name.
     void BuildLabel();
 
     // ProgramInfo and AudioInfo: 20 bytes and the name. Null when under 20 bytes.

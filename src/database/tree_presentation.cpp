@@ -135,7 +135,7 @@ int ListManager::showProgram(ProgramRecord& record, int kind)
 // The satellite list is locked by the caller.
 int ListManager::showSatellite(SatelliteRecord& record)
 {
-    const std::string name = record.Name();
+    const std::string name = record.DisplayName();
     for (const bool radio : {false, true}) {
         ProgramTree& tree = radio ? m_host.RadioTree() : m_host.TvTree();
         TreeNodeId& node = radio ? record.radioNode : record.tvNode;

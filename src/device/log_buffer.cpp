@@ -1,5 +1,7 @@
 #include "device/log_buffer.h"
 
+#include "lang/display_text.h"
+
 namespace vireo {
 
 LogBuffer::LogBuffer(std::string caption, std::filesystem::path logsFolder)
@@ -28,7 +30,8 @@ void LogBuffer::SetObserver(LogPaneObserver* observer)
 
 void LogBuffer::AddLogLine(std::string_view message)
 {
-    std::string line = FormatLogPrefix(Caption());
+    // The caption's name is the operator's (or the settings file's) text.
+    std::string line = FormatLogPrefix(DisplayText(Caption()));
     line += message;
     AddRawLine(line);
 }

@@ -35,8 +35,8 @@ public:
 
     explicit LogBuffer(std::string caption = {}, std::filesystem::path logsFolder = kLogsFolder);
 
-    // The window caption: the tag of every line and, before its ':', the name
-    // of the log file.
+    // The window caption: the tag of every line (as its display text) and,
+    // before its ':', the name of the log file.
     void SetCaption(std::string caption);
     std::string Caption() const;
 

@@ -38,7 +38,7 @@ SatelliteFields SatelliteFieldsFromRecord(const SatelliteWire& record)
     fields.lnbPower = choiceOf(view.LnbPower(), kPowerChoices);
     fields.tone22k = choiceOf(view.Tone22k(), kToneChoices);
     fields.diseqc = choiceOf(view.DiseqcPort(), kDiseqcChoices);
-    fields.name = view.Name();
+    fields.name = view.DisplayName();
     return fields;
 }
 
@@ -99,6 +99,13 @@ SatelliteRequest BuildSatelliteRequest(SatDialogMode mode, const SatelliteWire& 
     WriteLe16(&record[4], high.value);
     WriteLe16(&record[6], low.value);
 
+    if (mode == SatDialogMode::Set) {
+        SatelliteRecord view;
+        view.wire = stored;
+        if (fields.name == view.DisplayName()) {
+            return request; // the IRD's own name goes back unchanged
+        }
+    }
     const std::string name = SatelliteNameForRecord(fields.name, mode);
     std::fill(record.begin() + SatelliteRecord::kHeaderSize, record.end(), 0);
     std::copy(name.begin(), name.end(), record.begin() + SatelliteRecord::kHeaderSize);

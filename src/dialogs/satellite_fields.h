@@ -33,7 +33,8 @@ struct SatelliteFields
 };
 
 // The entries for a stored record: frequencies in decimal, the three lists
-// from the LNB flags (bits 0-1, 2-3 and 5-7), the name up to its NUL.
+// from the LNB flags (bits 0-1, 2-3 and 5-7), the name up to its NUL as it is
+// shown (SatelliteRecord::DisplayName).
 SatelliteFields SatelliteFieldsFromRecord(const SatelliteWire& record);
 
 // The entries of a new satellite: empty frequencies, every list at its first
@@ -72,7 +73,8 @@ struct SatelliteRequest
 // byte 3, the high and low frequencies into bytes 4-5 and 6-7 (low byte
 // first) and the name, zero-padded, into bytes 8-39. The high frequency is
 // read first; the first edit that is not a 16-bit whole number is reported
-// and the record is then not to be sent.
+// and the record is then not to be sent. In Set mode a name left as it was
+// shown keeps the stored bytes, whatever they hold.
 SatelliteRequest BuildSatelliteRequest(SatDialogMode mode, const SatelliteWire& stored,
                                        const SatelliteFields& fields);
 

@@ -1,5 +1,6 @@
 #include "upgrade/upgrade_transfer.h"
 
+#include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/device_session.h"
 
@@ -59,7 +60,7 @@ void UpgradeTransfer::SetJob(int type, std::string path, std::string shownPath)
 {
     std::lock_guard lock(m_jobMutex);
     m_type = type;
-    m_shownPath = shownPath.empty() ? path : std::move(shownPath);
+    m_shownPath = DisplayText(shownPath.empty() ? path : shownPath);
     m_path = std::move(path);
 }
 

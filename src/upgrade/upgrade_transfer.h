@@ -34,7 +34,8 @@ public:
     UpgradeTransfer& operator=(const UpgradeTransfer&) = delete;
 
     // The operator's choice, kept until the next one: the path as the file
-    // system takes it, and as the log shows it (the path itself when empty).
+    // system takes it, and as the log shows it (the path itself when empty),
+    // through DisplayText: a file name may hold any byte but '/' and NUL.
     void SetJob(int type, std::string path, std::string shownPath = {});
     int Type() const;
     std::string Path() const;

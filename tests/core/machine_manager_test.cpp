@@ -301,6 +301,14 @@ TEST_F(Registry, RenameAndCompareKeepTheTreeSorted)
     mirror.ExpectMatches(manager.Tree());
 }
 
+TEST_F(Registry, NodeTextsShowNamesWithoutControlBytes)
+{
+    FakeWindow& w = open("10.0.0.1:Lab\r\n10.0.0.2:");
+    EXPECT_EQ(nodeOf(w).text, "10.0.0.1:Lab\\r\\n10.0.0.2:");
+    EXPECT_TRUE(manager.RenameMachine(w.Entry(), "10.0.0.1:\tx\xB0"));
+    EXPECT_EQ(nodeOf(w).text, "10.0.0.1:\\tx\\xb0");
+}
+
 TEST_F(Registry, ManyEqualCaptionsStayInOpeningOrder)
 {
     std::vector<NodeId> opened;

@@ -8,6 +8,7 @@
 #include "sim/simulator.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,13 @@ namespace vireo::test {
 struct LiveDevice
 {
     // The simulator listens on `address`; the window is captioned
-    // "address:name". `started` tells whether the refresh completed.
+    // "address:name" and writes its log files to `logsFolder` (none by
+    // default). `started` tells whether the refresh completed.
     LiveDevice(const std::string& address, const std::string& name, sim::DeviceDatabase db,
-               sim::SimulatorOptions options, LinkTiming timing)
+               sim::SimulatorOptions options, LinkTiming timing,
+               const std::filesystem::path& logsFolder = "no-logs")
         : irb(std::move(db), std::move(options)),
-          core(context, view, address + ":" + name, timing, "no-logs")
+          core(context, view, address + ":" + name, timing, logsFolder)
     {
         SetLanguageFlag(1);
         BuildLanguageTable();

@@ -218,6 +218,8 @@ TEST(DatabaseJson, ReadsHandWrittenFilesAndRefusesBadOnes)
         {R"({"system": "0011"})", "40 hexadecimal"},
         {R"({"version": [1, 2, 3]})", "4 numbers"},
         {R"({"satellites": [)", "not valid JSON"},
+        {R"({"satellites": [{"index": 0, "name_hex": "410"}]})", "in hexadecimal"},
+        {R"({"satellites": [{"index": 0, "name_hex": "41000d"}]})", "NUL"},
     };
     for (const auto& [text, reason] : bad) {
         error.clear();

@@ -4,6 +4,7 @@
 #include "app/ui/message_box.h"
 #include "device/ui/mdi_child.h"
 #include "dialogs/ui/sel_form.h"
+#include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
 #include "upgrade/upgrade_frame.h"
@@ -123,9 +124,9 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
 
     std::optional<upgrade::VersionId> version = target.Content().DeviceVersion();
     if (!version) {
-        const auto answer =
-            MessageBox::Ask(owner, FromGbk(target.Caption() + GetLangText(kRowAskForVersion)),
-                            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+        const auto answer = MessageBox::Ask(
+            owner, FromGbk(DisplayText(target.Caption()) + GetLangText(kRowAskForVersion)),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
         if (answer != QMessageBox::Ok || !usable(window)) {
             return;
         }
@@ -135,9 +136,11 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
         }
     }
 
-    const auto answer = MessageBox::Ask(
-        owner, FromGbk(GetLangText(kRowAskToUpgrade) + window->Caption() + versionText(*version)),
-        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    const auto answer =
+        MessageBox::Ask(owner,
+                        FromGbk(GetLangText(kRowAskToUpgrade) + DisplayText(window->Caption()) +
+                                versionText(*version)),
+                        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     if (!usable(window)) {
         return;
     }
@@ -167,7 +170,7 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
         window->Log().AddLogLine(GetLangText(kRowGiveUp));
         return;
     }
-    window->Log().AddLogLine(GetLangText(kRowSelectedFile) + ToGbk(path));
+    window->Log().AddLogLine(GetLangText(kRowSelectedFile) + DisplayText(ToGbk(path)));
     window->Session().SendRequest(msg::StartUpgrade);
 }
 

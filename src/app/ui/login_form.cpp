@@ -1,6 +1,7 @@
 #include "app/ui/login_form.h"
 
 #include "app/ui/gbk_text.h"
+#include "lang/display_text.h"
 #include "lang/language_table.h"
 
 #include <QComboBox>
@@ -64,7 +65,7 @@ void LoginForm::fill(const SettingsReadResult& settings)
     m_checkboxes = settings.checkboxes;
     m_list->setUpdatesEnabled(false);
     for (const ListItem& row : settings.items) {
-        auto* item = new QListWidgetItem(FromGbk(row.caption), m_list);
+        auto* item = new QListWidgetItem(FromGbk(DisplayText(row.caption)), m_list);
         if (m_checkboxes) {
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             item->setCheckState(row.checked ? Qt::Checked : Qt::Unchecked);

@@ -8,6 +8,7 @@
 #include "app/ui/message_box.h"
 #include "dialogs/ui/ip_form.h"
 #include "dialogs/ui/sel_form.h"
+#include "lang/display_text.h"
 #include "lang/language_table.h"
 
 #include <QCloseEvent>
@@ -123,7 +124,7 @@ MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::stri
 {
     const std::string caption = address + ":" + name;
     if (MachineWindow* existing = m_registry->FindByAddress(caption)) {
-        MessageBox::Information(this, FromGbk(caption + kAlreadyConnected));
+        MessageBox::Information(this, FromGbk(DisplayText(caption) + kAlreadyConnected));
         existing->ShowAndRaise();
         return nullptr;
     }

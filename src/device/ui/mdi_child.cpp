@@ -13,6 +13,7 @@
 #include "device/ui/programs_page.h"
 #include "device/ui/system_page.h"
 #include "device/ui/upgrade_progress.h"
+#include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
 
@@ -87,7 +88,7 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
                 &ProgramMenuController::Open);
     }
     m_session->querySignalTicked = m_programs->QueryBox()->isChecked();
-    setWindowTitle(FromGbk(caption));
+    setWindowTitle(FromGbk(DisplayText(caption)));
     applyCaptions();
 }
 
@@ -187,7 +188,7 @@ std::string MdiChild::Caption() const
 void MdiChild::SetCaption(const std::string& caption)
 {
     m_log.SetCaption(caption);
-    setWindowTitle(FromGbk(caption));
+    setWindowTitle(FromGbk(DisplayText(caption)));
 }
 
 bool MdiChild::IsClosing() const
@@ -494,7 +495,7 @@ void MdiChild::CheckReportedAddress(std::array<uint8_t, 4> address)
     const std::string caption = Caption();
     auto offerToClose = [this, &caption](int row) {
         const auto answer =
-            MessageBox::Ask(this, FromGbk(GetLangText(row) + caption),
+            MessageBox::Ask(this, FromGbk(GetLangText(row) + DisplayText(caption)),
                             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
         if (answer == QMessageBox::Ok) {
             close();

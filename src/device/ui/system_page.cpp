@@ -4,6 +4,7 @@
 #include "app/ui/message_box.h"
 #include "database/system_settings.h"
 #include "device/device_content.h"
+#include "lang/display_text.h"
 #include "lang/language_table.h"
 
 #include <QComboBox>
@@ -241,7 +242,7 @@ bool SystemPage::commandsAllowed() const
 
 bool SystemPage::confirm(int row)
 {
-    const QString text = FromGbk(m_host->Caption() + GetLangText(row));
+    const QString text = FromGbk(DisplayText(m_host->Caption()) + GetLangText(row));
     return MessageBox::Ask(this, text, QMessageBox::Ok | QMessageBox::Cancel,
                            QMessageBox::Cancel) == QMessageBox::Ok;
 }

@@ -129,7 +129,7 @@ SatelliteFields SatForm::readFields() const
     fields.lnbPower = m_lnb->currentIndex();
     fields.tone22k = m_22k->currentIndex();
     fields.diseqc = m_diseqc->currentIndex();
-    fields.name = ToGbk(m_name->text());
+    fields.name = m_name->text() == m_shownName ? m_shownNameBytes : ToGbk(m_name->text());
     return fields;
 }
 
@@ -140,7 +140,9 @@ void SatForm::showFields(const SatelliteFields& fields)
     m_lnb->setCurrentIndex(fields.lnbPower);
     m_22k->setCurrentIndex(fields.tone22k);
     m_diseqc->setCurrentIndex(fields.diseqc);
-    m_name->setText(FromGbk(fields.name));
+    m_shownNameBytes = fields.name;
+    m_shownName = FromGbk(fields.name);
+    m_name->setText(m_shownName);
 }
 
 void SatForm::refuse(QLineEdit* field, WordFault fault)

@@ -55,6 +55,10 @@ private:
     SatDialogMode m_mode = SatDialogMode::Idle;
     SatFormDevice* m_device = nullptr;
     SatelliteWire m_stored{};
+    // The name as put into m_name: read back unchanged it gives these bytes,
+    // even where the edit cannot show them exactly (invalid GBK).
+    QString m_shownName;
+    std::string m_shownNameBytes;
 };
 
 } // namespace vireo::ui
