@@ -10,7 +10,6 @@
 #include "database/list_manager.h"
 #include "device/device_core.h"
 #include "lang/language_table.h"
-#include "link/message_code.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
 
@@ -39,17 +38,6 @@ bool refreshedAndShown(DeviceCore& core)
     return true;
 }
 
-size_t singleQueries(const sim::Simulator& irb)
-{
-    size_t count = 0;
-    for (const auto& f : irb.ReceivedFrames()) {
-        const bool query =
-            f[1] == msg::QuerySatellite || f[1] == msg::QueryTp || f[1] == msg::QueryProgram;
-        count += query && f.size() > 3 && f[3] != 0xFF ? 1 : 0;
-    }
-    return count;
-}
-
 // Refreshes `core` `runs` times; the median in ms.
 double medianRefresh(DeviceCore& core, int runs)
 {
@@ -68,33 +56,27 @@ double medianRefresh(DeviceCore& core, int runs)
     return ms[ms.size() / 2];
 }
 
-int lossyRefresh()
+// A simulated device and a window's core connected to it.
+struct Rig
 {
-    sim::SimulatorOptions options = sim::QuietOptions();
-    options.faults.burstDropShare = 0.10;
-    options.seed = 21;
-    sim::Simulator irb(sim::GenerateDatabase({250, 250, 255, 255}, nullptr).value(), options);
-    if (!irb.Start("127.0.72.2", 8888)) {
-        std::fprintf(stderr, "cannot start the simulator\n");
-        return 1;
+    Rig(const std::string& address, sim::DeviceDatabase db, sim::SimulatorOptions options)
+        : irb(std::move(db), std::move(options)),
+          core(context, view, address + ":bench", {}, "no-logs")
+    {
+        ready = irb.Start(address, 8888) && core.Session().ConnectIrd() &&
+                core.Session().StartSession();
+        if (!ready) {
+            std::fprintf(stderr, "cannot start the simulator on %s or connect\n", address.c_str());
+        }
     }
+    ~Rig() { core.Teardown(); }
+
+    sim::Simulator irb;
     SessionContext context;
     NullDeviceView view;
-    DeviceCore core(context, view, "127.0.72.2:bench", {}, "no-logs");
-    if (!core.Session().ConnectIrd() || !core.Session().StartSession()) {
-        std::fprintf(stderr, "cannot connect\n");
-        return 1;
-    }
-    const double median = medianRefresh(core, 7);
-    const size_t lost = irb.Stats().dropped;
-    const size_t queries = singleQueries(irb);
-    std::printf("refresh_with_losses_max_db %.1f ms\n", median);
-    std::printf("queries_per_lost_record %.2f x\n",
-                lost == 0 ? 0.0 : static_cast<double>(queries) / static_cast<double>(lost));
-    std::fprintf(stderr, "lost burst frames %zu, single-record queries %zu\n", lost, queries);
-    core.Teardown();
-    return 0;
-}
+    DeviceCore core;
+    bool ready = false;
+};
 
 } // namespace
 
@@ -102,24 +84,30 @@ int main()
 {
     SetLanguageFlag(1);
     BuildLanguageTable();
-    sim::Simulator irb(sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(),
-                       sim::QuietOptions());
-    if (!irb.Start("127.0.72.1", 8888)) {
-        std::fprintf(stderr, "cannot start the simulator\n");
+    {
+        Rig rig("127.0.72.1", sim::GenerateDatabase({255, 255, 255, 255}, nullptr).value(),
+                sim::QuietOptions());
+        if (!rig.ready) {
+            return 1;
+        }
+        const double median = medianRefresh(rig.core, 9);
+        std::printf("full_refresh_max_db %.1f ms\n", median);
+        std::printf("refresh_per_record %.2f us\n", median * 1000.0 / (4 * 255));
+        std::fprintf(stderr, "TV tree %zu nodes\n", rig.core.TvTree().Size());
+    }
+    sim::SimulatorOptions options = sim::QuietOptions();
+    options.faults.burstDropShare = 0.10;
+    options.seed = 21;
+    Rig rig("127.0.72.2", sim::GenerateDatabase({250, 250, 255, 255}, nullptr).value(), options);
+    if (!rig.ready) {
         return 1;
     }
-    SessionContext context;
-    NullDeviceView view;
-    DeviceCore core(context, view, "127.0.72.1:bench", {}, "no-logs");
-    if (!core.Session().ConnectIrd() || !core.Session().StartSession()) {
-        std::fprintf(stderr, "cannot connect\n");
-        return 1;
-    }
-    const double median = medianRefresh(core, 9);
-    const size_t tvNodes = core.TvTree().Size();
-    std::printf("full_refresh_max_db %.1f ms\n", median);
-    std::printf("refresh_per_record %.2f us\n", median * 1000.0 / (4 * 255));
-    std::fprintf(stderr, "TV tree %zu nodes\n", tvNodes);
-    core.Teardown();
-    return lossyRefresh();
+    const double median = medianRefresh(rig.core, 7);
+    const size_t lost = rig.irb.Stats().dropped;
+    const size_t queries = rig.irb.SingleRecordQueries();
+    std::printf("refresh_with_losses_max_db %.1f ms\n", median);
+    std::printf("queries_per_lost_record %.2f x\n",
+                lost == 0 ? 0.0 : static_cast<double>(queries) / static_cast<double>(lost));
+    std::fprintf(stderr, "lost burst frames %zu, single-record queries %zu\n", lost, queries);
+    return 0;
 }

@@ -267,6 +267,18 @@ std::vector<std::vector<uint8_t>> Simulator::ReceivedFrames() const
     return m_received;
 }
 
+size_t Simulator::SingleRecordQueries() const
+{
+    std::lock_guard lock(m_stateMutex);
+    size_t count = 0;
+    for (const auto& f : m_received) {
+        const bool query =
+            f[1] == msg::QuerySatellite || f[1] == msg::QueryTp || f[1] == msg::QueryProgram;
+        count += query && f.size() > 3 && f[3] != kNone ? 1 : 0;
+    }
+    return count;
+}
+
 bool Simulator::WaitForReceived(size_t count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_stateMutex);

@@ -85,6 +85,9 @@ public:
 
     // Every valid frame received, from all connections, in arrival order.
     std::vector<std::vector<uint8_t>> ReceivedFrames() const;
+    // Queries for one satellite, TP or program (index not 0xFF) received:
+    // what a manager asks for after losing records.
+    size_t SingleRecordQueries() const;
     bool WaitForReceived(size_t count, std::chrono::milliseconds timeout) const;
     bool WaitForConnections(size_t count, std::chrono::milliseconds timeout) const;
     SimulatorStats Stats() const;

@@ -16,18 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Queries the manager sent for single records (index not 0xFF).
-size_t singleQueries(const sim::Simulator& irb)
-{
-    size_t count = 0;
-    for (const auto& f : irb.ReceivedFrames()) {
-        const bool query =
-            f[1] == msg::QuerySatellite || f[1] == msg::QueryTp || f[1] == msg::QueryProgram;
-        count += query && f.size() > 3 && f[3] != 0xFF ? 1 : 0;
-    }
-    return count;
-}
-
 sim::DeviceDatabase generated(sim::DatabaseSize size)
 {
     return sim::GenerateDatabase(size, nullptr).value();
@@ -100,7 +88,7 @@ TEST(Recovery, ListsWithGapsLossesReorderingAndNoiseEqualTheDevice)
         EXPECT_EQ(result.json, sim::DatabaseToJson(irb.Database()));
         const size_t lost = irb.Stats().dropped;
         EXPECT_GT(lost, 0u);
-        EXPECT_LE(singleQueries(irb), 3 * lost);
+        EXPECT_LE(irb.SingleRecordQueries(), 3 * lost);
     }
 }
 
