@@ -7,7 +7,6 @@
 //   tree_fill_max_db          the two tree widgets mirroring a maximal database
 //                             that is put into their models at once, median (ms)
 #include "app/ui/main_form.h"
-#include "app/ui/message_box.h"
 #include "database/list_manager.h"
 #include "device/device_core.h"
 #include "device/ui/mdi_child.h"
@@ -15,6 +14,7 @@
 #include "lang/language_table.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QDir>

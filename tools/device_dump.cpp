@@ -1,12 +1,12 @@
 #include "device_dump.h"
 
 #include "database/list_manager.h"
-#include "device/address_text.h"
 #include "device/device_core.h"
 #include "lang/display_text.h"
 #include "lang/gbk_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
+#include "log/address_text.h"
 
 #include <condition_variable>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "app/settings_file.h"
 
-#include "device/address_text.h"
+#include "log/address_text.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,8 +3,8 @@
 #include "database/database_host.h"
 #include "database/list_manager.h"
 #include "device/device_content.h"
-#include "device/log_buffer.h"
-#include "link/reply_dispatcher.h"
+#include "device/reply_dispatcher.h"
+#include "log/log_buffer.h"
 
 #include <atomic>
 #include <functional>

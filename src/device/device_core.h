@@ -2,8 +2,8 @@
 
 #include "database/program_tree.h"
 #include "device/database_content.h"
-#include "device/log_buffer.h"
 #include "link/device_session.h"
+#include "log/log_buffer.h"
 #include "upgrade/upgrade_transfer.h"
 
 #include <filesystem>

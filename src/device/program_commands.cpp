@@ -1,4 +1,4 @@
-#include "database/program_commands.h"
+#include "device/program_commands.h"
 
 #include "database/list_manager.h"
 #include "database/pid_line.h"

@@ -1,4 +1,4 @@
-#include "link/reply_dispatcher.h"
+#include "device/reply_dispatcher.h"
 
 #include "database/list_manager.h"
 #include "device/database_content.h"

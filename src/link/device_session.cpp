@@ -1,8 +1,8 @@
 #include "link/device_session.h"
 
-#include "device/address_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
+#include "log/address_text.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "device/log_buffer.h"
 #include "link/device_view.h"
 #include "link/frame_splitter.h"
 #include "link/hd_socket.h"
 #include "link/link_timing.h"
 #include "link/oper_event_queue.h"
 #include "link/session_content.h"
+#include "log/log_buffer.h"
 
 #include <array>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "device/address_text.h"
+#include "log/address_text.h"
 
 namespace vireo {
 

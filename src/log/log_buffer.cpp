@@ -1,4 +1,4 @@
-#include "device/log_buffer.h"
+#include "log/log_buffer.h"
 
 #include "lang/display_text.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/log_file.h"
+#include "log/log_file.h"
 
 #include <filesystem>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "device/log_file.h"
+#include "log/log_file.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "app/ui/gbk_text.h"
+#include "ui/gbk_text.h"
 
 #include "lang/language_table.h"
 

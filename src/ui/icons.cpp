@@ -1,4 +1,4 @@
-#include "app/ui/icons.h"
+#include "ui/icons.h"
 
 #include <QHash>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/ui/state_image_delegate.h"
+#include "ui/state_image_delegate.h"
 
 #include <QIcon>
 #include <QPainter>

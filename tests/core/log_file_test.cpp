@@ -1,5 +1,5 @@
-#include "device/log_buffer.h"
-#include "device/log_file.h"
+#include "log/log_buffer.h"
+#include "log/log_file.h"
 #include "temp_dir.h"
 
 #include <cstdlib>

@@ -1,5 +1,5 @@
 #include "app/settings_file.h"
-#include "device/address_text.h"
+#include "log/address_text.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // that match the machines, a known language, and machines that survive being
 // written and read again.
 #include "app/settings_file.h"
-#include "device/address_text.h"
+#include "log/address_text.h"
 
 #include <cstdint>
 #include <cstdio>

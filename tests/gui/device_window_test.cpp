@@ -2,15 +2,15 @@
 // trees, it lays itself out by the window's size, connects without holding up
 // the UI thread, checks addresses its IRD reports and closes in order.
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/state_image_delegate.h"
-#include "device/log_file.h"
 #include "device/ui/log_pane.h"
 #include "device/ui/program_tree_view.h"
 #include "gui_fixture.h"
 #include "lang/language_rows.h"
+#include "log/log_file.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
+#include "ui/gbk_text.h"
+#include "ui/state_image_delegate.h"
 
 #include <QCheckBox>
 #include <QMdiArea>

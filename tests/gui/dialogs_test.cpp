@@ -2,9 +2,9 @@
 // would.
 
 #include "app/ui/about_box.h"
-#include "app/ui/gbk_text.h"
 #include "dialogs/ui/ip_form.h"
 #include "gui_fixture.h"
+#include "ui/gbk_text.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -2,8 +2,8 @@
 
 #include "app/ui/login_form.h"
 #include "app/ui/main_form.h"
-#include "app/ui/message_box.h"
 #include "lang/language_table.h"
+#include "ui/message_box.h"
 
 #include <QDialog>
 #include <QDir>

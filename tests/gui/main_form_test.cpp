@@ -1,11 +1,11 @@
 // The main window driven as the operator drives it: popup menu, captions,
 // opening and closing device windows, and the settings file at exit.
 
-#include "app/ui/gbk_text.h"
 #include "app/ui/machine_tree_view.h"
 #include "device/device_content.h"
 #include "dialogs/ui/ip_form.h"
 #include "gui_fixture.h"
+#include "ui/gbk_text.h"
 
 #include <QAction>
 #include <QLineEdit>

@@ -1,11 +1,11 @@
 // The satellite and transponder dialogs, driven as the operator would, with a
 // device that records what would be sent.
 
-#include "app/ui/gbk_text.h"
 #include "dialogs/ui/sat_form.h"
 #include "dialogs/ui/tp_form.h"
 #include "gui_fixture.h"
 #include "link/message_code.h"
+#include "ui/gbk_text.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,10 +1,10 @@
 // The pieces the windows stand on: GBK text at the widget boundary, the
 // single-instance lock, the image lists and the message box seam.
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/icons.h"
 #include "app/ui/single_instance.h"
 #include "gui_fixture.h"
+#include "ui/gbk_text.h"
+#include "ui/icons.h"
 
 #include <QTemporaryDir>
 #include <sys/wait.h>

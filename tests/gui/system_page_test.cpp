@@ -3,13 +3,13 @@
 // chose, after the confirmations that guard a reset, a restart and a change
 // of signal source.
 
-#include "app/ui/gbk_text.h"
 #include "device/ui/mdi_child.h"
 #include "device/ui/system_page.h"
 #include "gui_fixture.h"
 #include "link/message_code.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
+#include "ui/gbk_text.h"
 
 #include <QComboBox>
 #include <QPlainTextEdit>

@@ -1,6 +1,6 @@
 #include "core/temp_dir.h"
 #include "database/list_manager.h"
-#include "database/program_commands.h"
+#include "device/program_commands.h"
 #include "device_dump.h"
 #include "dialogs/satellite_fields.h"
 #include "link/message_code.h"

@@ -1,5 +1,5 @@
 #include "database/list_manager.h"
-#include "database/program_commands.h"
+#include "device/program_commands.h"
 #include "device_dump.h"
 #include "link/message_code.h"
 #include "live_device.h"

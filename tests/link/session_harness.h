@@ -1,9 +1,9 @@
 #pragma once
 
-#include "device/log_buffer.h"
 #include "lang/language_table.h"
 #include "link/basic_content.h"
 #include "link/device_session.h"
+#include "log/log_buffer.h"
 
 #include <algorithm>
 #include <chrono>

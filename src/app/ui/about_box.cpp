@@ -1,7 +1,7 @@
 #include "app/ui/about_box.h"
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/icons.h"
+#include "ui/gbk_text.h"
+#include "ui/icons.h"
 
 #include <QLabel>
 #include <QPushButton>

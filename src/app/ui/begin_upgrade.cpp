@@ -1,12 +1,12 @@
 #include "app/ui/begin_upgrade.h"
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/message_box.h"
 #include "device/ui/mdi_child.h"
 #include "dialogs/ui/sel_form.h"
 #include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
 #include "upgrade/upgrade_frame.h"
 
 #include <QDir>

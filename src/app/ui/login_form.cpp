@@ -1,8 +1,8 @@
 #include "app/ui/login_form.h"
 
-#include "app/ui/gbk_text.h"
 #include "lang/display_text.h"
 #include "lang/language_table.h"
+#include "ui/gbk_text.h"
 
 #include <QComboBox>
 #include <QGridLayout>

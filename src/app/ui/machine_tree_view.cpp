@@ -1,8 +1,8 @@
 #include "app/ui/machine_tree_view.h"
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/icons.h"
-#include "app/ui/state_image_delegate.h"
+#include "ui/gbk_text.h"
+#include "ui/icons.h"
+#include "ui/state_image_delegate.h"
 
 #include <QMouseEvent>
 

@@ -1,11 +1,11 @@
 // Vireo Remote Manager: program entry.
 
-#include "app/ui/icons.h"
 #include "app/ui/main_form.h"
-#include "app/ui/message_box.h"
 #include "app/ui/single_instance.h"
-#include "device/log_file.h"
 #include "lang/language_table.h"
+#include "log/log_file.h"
+#include "ui/icons.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QDir>

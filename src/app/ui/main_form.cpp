@@ -1,11 +1,11 @@
 #include "app/ui/main_form.h"
 
 #include "app/ui/about_box.h"
-#include "app/ui/gbk_text.h"
-#include "app/ui/icons.h"
 #include "app/ui/machine_tree_view.h"
 #include "app/ui/window_arrange.h"
 #include "dialogs/ui/ip_form.h"
+#include "ui/gbk_text.h"
+#include "ui/icons.h"
 
 #include <QEvent>
 #include <QMdiArea>

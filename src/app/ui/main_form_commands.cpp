@@ -2,12 +2,12 @@
 
 #include "app/machine_popup.h"
 #include "app/ui/about_box.h"
-#include "app/ui/gbk_text.h"
-#include "app/ui/icons.h"
 #include "app/ui/machine_tree_view.h"
 #include "app/ui/main_form.h"
-#include "app/ui/message_box.h"
 #include "dialogs/ui/ip_form.h"
+#include "ui/gbk_text.h"
+#include "ui/icons.h"
+#include "ui/message_box.h"
 
 #include <QMenu>
 #include <QToolButton>

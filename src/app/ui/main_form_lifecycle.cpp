@@ -2,14 +2,14 @@
 
 #include "app/ui/about_box.h"
 #include "app/ui/begin_upgrade.h"
-#include "app/ui/gbk_text.h"
 #include "app/ui/login_form.h"
 #include "app/ui/main_form.h"
-#include "app/ui/message_box.h"
 #include "dialogs/ui/ip_form.h"
 #include "dialogs/ui/sel_form.h"
 #include "lang/display_text.h"
 #include "lang/language_table.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>

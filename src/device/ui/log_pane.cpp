@@ -1,6 +1,6 @@
 #include "device/ui/log_pane.h"
 
-#include "app/ui/gbk_text.h"
+#include "ui/gbk_text.h"
 
 #include <QTextCursor>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/log_buffer.h"
+#include "log/log_buffer.h"
 
 #include <QPlainTextEdit>
 

@@ -1,8 +1,6 @@
 #include "device/ui/mdi_child.h"
 
 #include "app/machine_manager.h"
-#include "app/ui/gbk_text.h"
-#include "app/ui/message_box.h"
 #include "device/address_change.h"
 #include "device/device_layout.h"
 #include "device/ui/device_host.h"
@@ -16,6 +14,8 @@
 #include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

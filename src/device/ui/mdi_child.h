@@ -4,11 +4,11 @@
 #include "database/program_tree.h"
 #include "device/database_content.h"
 #include "device/device_content.h"
-#include "device/log_buffer.h"
 #include "device/ui/system_page.h"
 #include "dialogs/ui/ip_form_device.h"
 #include "link/device_session.h"
 #include "link/link_timing.h"
+#include "log/log_buffer.h"
 #include "upgrade/upgrade_transfer.h"
 
 #include <QMdiSubWindow>

@@ -1,15 +1,15 @@
 #include "device/ui/program_menu.h"
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/message_box.h"
-#include "database/program_commands.h"
 #include "device/database_content.h"
+#include "device/program_commands.h"
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
 #include "dialogs/ui/form_device.h"
 #include "dialogs/ui/sat_form.h"
 #include "dialogs/ui/tp_form.h"
 #include "link/device_session.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
 
 #include <QAction>
 #include <QMenu>

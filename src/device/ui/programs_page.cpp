@@ -1,7 +1,7 @@
 #include "device/ui/programs_page.h"
 
-#include "app/ui/gbk_text.h"
 #include "device/ui/program_tree_view.h"
+#include "ui/gbk_text.h"
 
 #include <QCheckBox>
 #include <QFont>

@@ -1,11 +1,11 @@
 #include "device/ui/system_page.h"
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/message_box.h"
 #include "database/system_settings.h"
 #include "device/device_content.h"
 #include "lang/display_text.h"
 #include "lang/language_table.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
 
 #include <QComboBox>
 #include <QGridLayout>

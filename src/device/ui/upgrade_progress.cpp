@@ -1,6 +1,6 @@
 #include "device/ui/upgrade_progress.h"
 
-#include "app/ui/gbk_text.h"
+#include "ui/gbk_text.h"
 
 namespace vireo::ui {
 

@@ -1,7 +1,7 @@
 #include "dialogs/ui/ip_form.h"
 
-#include "app/ui/gbk_text.h"
 #include "device/address_change.h"
+#include "ui/gbk_text.h"
 
 #include <QApplication>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
 #include "dialogs/ui/sel_form.h"
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/message_box.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
 #include "upgrade/upgrade_frame.h"
 
 #include <QGroupBox>

@@ -1,8 +1,8 @@
 #include "dialogs/ui/tp_form.h"
 
-#include "app/ui/gbk_text.h"
-#include "app/ui/message_box.h"
 #include "link/message_code.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
 
 #include <QComboBox>
 #include <QGridLayout>
