@@ -223,7 +223,7 @@ DumpResult RunDeviceDump(const DumpOptions& options)
                             " never completed its lists: " + lastLine.Get();
             break;
         }
-        OperEventQueue* queue = session.Queue();
+        const std::shared_ptr<OperEventQueue> queue = session.Queue();
         const bool idle = session.CurrentCode() == 0 && (queue == nullptr || queue->IsEmpty());
         if (db && core.Loaded() && idle && complete(*db)) {
             result.json = DatabaseJson(*db);

@@ -43,7 +43,7 @@ ProgramPopup ComputeProgramPopup(DatabaseContent& content, bool radioTree, TreeN
     ProgramTree& tree = radioTree ? content.RadioTree() : content.TvTree();
     DeviceSession& session = content.Session();
     tree.SetSelected(nodeId);
-    OperEventQueue* queue = session.Queue();
+    const std::shared_ptr<OperEventQueue> queue = session.Queue();
     if (queue != nullptr && queue->deletePending != 0) {
         return popup; // a delete awaits its answer: nothing is offered
     }
@@ -325,7 +325,7 @@ void ProgramCommands::DeleteProgram(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
+    const std::shared_ptr<OperEventQueue> queue = m_content.Session().Queue();
     if (node.dataKind != TreeNodeData::Program || !db || queue == nullptr) {
         return;
     }
@@ -366,7 +366,7 @@ void ProgramCommands::DeleteSatellite(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
+    const std::shared_ptr<OperEventQueue> queue = m_content.Session().Queue();
     if (node.dataKind != TreeNodeData::Satellite || !db || queue == nullptr) {
         return;
     }
@@ -405,7 +405,7 @@ void ProgramCommands::DeleteTp(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
+    const std::shared_ptr<OperEventQueue> queue = m_content.Session().Queue();
     if (node.dataKind != TreeNodeData::Tp || !db || queue == nullptr) {
         return;
     }

@@ -61,10 +61,10 @@ void DeviceSession::logRow(int row)
     m_log.AddLogLine(GetLangText(row));
 }
 
-OperEventQueue* DeviceSession::Queue()
+std::shared_ptr<OperEventQueue> DeviceSession::Queue()
 {
     std::lock_guard lock(m_queueMutex);
-    return m_queue.get();
+    return m_queue;
 }
 
 uint8_t DeviceSession::CurrentCode()
@@ -353,7 +353,7 @@ bool DeviceSession::StartSession()
     {
         std::lock_guard queueLock(m_queueMutex);
         if (!m_queue) {
-            m_queue = std::make_unique<OperEventQueue>(*this);
+            m_queue = std::make_shared<OperEventQueue>(*this);
         }
     }
     m_content.EnsureDatabase();
@@ -390,7 +390,7 @@ bool DeviceSession::RefreshIrd()
         if (m_queue) {
             m_queue->Clear();
         } else {
-            m_queue = std::make_unique<OperEventQueue>(*this);
+            m_queue = std::make_shared<OperEventQueue>(*this);
         }
     }
     m_view.SetToolbarRefreshEnabled(false);
@@ -449,6 +449,13 @@ void DeviceSession::sendCurrent(OperEvent* event)
     int size;
     {
         std::lock_guard lock(m_operLock);
+        // Another thread may have released it since it was taken (a refresh,
+        // a StopScan overtaking it) and the pool handed it out again: only
+        // the request still in flight is sent. Nothing but this thread makes
+        // a request current, so the pointer cannot name a new one.
+        if (m_current != event) {
+            return;
+        }
         size = event->size;
         std::copy(event->frame.begin(), event->frame.begin() + size, frame);
     }
@@ -491,15 +498,9 @@ void DeviceSession::threadMain()
             continue;
         }
         if (current == nullptr) {
-            OperEvent* next = nullptr;
-            {
-                std::lock_guard lock(m_queueMutex);
-                if (m_queue) {
-                    next = m_queue->Pop();
-                }
-            }
+            const std::shared_ptr<OperEventQueue> queue = Queue();
+            OperEvent* next = queue ? queue->TakeNext() : nullptr;
             if (next != nullptr) {
-                SetCurrentOper(oper_mode::Take, next);
                 if (m_socket.CheckAlive() != 0) {
                     linked = false;
                     lastError = 32;

@@ -130,7 +130,9 @@ public:
     LogBuffer& Log() { return m_log; }
     DeviceView& View() { return m_view; }
     HdSocket& Socket() { return m_socket; }
-    OperEventQueue* Queue();
+    // The queue of the running session (null when none). Shared: whoever
+    // holds it keeps it alive, though closed once the session has ended.
+    std::shared_ptr<OperEventQueue> Queue();
     std::recursive_mutex& SessionLock() { return m_sessionLock; }
     const LinkTiming& Timing() const { return m_timing; }
     // Code of the request in flight, 0 when none.
@@ -192,8 +194,8 @@ private:
     HdSocket m_socket;
     Ipv4Target m_target;
 
-    std::recursive_mutex m_queueMutex; // guards the queue object's life
-    std::unique_ptr<OperEventQueue> m_queue;
+    std::recursive_mutex m_queueMutex; // guards the queue pointer
+    std::shared_ptr<OperEventQueue> m_queue;
 
     std::array<uint8_t, FrameSplitter::kReceiveBufferSize> m_receiveBuffer{};
     FrameSplitter m_splitter;

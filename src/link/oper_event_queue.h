@@ -43,6 +43,11 @@ public:
     // event; false otherwise, also for a request that was silently dropped.
     bool Push(uint8_t code, int a = 0, int b = 0, std::span<const uint8_t> data = {});
     OperEvent* Pop();
+    // Pops the head and makes it the owner's request in flight in one step,
+    // under the queue lock and the operation lock, so that no other thread
+    // ever finds the event neither queued nor in flight. Returns it; null
+    // when the owner stops, the queue is empty or a request is in flight.
+    OperEvent* TakeNext();
     // Gives an event back: the standing poll event is re-armed and kept, any
     // other returns to the pool.
     void Release(OperEvent* event);
@@ -65,7 +70,10 @@ public:
     std::atomic<bool> tpScanRunning{false};
 
 private:
-    bool enqueue(OperEvent* event);
+    // Both with the queue lock held.
+    bool enqueueLocked(OperEvent* event);
+    OperEvent* popLocked();
+    void logTaken(uint8_t code);
     void returnToPool(OperEvent* event);
 
     OperQueueOwner& m_owner;

@@ -177,7 +177,7 @@ void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t 
             session.SetCurrentOper(oper_mode::Done);
         } else {
             if (current == msg::QueryTp) {
-                OperEventQueue* queue = session.Queue();
+                const std::shared_ptr<OperEventQueue> queue = session.Queue();
                 const bool allOrScan =
                     queue != nullptr && (queue->allTpQuery || queue->tpScanRunning);
                 releaseIf(session, !allOrScan);
@@ -195,7 +195,7 @@ void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t 
             db.LoadProgram(payload, length);
         } else if (current == msg::QueryProgram) {
             db.MergeProgram(payload, length);
-            OperEventQueue* queue = session.Queue();
+            const std::shared_ptr<OperEventQueue> queue = session.Queue();
             const bool allTv = queue != nullptr && queue->allTvQuery;
             const bool allRadio = queue != nullptr && queue->allRadioQuery;
             releaseIf(session,
@@ -401,7 +401,7 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
 {
     DeviceSession& session = core.Session();
     const bool echoMatches = echo == current && current != 0;
-    OperEventQueue* queue = session.Queue();
+    const std::shared_ptr<OperEventQueue> queue = session.Queue();
     switch (current) {
     case msg::SetSystemInfo: {
         // The device took the record that was sent: keep it as its report.

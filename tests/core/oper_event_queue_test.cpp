@@ -1,7 +1,9 @@
 #include "lang/language_table.h"
 #include "link/message_code.h"
 #include "link/oper_event_queue.h"
+#include "link/request_frame.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -214,6 +216,64 @@ TEST_F(OperEventQueueTest, ClearKeepsAPollThatIsInFlight)
     EXPECT_EQ(owner.current->Code(), msg::QuerySignal);
     owner.ReleaseCurrent();
     EXPECT_EQ(owner.pool.LiveCount(), 0u);
+}
+
+TEST_F(OperEventQueueTest, TakeNextMakesTheHeadCurrentOnlyWithNothingInFlight)
+{
+    queue.Push(msg::QueryVersion);
+    queue.Push(msg::StopScan);
+    OperEvent* first = queue.TakeNext();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(owner.current, first);
+    EXPECT_EQ(first->Code(), msg::QueryVersion);
+    EXPECT_EQ(queue.TakeNext(), nullptr); // one request in flight at a time
+    EXPECT_EQ(owner.current, first);
+    EXPECT_EQ(queue.QueuedCount(), 1u);
+    owner.ReleaseCurrent();
+    OperEvent* second = queue.TakeNext();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->Code(), msg::StopScan);
+    EXPECT_EQ(owner.logs.back(), "Stop Scan");
+    owner.ReleaseCurrent();
+    EXPECT_EQ(queue.TakeNext(), nullptr);
+    EXPECT_TRUE(owner.pool.AllReturned());
+}
+
+// A session thread taking and releasing requests while another thread
+// pushes polls and requests and a third clears the queue, as a refresh does:
+// the standing poll must never be handed back to the pool while it is queued
+// or in flight, or the pool's links break.
+TEST_F(OperEventQueueTest, TakingPushingAndClearingAtOnceKeepThePoolWhole)
+{
+    constexpr int kRounds = 20000;
+    std::atomic<bool> done{false};
+    std::atomic<int> malformed{0};
+    std::thread session([&] {
+        while (!done) {
+            if (queue.TakeNext() != nullptr) {
+                std::lock_guard lock(owner.operLock);
+                if (owner.current != nullptr && owner.current->frame[0] != kFrameStart) {
+                    ++malformed;
+                }
+            }
+            owner.ReleaseCurrent();
+        }
+    });
+    std::thread clearer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            queue.Clear();
+        }
+    });
+    for (int i = 0; i < kRounds; ++i) {
+        queue.Push(msg::QuerySignal);
+        queue.Push(msg::QueryVersion);
+    }
+    clearer.join();
+    done = true;
+    session.join();
+    queue.Destroy();
+    EXPECT_EQ(malformed.load(), 0);
+    EXPECT_TRUE(owner.pool.AllReturned());
 }
 
 TEST_F(OperEventQueueTest, ConcurrentPushersAndOnePopper)
