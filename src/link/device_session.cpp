@@ -130,6 +130,7 @@ void DeviceSession::releaseEvent(OperEvent* event)
     if (event == nullptr) {
         return;
     }
+    requestEnded(event->Code());
     if (event->standing) {
         event->Rearm(); // the queue keeps its poll event
     } else {
@@ -199,6 +200,20 @@ void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
     }
 }
 
+void DeviceSession::requestEnded(uint8_t code)
+{
+    // However a delete ends (answered, dropped after its time-outs, never
+    // queued), the program menus are offered again.
+    if (code == msg::DeleteProgram || code == msg::DeleteTp || code == msg::DeleteSatellite) {
+        deletePending = false;
+    }
+}
+
+void DeviceSession::OnRequestDropped(uint8_t code)
+{
+    requestEnded(code);
+}
+
 void DeviceSession::OnScanPreempted()
 {
     stopScanSent = true;
@@ -210,14 +225,12 @@ bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint
     if (code == msg::UpdateAll) {
         numberMode = m_context.hexShowing.load();
     }
-    bool refused;
-    {
-        std::lock_guard lock(m_queueMutex);
-        if (!m_queue) {
-            return false;
-        }
-        refused = m_queue->Push(code, a, b, data);
+    const std::shared_ptr<OperEventQueue> queue = Queue();
+    if (!queue) {
+        requestEnded(code);
+        return false;
     }
+    const bool refused = queue->Push(code, a, b, data);
     // With nothing in flight the session thread sits in an idle receive pass;
     // end that pass so the new request goes out now rather than after it.
     if (!refused && CurrentCode() == 0 && threadRunning) {
@@ -382,6 +395,7 @@ bool DeviceSession::RefreshIrd()
         return false;
     }
     stop = false;
+    deletePending = false;
     logRow(kRowUpdateIrd);
     m_content.CreateDatabase();
     SetCurrentOper(oper_mode::Done);

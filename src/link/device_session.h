@@ -126,6 +126,11 @@ public:
     std::atomic<bool> upgradeEnded{false};
     // Reconnects after a lost link, over the session's life.
     std::atomic<int> reconnects{0};
+    // A delete awaits its answer: the program menus offer nothing. Set by the
+    // command before its request is queued; cleared when that request ends in
+    // any way (answered, dropped, never queued) and by every refresh. Lives
+    // as long as the window, unlike the queue.
+    std::atomic<bool> deletePending{false};
 
     LogBuffer& Log() { return m_log; }
     DeviceView& View() { return m_view; }
@@ -156,6 +161,7 @@ public:
     OperEvent*& CurrentSlot() override { return m_current; }
     void ReleaseCurrent() override { SetCurrentOper(oper_mode::Done); }
     void OnScanPreempted() override;
+    void OnRequestDropped(uint8_t code) override;
     void Log(std::string_view text) override;
 
     // Time limit, in protocol seconds, for the reply to a request.
@@ -167,6 +173,8 @@ private:
     bool reconnect();
     void sendCurrent(OperEvent* event);
     void releaseEvent(OperEvent* event);
+    // A request leaves the session, answered or not.
+    void requestEnded(uint8_t code);
     // One send of the request in flight is used up (operation lock held):
     // `awaitingReply` after a send, not after a failure or a time-out. With
     // no send left the request is released.

@@ -109,6 +109,12 @@ void OperEventQueue::returnToPool(OperEvent* event)
     m_owner.Pool().Release(event);
 }
 
+void OperEventQueue::drop(OperEvent* event)
+{
+    const uint8_t code = event->Code();
+    returnToPool(event);
+    m_owner.OnRequestDropped(code);
+}
 
 bool OperEventQueue::Push(uint8_t code, int a, int b, std::span<const uint8_t> data)
 {
@@ -117,6 +123,7 @@ bool OperEventQueue::Push(uint8_t code, int a, int b, std::span<const uint8_t> d
     // and two pushers cannot both queue a poll.
     std::lock_guard lock(m_mutex);
     if (m_closed) {
+        m_owner.OnRequestDropped(code);
         return false;
     }
     if (code == msg::QuerySignal) {
@@ -139,11 +146,13 @@ bool OperEventQueue::Push(uint8_t code, int a, int b, std::span<const uint8_t> d
 
     OperEvent* event = m_owner.Pool().Alloc(m_owner.IsWindowClosing());
     if (event == nullptr) {
+        m_owner.OnRequestDropped(code);
         return true;
     }
     const std::optional<RequestFrame> frame = ComposeRequest(code, a, b, data);
     if (!frame || m_owner.IsStopping()) {
         m_owner.Pool().Release(event);
+        m_owner.OnRequestDropped(code);
         return false;
     }
     std::memcpy(event->frame.data(), frame->bytes.data(), frame->size());
@@ -179,7 +188,7 @@ bool OperEventQueue::enqueueLocked(OperEvent* event)
             if (event == m_standingPoll) {
                 event->Rearm();
             } else {
-                returnToPool(event);
+                drop(event);
             }
             return false;
         }
@@ -325,7 +334,7 @@ void OperEventQueue::Clear()
         OperEvent* event = m_head;
         m_head = event->next;
         if (event != m_standingPoll) {
-            returnToPool(event);
+            drop(event);
         } else {
             event->Rearm();
         }
@@ -338,7 +347,7 @@ void OperEventQueue::Clear()
         if (m_owner.CurrentSlot() == poll) {
             poll->standing = false; // in flight: it goes to the pool when released
         } else {
-            returnToPool(poll);
+            drop(poll);
         }
     }
 }
@@ -362,7 +371,7 @@ void OperEventQueue::Destroy()
             if (event == m_standingPoll) {
                 m_standingPoll = nullptr;
             }
-            returnToPool(event);
+            drop(event);
         }
         m_tail = nullptr;
         m_count = 0;
@@ -370,7 +379,7 @@ void OperEventQueue::Destroy()
             if (current == m_standingPoll) {
                 current = nullptr;
             }
-            returnToPool(m_standingPoll);
+            drop(m_standingPoll);
             m_standingPoll = nullptr;
         }
     }

@@ -25,6 +25,10 @@ public:
     virtual void ReleaseCurrent() = 0;
     // A StopScan has overtaken a running scan: stop waiting for its reply.
     virtual void OnScanPreempted() = 0;
+    // A request with `code` was dropped before an answer could end it: not
+    // queued (pool empty, not sendable, queue closed, refused during a scan)
+    // or thrown out of the queue.
+    virtual void OnRequestDropped(uint8_t code) = 0;
     virtual void Log(std::string_view text) = 0;
 };
 
@@ -61,7 +65,6 @@ public:
     const OperEvent* StandingPoll() const;
 
     // Facts the reply dispatcher needs about what has been asked.
-    std::atomic<int> deletePending{0};
     std::atomic<bool> allSatQuery{false};
     std::atomic<bool> allTpQuery{false};
     std::atomic<bool> allTvQuery{false};
@@ -75,6 +78,8 @@ private:
     OperEvent* popLocked();
     void logTaken(uint8_t code);
     void returnToPool(OperEvent* event);
+    // Back to the pool unanswered, from the queue or instead of entering it.
+    void drop(OperEvent* event);
 
     OperQueueOwner& m_owner;
     mutable std::mutex m_mutex;

@@ -443,14 +443,12 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         }
         return true;
     case msg::DeleteTp:
+        session.deletePending = false; // whatever the answer, the menus come back
         if (status == 0) {
             if (db.RemoveTp(nullptr, true) == db_result::Ok) {
                 db.RenumberPrograms();
             } else {
                 core.Log(text(row::CantFindTp));
-            }
-            if (queue != nullptr) {
-                queue->deletePending = 0;
             }
             core.Log(text(row::DeleteTp) + text(row::Ok));
         } else {
@@ -459,14 +457,12 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         releaseIf(session, echoMatches);
         return true;
     case msg::DeleteSatellite:
+        session.deletePending = false;
         if (status == 0) {
             if (db.RemoveSatellite(nullptr, true) == db_result::Ok) {
                 db.RenumberPrograms();
             } else {
                 core.Log(text(row::CantFindSatellite));
-            }
-            if (queue != nullptr) {
-                queue->deletePending = 0;
             }
             core.Log(text(row::DeleteSatellite) + text(row::Ok));
         } else {
@@ -504,14 +500,12 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         }
         return true;
     case msg::DeleteProgram:
+        session.deletePending = false;
         if (status == 0) {
             if (db.RemoveProgram(nullptr, true) == db_result::Ok) {
                 db.RenumberPrograms();
             } else {
                 core.Log(text(row::CantFindProgram));
-            }
-            if (queue != nullptr) {
-                queue->deletePending = 0;
             }
             core.Log(text(row::DeleteProgramPrefix) + text(row::Ok));
             releaseIf(session, echoMatches);

@@ -34,6 +34,7 @@ public:
         }
     }
     void OnScanPreempted() override { ++preemptions; }
+    void OnRequestDropped(uint8_t code) override { dropped.push_back(code); }
     void Log(std::string_view text) override { logs.emplace_back(text); }
 
     bool stopping = false;
@@ -42,6 +43,7 @@ public:
     std::mutex operLock;
     OperEvent* current = nullptr;
     int preemptions = 0;
+    std::vector<uint8_t> dropped;
     std::vector<std::string> logs;
 };
 
@@ -129,6 +131,7 @@ TEST_F(OperEventQueueTest, StopScanOvertakesARunningScan)
     queue.Push(msg::QueryVersion);
     queue.Push(msg::DeleteTp, 0, 0, std::vector<uint8_t>(12, 2)); // dropped while the scan runs
     EXPECT_EQ(queue.QueuedCount(), 0u);
+    EXPECT_EQ(owner.dropped, (std::vector<uint8_t>{msg::QueryVersion, msg::DeleteTp}));
 
     queue.Push(msg::StopScan);
     EXPECT_EQ(owner.preemptions, 1);
@@ -199,9 +202,14 @@ TEST_F(OperEventQueueTest, RefusedAndDroppedPushes)
     queue.Push(msg::QuerySignal);
     queue.Destroy();
     EXPECT_TRUE(queue.IsClosed());
-    EXPECT_FALSE(queue.Push(msg::QueryVersion));
+    EXPECT_FALSE(queue.Push(msg::DeleteProgram, 0, 0, std::vector<uint8_t>(20, 1)));
     EXPECT_EQ(queue.QueuedCount(), 0u);
     EXPECT_EQ(owner.pool.LiveCount(), 0u);
+    // Every request that ended without an answer was reported: refused by the
+    // pool twice, dropped while stopping, the two thrown out, the one after.
+    EXPECT_EQ(owner.dropped,
+              (std::vector<uint8_t>{msg::QueryVersion, msg::QueryVersion, msg::QueryVersion,
+                                    msg::QueryVersion, msg::QuerySignal, msg::DeleteProgram}));
 }
 
 TEST_F(OperEventQueueTest, ClearKeepsAPollThatIsInFlight)
@@ -214,6 +222,7 @@ TEST_F(OperEventQueueTest, ClearKeepsAPollThatIsInFlight)
     EXPECT_EQ(queue.StandingPoll(), nullptr);
     // The poll in flight is still valid and goes back to the pool on release.
     EXPECT_EQ(owner.current->Code(), msg::QuerySignal);
+    EXPECT_EQ(owner.dropped, std::vector<uint8_t>{msg::QueryVersion});
     owner.ReleaseCurrent();
     EXPECT_EQ(owner.pool.LiveCount(), 0u);
 }
