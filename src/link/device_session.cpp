@@ -38,7 +38,7 @@ constexpr int kLoggedReconnects = 2;
 DeviceSession::DeviceSession(SessionContext& context, LogBuffer& log, DeviceView& view,
                              SessionContent& content, LinkTiming timing, uint16_t port)
     : m_context(context), m_log(log), m_view(view), m_content(content), m_timing(timing),
-      m_port(port), m_socket(&m_sessionLock, timing),
+      m_port(port), m_socket(&m_sessionLock, timing, &stop),
       m_splitter(
           [this](const uint8_t* frame, uint8_t length) {
               m_content.Dispatch(*this, CurrentCode(), frame, length);
@@ -282,6 +282,9 @@ bool DeviceSession::ConnectIrd(bool quiet)
         logRow(kRowBeginConnect);
     }
     const int result = m_socket.Open(&m_target, net::kStreamType, 0, true, true);
+    if (result != connect_result::Connected && stop) {
+        return true; // given up for a disconnect or a closing window: nothing to report
+    }
     switch (result) {
     case connect_result::Connected:
         if (!quiet) {
@@ -381,10 +384,11 @@ bool DeviceSession::StartSession()
     joinRetiredThreads();
     m_splitter.Reset();
     threadEnded = false;
-    // The new thread's loop runs unless the window closes. Set here, not by
-    // the thread, so a disconnect asked for before the thread first runs is
-    // not undone by it.
-    stop = closing.load();
+    // The new thread's loop runs unless the window closes or a disconnect is
+    // already asked for (between the connect step and this start, say): then
+    // it goes straight to its clean-up. Set here, not by the thread, so a
+    // disconnect asked for before the thread first runs is not undone by it.
+    stop = closing || disconnectRequested;
     m_thread = std::thread(&DeviceSession::threadMain, this);
     return true;
 }
@@ -425,9 +429,11 @@ void DeviceSession::resetSessionDisplay()
 
 void DeviceSession::RequestDisconnect()
 {
-    stop = true;
+    // Never waits, whatever the session thread is doing: a connect, a send
+    // or a receive in progress sees `stop` at the wake-up and gives up, and
+    // the thread's clean-up closes the socket.
     disconnectRequested = true;
-    m_socket.Close();
+    stop = true;
     m_socket.Wake();
     wakeWaiters();
 }
@@ -452,8 +458,9 @@ void DeviceSession::RequestStop()
 {
     closing = true; // only a closing window stops its session this way
     stop = true;
+    // A stopped socket fails every call and closes itself in the thread that
+    // makes it; nothing here waits for the session lock.
     m_socket.Stop();
-    m_socket.Close();
     wakeWaiters();
 }
 
@@ -674,6 +681,7 @@ void DeviceSession::destroyQueue()
 
 void DeviceSession::disconnectCleanUp()
 {
+    m_socket.Close();
     linked = false;
     resetSessionDisplay();
     clearRequestFlags();
@@ -752,7 +760,6 @@ void DeviceSession::Teardown()
     stop = true;
     m_socket.Stop();
     everConnected = false;
-    m_socket.Close();
     wakeWaiters();
     // A thread in its restart step may start a successor while we collect;
     // keep collecting until no thread is left (a new one sees `closing`).
@@ -777,6 +784,7 @@ void DeviceSession::Teardown()
             }
         }
     }
+    m_socket.Close();
     SetCurrentOper(oper_mode::Done);
     destroyQueue();
     m_content.DestroyDatabase();
