@@ -398,7 +398,14 @@ bool DeviceSession::RefreshIrd()
     if (closing) {
         return false;
     }
+    // The loop goes on, unless it is already asked to end: a disconnect,
+    // restart or upgrade asked for before the refresh is not lost. Cleared
+    // first and then checked; the requests set their flag before `stop`, so
+    // one that comes in meanwhile is seen either here or by its own store.
     stop = false;
+    if (endRequested()) {
+        stop = true;
+    }
     deletePending = false;
     logRow(kRowUpdateIrd);
     m_content.CreateDatabase();
@@ -425,6 +432,11 @@ void DeviceSession::resetSessionDisplay()
     m_view.SetSignalSourceEnabled(false);
     m_view.SetSignalGauges(0, 0, false);
     scanState = kNoScan;
+}
+
+bool DeviceSession::endRequested() const
+{
+    return disconnectRequested || restartRequested || upgradeRequested || m_replacing;
 }
 
 void DeviceSession::RequestDisconnect()

@@ -175,6 +175,8 @@ private:
     void releaseEvent(OperEvent* event);
     // A request leaves the session, answered or not.
     void requestEnded(uint8_t code);
+    // A disconnect, restart or upgrade is asked for, or a new session takes over.
+    bool endRequested() const;
     // One send of the request in flight is used up (operation lock held):
     // `awaitingReply` after a send, not after a failure or a time-out. With
     // no send left the request is released.

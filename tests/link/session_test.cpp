@@ -219,6 +219,25 @@ TEST(Session, DisconnectDuringAConnectNeitherWaitsForItNorLetsItRunOut)
     }
 }
 
+// A refresh (a Renew, or one a reply asks for) that comes between a request
+// to end the session and the loop's next check must not cancel it: the
+// restart or upgrade would be lost and its flag fire at some later stop.
+TEST(Session, ARefreshDoesNotUndoARequestToEndTheSession)
+{
+    for (void (DeviceSession::*request)() :
+         {&DeviceSession::RequestDisconnect, &DeviceSession::RequestRestart,
+          &DeviceSession::RequestUpgrade}) {
+        SessionHarness h("127.0.130.3:Ending", kFast);
+        (h.session.*request)();
+        h.session.RefreshIrd();
+        EXPECT_TRUE(h.session.stop);
+    }
+    SessionHarness h("127.0.130.3:Plain", kFast);
+    h.session.stop = true; // stopped for no request: a refresh lets it go on
+    h.session.RefreshIrd();
+    EXPECT_FALSE(h.session.stop);
+}
+
 TEST(Session, TransportErrorPausesAndResends)
 {
     sim::SimulatorOptions options = sim::QuietOptions();
