@@ -39,7 +39,6 @@ void DatabaseContent::replaceDatabase(bool onlyIfMissing)
         }
         old = std::move(m_database);
         m_database = std::make_shared<ListManager>(*this);
-        loaded = false;
     }
     // The old database (and its tree nodes) goes when its last user lets go;
     // usually right here, outside the lock.
@@ -62,9 +61,14 @@ void DatabaseContent::DestroyDatabase()
     {
         std::lock_guard lock(m_databaseMutex);
         old = std::move(m_database);
-        loaded = false;
     }
     old.reset();
+}
+
+bool DatabaseContent::DataLoaded() const
+{
+    const std::shared_ptr<ListManager> db = Database();
+    return db && db->Loaded();
 }
 
 bool DatabaseContent::HasPlayingProgram() const

@@ -40,8 +40,6 @@ public:
     // The database of the running session (null when none). Holding the
     // pointer keeps it alive even if a refresh replaces it meanwhile.
     std::shared_ptr<ListManager> Database() const;
-    // The database has completed a full refresh.
-    std::atomic<bool> loaded{false};
     // Full refreshes in a row that ended without the device's settings.
     std::atomic<int> failedRefreshes{0};
 
@@ -64,7 +62,8 @@ public:
     void AttachSession(DeviceSession* session) override { m_session = session; }
     void SetWindowState(bool isActive, int tab) override;
     void SetShowRadio(bool shown) override { showRadio = shown; }
-    bool DataLoaded() const override { return loaded; }
+    // The current database has completed a full refresh.
+    bool DataLoaded() const override;
     std::optional<SystemRecordBytes> SystemRecord() const override;
     std::optional<std::array<uint8_t, 4>> DeviceVersion() const override;
     void ProgramsTabShown() override;

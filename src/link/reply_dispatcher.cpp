@@ -583,8 +583,12 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
     DeviceSession& session = core.Session();
     std::shared_ptr<ListManager> fresh;
     ListManager* db = &current_db;
-    if (core.loaded) {
-        // A second end for a database that was already complete: start over.
+    if (current_db.Loaded()) {
+        // A second end for a database that was already complete: start over,
+        // unless a refresh has replaced it already.
+        if (core.Database().get() != &current_db) {
+            return;
+        }
         core.CreateDatabase();
         fresh = core.Database();
         if (!fresh) {
@@ -625,9 +629,13 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
     }
     db->CheckComplete(item_kind::Version);
     releaseIf(session, echo == current);
-    core.loaded = true;
-    core.View().SetToolbarRefreshEnabled(true);
-    core.View().SetMachineState(2);
+    db->SetLoaded();
+    if (core.Database().get() == db) {
+        // Not for a database a refresh has replaced meanwhile: its own
+        // refresh is under way.
+        core.View().SetToolbarRefreshEnabled(true);
+        core.View().SetMachineState(2);
+    }
 }
 
 } // namespace vireo
