@@ -277,6 +277,7 @@ bool DeviceSession::ConnectIrd(bool quiet)
             return false;
         }
         m_target = Ipv4Target{resolved, m_port};
+        m_targetAddress = resolved;
     }
     if (!quiet) {
         logRow(kRowBeginConnect);

@@ -140,6 +140,9 @@ public:
     std::shared_ptr<OperEventQueue> Queue();
     std::recursive_mutex& SessionLock() { return m_sessionLock; }
     const LinkTiming& Timing() const { return m_timing; }
+    // The IPv4 address (host byte order) the last connect step went to; 0
+    // before the first.
+    uint32_t TargetAddress() const { return m_targetAddress; }
     // Code of the request in flight, 0 when none.
     uint8_t CurrentCode();
     // A copy of the frame of the request in flight (empty when none).
@@ -203,6 +206,7 @@ private:
     OperEvent* m_current = nullptr;
     HdSocket m_socket;
     Ipv4Target m_target;
+    std::atomic<uint32_t> m_targetAddress{0};
 
     std::recursive_mutex m_queueMutex; // guards the queue pointer
     std::shared_ptr<OperEventQueue> m_queue;
