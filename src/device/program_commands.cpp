@@ -43,8 +43,7 @@ ProgramPopup ComputeProgramPopup(DatabaseContent& content, bool radioTree, TreeN
     ProgramTree& tree = radioTree ? content.RadioTree() : content.TvTree();
     DeviceSession& session = content.Session();
     tree.SetSelected(nodeId);
-    OperEventQueue* queue = session.Queue();
-    if (queue != nullptr && queue->deletePending != 0) {
+    if (session.deletePending) {
         return popup; // a delete awaits its answer: nothing is offered
     }
     if (session.scanState != DeviceSession::kNoScan) {
@@ -325,8 +324,8 @@ void ProgramCommands::DeleteProgram(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
-    if (node.dataKind != TreeNodeData::Program || !db || queue == nullptr) {
+    DeviceSession& session = m_content.Session();
+    if (node.dataKind != TreeNodeData::Program || !db || !session.Queue()) {
         return;
     }
     std::array<uint8_t, ProgramRecord::kWireSize> wire;
@@ -342,7 +341,7 @@ void ProgramCommands::DeleteProgram(bool radioTree)
         // Marked before the request goes out, so a quick answer finds it.
         db->SetPendingProgram(record);
     }
-    queue->deletePending = 1;
+    session.deletePending = true;
     m_content.Log(question);
     m_content.SendRequest(msg::DeleteProgram, 0, 0, wire);
 }
@@ -366,8 +365,8 @@ void ProgramCommands::DeleteSatellite(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
-    if (node.dataKind != TreeNodeData::Satellite || !db || queue == nullptr) {
+    DeviceSession& session = m_content.Session();
+    if (node.dataKind != TreeNodeData::Satellite || !db || !session.Queue()) {
         return;
     }
     std::array<uint8_t, SatelliteRecord::kWireSize> wire;
@@ -382,7 +381,7 @@ void ProgramCommands::DeleteSatellite(bool radioTree)
         question = GetLangText(kRowDeleteSatellite) + record->DisplayName();
         db->SetPendingSatellite(record);
     }
-    queue->deletePending = 1;
+    session.deletePending = true;
     m_content.LogRaw(question);
     m_content.SendRequest(msg::DeleteSatellite, 0, 0, std::span(wire.data(), 8));
 }
@@ -405,8 +404,8 @@ void ProgramCommands::DeleteTp(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
-    if (node.dataKind != TreeNodeData::Tp || !db || queue == nullptr) {
+    DeviceSession& session = m_content.Session();
+    if (node.dataKind != TreeNodeData::Tp || !db || !session.Queue()) {
         return;
     }
     std::array<uint8_t, TpRecord::kWireSize> wire;
@@ -421,7 +420,7 @@ void ProgramCommands::DeleteTp(bool radioTree)
         question = GetLangText(kRowDeleteTp) + record->label;
         db->SetPendingTp(record);
     }
-    queue->deletePending = 1;
+    session.deletePending = true;
     m_content.LogRaw(question);
     m_content.SendRequest(msg::DeleteTp, 0, 0, wire);
 }
