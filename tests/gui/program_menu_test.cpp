@@ -148,6 +148,64 @@ private slots:
         ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 
+    void whatTheOperatorOpenedStaysOpenThroughModifyTpAndRenumbering()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({1, 2, 6, 0}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.1", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.1", "Open");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        ProgramTree& model = window->TvTree();
+        QTRY_COMPARE(countItems(tv), static_cast<int>(model.Size()));
+        QTRY_VERIFY(window->Session().CurrentCode() == 0);
+
+        // A transponder with at least two programs: the operator opens it,
+        // its last program, and closes the satellite's other transponder.
+        const TreeNodeId satellite = model.Children(kNoTreeNode).front();
+        TreeNodeId tp = kNoTreeNode, other = kNoTreeNode;
+        for (TreeNodeId candidate : model.Children(satellite)) {
+            (model.Children(candidate).size() >= 2 && tp == kNoTreeNode ? tp : other) = candidate;
+        }
+        QVERIFY(tp != kNoTreeNode && other != kNoTreeNode);
+        const std::vector<TreeNodeId> programs = model.Children(tp);
+        const TreeNodeId doomed = programs[programs.size() - 2];
+        const TreeNodeId last = programs.back();
+        QCOMPARE(model.Node(doomed).stateImage, kNoTreeImage); // not the playing program
+        tv->ItemOf(satellite)->setExpanded(true);
+        tv->ItemOf(tp)->setExpanded(true);
+        tv->ItemOf(last)->setExpanded(true);
+        tv->ItemOf(other)->setExpanded(false);
+
+        tv->setCurrentItem(tv->ItemOf(tp));
+        ModalSeam::setNextAction([](QDialog* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("Edt_fre"))
+                ->setText(QStringLiteral("11111"));
+            return clickButton(dialog, "Btn_ok");
+        });
+        item(window, "T_Modify")->trigger();
+        QTRY_VERIFY(tv->ItemOf(tp)->text(0).startsWith(QStringLiteral("11111 ")));
+
+        // Deleting the program before the last renumbers the last.
+        const std::string lastLabel = model.Text(last);
+        tv->setCurrentItem(tv->ItemOf(doomed));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        item(window, "P_Delete")->trigger();
+        QTRY_VERIFY(tv->ItemOf(doomed) == nullptr);
+        QTRY_VERIFY(model.Text(last) != lastLabel);
+        QTRY_COMPARE(tv->ItemOf(last)->text(0), QString::fromStdString(model.Text(last)));
+
+        QVERIFY(tv->ItemOf(satellite)->isExpanded());
+        QVERIFY(tv->ItemOf(tp)->isExpanded());
+        QVERIFY(tv->ItemOf(last)->isExpanded());
+        QVERIFY(!tv->ItemOf(other)->isExpanded());
+        QVERIFY(model.Node(tp).expanded); // the model knows what the operator sees
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
 private:
     std::unique_ptr<WorkDir> m_dir;
 };
