@@ -111,6 +111,8 @@ public:
     ProgramTree& TvTree() { return m_tvTree; }
     ProgramTree& RadioTree() { return m_radioTree; }
     DeviceContent& Content() override { return *m_content; }
+    // How the session speaks to this window.
+    DeviceViewAdapter& View() { return *m_view; }
     // The firmware upgrade: the operator's choice and the upgrade thread.
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
     SystemPage* SystemSettingsPage() const { return m_system; }

@@ -192,6 +192,12 @@ void ProgramsPage::SetGaugeTextVisible(bool visible)
 
 void ProgramsPage::SetGaugeColour(const QString& colour)
 {
+    // A style sheet is parsed and the gauges re-polished on every change:
+    // only a new colour is worth it (signal reports come many times a second).
+    if (colour == m_gaugeColour) {
+        return;
+    }
+    m_gaugeColour = colour;
     m_intensity->setStyleSheet(gaugeStyle(colour));
     m_quality->setStyleSheet(gaugeStyle(colour));
 }
