@@ -5,6 +5,7 @@
 #include "device/ui/program_menu.h"
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
+#include "dialogs/ui/sat_form.h"
 #include "gui_fixture.h"
 #include "link/message_code.h"
 #include "sim/database_generator.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTreeWidget>
 
 using namespace vireo;
@@ -203,6 +205,44 @@ private slots:
         QVERIFY(tv->ItemOf(last)->isExpanded());
         QVERIFY(!tv->ItemOf(other)->isExpanded());
         QVERIFY(model.Node(tp).expanded); // the model knows what the operator sees
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
+    void aWindowClosedUnderItsSatelliteDialogCancelsIt()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({2, 2, 2, 0}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.4", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.4", "Closing");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        QTRY_VERIFY(tv->ItemOf(window->TvTree().Children(kNoTreeNode).front()) != nullptr);
+        tv->setCurrentItem(tv->ItemOf(window->TvTree().Children(kNoTreeNode).front()));
+
+        // While "LNB Set" is open the device reports an unusable address of
+        // its own, and the operator lets its window close; the window goes
+        // inside the dialog's loop.
+        const QPointer<MdiChild> alive(window);
+        int result = -1;
+        ModalSeam::setNextAction([&](QDialog* dialog) {
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+            alive->CheckReportedAddress({0, 0, 0, 0});
+            QTest::qWait(50);
+            result = dialog->result();
+            return clickButton(dialog, "Btn_SatInfo_ok"); // too late: nothing to send to
+        });
+        item(window, "S_Set")->trigger();
+        QVERIFY(alive.isNull());
+        QCOMPARE(result, int(QDialog::Rejected));
+        QCOMPARE(form->SatelliteDialog()->Mode(), SatDialogMode::Idle);
+        QCOMPARE(form->DocumentWindowCount(), 0);
+        QTest::qWait(50);
+        for (const auto& frame : irb.ReceivedFrames()) {
+            QVERIFY(frame[1] != msg::SetSatellite);
+        }
         ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 

@@ -24,7 +24,9 @@ class AboutBox;
 class IPForm;
 class LoginForm;
 class MachineTreeView;
+class SatForm;
 class SelForm;
+class TpForm;
 
 // Caption of the main window.
 inline constexpr const char* kMainCaption = "Vireo Remote Manager";
@@ -92,6 +94,9 @@ public:
     void SetMachineMark(NodeId node, const QString& mark) override;
     int DocumentWindowCount() const override;
     void SetWindowClosing(bool closing) override { m_windowClosing = closing; }
+    SatForm* SatelliteDialog() override { return m_satForm; }
+    TpForm* TransponderDialog() override { return m_tpForm; }
+    void DeviceWindowClosing(MdiChild* window) override;
 
     // Commands, by the component that raises them.
     void FileNewItemClick();
@@ -151,6 +156,8 @@ private:
     LoginForm* m_login = nullptr;
     IPForm* m_ipForm = nullptr;
     AboutBox* m_about = nullptr;
+    SatForm* m_satForm = nullptr;
+    TpForm* m_tpForm = nullptr;
     SelForm* m_selForm = nullptr;
 
     QMdiArea* m_mdi = nullptr;

@@ -48,6 +48,15 @@ void MainForm::retitle(MdiChild* window, const std::string& caption)
     window->SetCaption(caption);
 }
 
+void MainForm::DeviceWindowClosing(MdiChild* window)
+{
+    // Config IP may be open on the window (the window can close from inside
+    // the dialog's modal loop): the dialog must not send to it afterwards.
+    if (m_ipForm != nullptr && m_ipForm->Device() == window) {
+        m_ipForm->reject();
+    }
+}
+
 // --- File, Help and Config ---
 
 void MainForm::FileNewItemClick()

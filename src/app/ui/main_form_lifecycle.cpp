@@ -7,7 +7,9 @@
 #include "app/ui/main_form.h"
 #include "app/ui/message_box.h"
 #include "dialogs/ui/ip_form.h"
+#include "dialogs/ui/sat_form.h"
 #include "dialogs/ui/sel_form.h"
+#include "dialogs/ui/tp_form.h"
 #include "lang/language_table.h"
 
 #include <QCloseEvent>
@@ -39,6 +41,12 @@ void MainForm::CreateDialogs()
     }
     if (m_about == nullptr) {
         m_about = new AboutBox(this);
+    }
+    if (m_satForm == nullptr) {
+        m_satForm = new SatForm(this);
+    }
+    if (m_tpForm == nullptr) {
+        m_tpForm = new TpForm(this);
     }
     if (m_selForm == nullptr) {
         m_selForm = new SelForm(this);

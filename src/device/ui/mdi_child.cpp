@@ -80,7 +80,7 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
         *m_session, [content = m_content.get()] { return content->DeviceVersion(); });
     if (auto* database = dynamic_cast<DatabaseContent*>(m_content.get())) {
         m_menu = std::make_unique<ProgramMenuController>(
-            *m_programs, *database,
+            *m_programs, *database, m_host,
             [this] { return !IsClosing() && m_session != nullptr && m_session->everConnected; },
             this);
         connect(m_programs, &ProgramsPage::menuRequested, m_menu.get(),
@@ -385,6 +385,11 @@ void MdiChild::FinishWindow()
         return;
     }
     m_finished = true;
+    // Dialogs open for this window end first: none may act on it later.
+    if (m_menu) {
+        m_menu->CancelDialogs();
+    }
+    m_host.DeviceWindowClosing(this);
     m_log.FlushOnClose();
     Teardown();
 }

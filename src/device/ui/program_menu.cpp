@@ -4,6 +4,7 @@
 #include "app/ui/message_box.h"
 #include "database/program_commands.h"
 #include "device/database_content.h"
+#include "device/ui/device_host.h"
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
 #include "dialogs/ui/form_device.h"
@@ -28,11 +29,11 @@ const char* const kItems[] = {"P_Play",     "ST_Stop",    "P_Delete",   "P_Multi
 } // namespace
 
 ProgramMenuController::ProgramMenuController(ProgramsPage& page, DatabaseContent& content,
-                                             std::function<bool()> usable, QWidget* dialogParent)
-    : QObject(nullptr) // owned by the window, which outlives the page's signals
-      ,
-      m_page(page), m_content(content), m_usable(std::move(usable)), m_dialogParent(dialogParent),
-      m_commands(std::make_unique<ProgramCommands>(content))
+                                             DeviceHost& host, std::function<bool()> usable,
+                                             QWidget* dialogParent)
+    : QObject(nullptr), // owned by the window, which outlives the page's signals
+      m_page(page), m_content(content), m_host(host), m_usable(std::move(usable)),
+      m_dialogParent(dialogParent), m_commands(std::make_unique<ProgramCommands>(content))
 {
     connectActions();
 }
@@ -120,8 +121,33 @@ bool ProgramMenuController::confirm(const std::string& question)
     if (question.empty()) {
         return false;
     }
-    return MessageBox::Ask(m_dialogParent, FromGbk(question), QMessageBox::Ok | QMessageBox::Cancel,
-                           QMessageBox::Cancel) == QMessageBox::Ok;
+    // The window may close while the question is open (it goes with the
+    // window): then there is nothing left to run the command on.
+    const QPointer<ProgramMenuController> alive(this);
+    const bool ok =
+        MessageBox::Ask(m_dialogParent, FromGbk(question), QMessageBox::Ok | QMessageBox::Cancel,
+                        QMessageBox::Cancel) == QMessageBox::Ok;
+    return ok && alive && m_usable();
+}
+
+void ProgramMenuController::runDialog(QDialog* dialog, const std::function<void()>& run)
+{
+    if (dialog == nullptr || m_openDialog) {
+        return;
+    }
+    const QPointer<ProgramMenuController> alive(this);
+    m_openDialog = dialog;
+    run();
+    if (alive) {
+        m_openDialog = nullptr;
+    }
+}
+
+void ProgramMenuController::CancelDialogs()
+{
+    if (m_openDialog) {
+        m_openDialog->reject();
+    }
 }
 
 void ProgramMenuController::connectActions()
@@ -160,31 +186,33 @@ void ProgramMenuController::connectActions()
         }
     });
     // The satellite and transponder dialogs open on copies of the records and
-    // send their request themselves.
+    // send their request themselves. They belong to the main window, so a
+    // window that closes while one is open frees nothing of it; the window's
+    // closing cancels it first (CancelDialogs).
     on("S_Set", [this] {
         if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
-            SatForm form(m_dialogParent);
+            SatForm* form = m_host.SatelliteDialog();
             SessionFormDevice device(m_content.Session());
-            form.Init_Form_SatSet(&*satellite, &device);
+            runDialog(form, [&] { form->Init_Form_SatSet(&*satellite, &device); });
         }
     });
     on("S_Add", [this] {
-        SatForm form(m_dialogParent);
+        SatForm* form = m_host.SatelliteDialog();
         SessionFormDevice device(m_content.Session());
-        form.Init_Form_SatAdd(&device);
+        runDialog(form, [&] { form->Init_Form_SatAdd(&device); });
     });
     on("T_Add", [this] {
         if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
-            TpForm form(m_dialogParent);
+            TpForm* form = m_host.TransponderDialog();
             SessionFormDevice device(m_content.Session());
-            form.Init_Form_TpAdd(&*satellite, &device);
+            runDialog(form, [&] { form->Init_Form_TpAdd(&*satellite, &device); });
         }
     });
     on("T_Modify", [this] {
         if (const auto tp = m_commands->SelectedTp(m_radio)) {
-            TpForm form(m_dialogParent);
+            TpForm* form = m_host.TransponderDialog();
             SessionFormDevice device(m_content.Session());
-            form.Init_Form_TpSet(&*tp, &device);
+            runDialog(form, [&] { form->Init_Form_TpSet(&*tp, &device); });
         }
     });
     on("T_Delete", [this] {

@@ -237,6 +237,7 @@ void IPForm::reject()
 {
     m_accepted = false;
     m_mode = NoMode;
+    m_device = nullptr;
     QDialog::reject();
 }
 

@@ -37,6 +37,8 @@ public:
     std::string GetIPFormName() const;
 
     Mode CurrentMode() const { return m_mode; }
+    // The device of the use under way (Config and Modify), or null.
+    const IpFormDevice* Device() const { return m_device; }
     bool Accepted() const { return m_accepted; }
     int DigitCount() const { return m_filter.DigitCount(); }
 
