@@ -506,6 +506,41 @@ private slots:
         QCOMPARE(form->ChildrenInTreeOrder().front(), other);
     }
 
+    void theSystemTabGivesWayToTheProgramsWhileDisabled()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({1, 2, 3, 1}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.2", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.2", "Tabs");
+        auto* tabs = child<QTabWidget>(window, "PageControl_child");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded() && tabs->isTabEnabled(1), 10000);
+        tabs->setCurrentIndex(1);
+        QSignalSpy shown(tabs, &QTabWidget::currentChanged);
+
+        // Update: the tab is disabled for the refresh and enabled after it.
+        window->RefreshIrd();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded() && tabs->isTabEnabled(1), 10000);
+        QCOMPARE(tabs->currentIndex(), 1);
+        for (const auto& call : shown) {
+            QVERIFY(call.first().toInt() != 2); // never the empty "CI Management"
+        }
+
+        // Disabled: the programs stand in, and give way again.
+        window->ApplySystemTabEnabled(false);
+        QCOMPARE(tabs->currentIndex(), 0);
+        window->ApplySystemTabEnabled(true);
+        QCOMPARE(tabs->currentIndex(), 1);
+        // Unless the operator went elsewhere meanwhile.
+        window->ApplySystemTabEnabled(false);
+        tabs->setCurrentIndex(2);
+        window->ApplySystemTabEnabled(true);
+        QCOMPARE(tabs->currentIndex(), 2);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
     void tabsAndCaptionsOfANewWindow()
     {
         auto form = startMainForm();

@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace vireo::ui {
 
@@ -413,7 +414,21 @@ void MdiChild::closeEvent(QCloseEvent* event)
 
 void MdiChild::ApplySystemTabEnabled(bool enabled)
 {
+    if (!enabled && m_tabs->currentIndex() == kSystemTab) {
+        // Qt would move on to the next enabled tab, the empty "CI
+        // Management". The programs stand in while the settings are away,
+        // and the settings come back once they return, unless the operator
+        // chose another tab meanwhile.
+        m_systemTabWanted = true;
+        m_switchingTab = true;
+        m_tabs->setCurrentIndex(kProgramsTab);
+        m_switchingTab = false;
+    }
     m_tabs->setTabEnabled(kSystemTab, enabled);
+    if (enabled && std::exchange(m_systemTabWanted, false) &&
+        m_tabs->currentIndex() == kProgramsTab) {
+        m_tabs->setCurrentIndex(kSystemTab);
+    }
 }
 
 void MdiChild::ApplySignalSourceEnabled(bool enabled)
@@ -568,6 +583,9 @@ void MdiChild::ApplyLayout()
 
 void MdiChild::onTabShown(int index)
 {
+    if (!m_switchingTab) {
+        m_systemTabWanted = false; // the operator chose a tab
+    }
     if (m_content) {
         m_content->SetWindowState(m_host.ReflectsToolbar(this), index);
     }

@@ -185,6 +185,9 @@ private:
     double m_treeRatio = 0.5;
     int m_signalSourceIndex = 9;
     int m_signalSourceRow = 197; // " Unknow"
+    // The system tab was shown when it was disabled: it comes back with it.
+    bool m_systemTabWanted = false;
+    bool m_switchingTab = false;
 
     QWidget* m_client = nullptr;
     QSplitter* m_horSplitter = nullptr;
