@@ -208,6 +208,39 @@ private slots:
         ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 
+    void aClickBesideTheNodesOpensTheSelectedNodesMenu()
+    {
+        sim::DeviceDatabase db = sim::GenerateDatabase({1, 1, 2, 0}, nullptr).value();
+        db.tv[0].audioChoice = 0xF1; // all audio on, second audio chosen
+        sim::Simulator irb(db, sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.5", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.5", "Beside");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        QTRY_COMPARE(countItems(tv), static_cast<int>(window->TvTree().Size()));
+        QTRY_VERIFY(window->Session().CurrentCode() == 0);
+        ProgramTree& model = window->TvTree();
+        const TreeNodeId program = model.Children(model.Children(model.Children(0)[0])[0])[0];
+        tv->setCurrentItem(tv->ItemOf(program));
+
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("PMenu_child_prog"));
+        const QPoint empty(5, tv->viewport()->height() - 2);
+        QVERIFY(tv->itemAt(empty) == nullptr);
+        emit tv->customContextMenuRequested(empty);
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(item(window, "P_Play")->isVisible());
+        QVERIFY(item(window, "P_Audio_All")->isChecked());
+        menu->hide();
+
+        // Through the real item: on turns it off, byte 18 0xF1 becomes 0x01.
+        item(window, "P_Audio_All")->trigger();
+        QTRY_VERIFY(irb.Database().tv[0].audioChoice == 0x01);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
     void aWindowClosedUnderItsSatelliteDialogCancelsIt()
     {
         sim::Simulator irb(sim::GenerateDatabase({2, 2, 2, 0}, nullptr).value(),

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <cstring>
 
 namespace vireo::ui {
 
@@ -58,8 +59,11 @@ void ProgramMenuController::hideAll()
         if (QAction* a = action(name)) {
             a->setVisible(false);
             a->setEnabled(true);
-            a->setCheckable(false);
-            a->setChecked(false);
+            // The Hex/Dec marks stay as they were unless a PID line sets them.
+            if (std::strcmp(name, "C_Hex_show") != 0 && std::strcmp(name, "C_Dec_show") != 0) {
+                a->setCheckable(false);
+                a->setChecked(false);
+            }
         }
     }
     for (const char* name : {"P_Audio1", "P_Audio2", "P_Audio3"}) {

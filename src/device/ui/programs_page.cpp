@@ -150,14 +150,13 @@ void ProgramsPage::buildMenu()
     add(audio, {"P_Audio1", 92});
     add(audio, {"P_Audio2", 93});
     add(audio, {"P_Audio3", 94});
+    audio->addSeparator();
     add(audio, {"P_Audio_All", 200});
 }
 
 void ProgramsPage::showMenu(ProgramTreeView* tree, const QPoint& pos)
 {
-    if (tree->itemAt(pos) == nullptr) {
-        return;
-    }
+    // A click beside the nodes opens the menu of the node selected before.
     emit menuRequested(tree == m_radio, tree->viewport()->mapToGlobal(pos));
 }
 
