@@ -12,6 +12,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace vireo;
@@ -309,6 +310,48 @@ private slots:
             QCOMPARE(window->Log().LineCount(), size_t(0));
         }
         QVERIFY(button(*form, "TBtn_close")->isEnabled());
+    }
+
+    void aLongListOpensATurnAtATimeTickedFirstAndDrawsWindowsWhenShown()
+    {
+        constexpr int kMachines = 3000;
+        QByteArray ini = "[Address]\r\n";
+        for (int n = 0; n < kMachines; ++n) {
+            ini += "machine=n127.140." + QByteArray::number(n / 250) + "." +
+                   QByteArray::number(1 + n % 250) + ":Rack\r\n";
+        }
+        ini += "machine=y127.0.140.6:ticked\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n";
+        WorkDir::write(QStringLiteral("Vireo.ini"), ini);
+        auto form = startMainForm({}, false);
+        QVERIFY(form);
+        int openAtFirstTurn = -1;
+        form->show();
+        QTRY_VERIFY(form->Registry().MachineCount() > 0);
+        // The next turn of the event loop comes while the list is still
+        // being opened, and the ticked machine was opened (and connected)
+        // first.
+        QTimer::singleShot(0, [&] { openAtFirstTurn = int(form->Registry().MachineCount()); });
+        QTRY_VERIFY(openAtFirstTurn >= 0);
+        QVERIFY2(openAtFirstTurn < kMachines + 1, qPrintable(QString::number(openAtFirstTurn)));
+        MdiChild* ticked = nullptr;
+        for (MdiChild* window : form->ChildrenInTreeOrder()) {
+            if (window->AutoConnect()) {
+                ticked = window;
+            }
+        }
+        QVERIFY(ticked != nullptr && ticked->HasWidgets() && ticked->IsShownInFrame());
+        QTRY_VERIFY(ticked->Log().LineCount() > 0); // its connect step ran
+        QTRY_COMPARE_WITH_TIMEOUT(form->DocumentWindowCount(), kMachines + 1, 60000);
+
+        // The others have no widgets and stay out of the frame until shown.
+        MdiChild* idle = form->ChildrenInTreeOrder().back();
+        QVERIFY(!idle->HasWidgets() && !idle->IsShownInFrame());
+        QCOMPARE(form->MdiArea()->subWindowList().size(), 1);
+        QVERIFY(form->Registry().ShowByNode(idle->Entry()->Node()));
+        QVERIFY(idle->HasWidgets() && idle->IsShownInFrame());
+        QCOMPARE(form->ActiveChild(), idle);
+        QVERIFY(idle->findChild<QWidget*>(QStringLiteral("TreeView_TV")) != nullptr);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 
     void modifyIpRenamesOrPointsAtTheHolder()

@@ -52,7 +52,10 @@ public:
     // Opens the window of a device, unless a window has that address already:
     // then "<caption> :has been connected!" is shown, that window comes to the
     // front and nothing is created (null result).
-    MdiChild* OpenDeviceWindow(const std::string& address, const std::string& name);
+    // With `show` false the window is made without its widgets and enters the
+    // frame when first shown or connected.
+    MdiChild* OpenDeviceWindow(const std::string& address, const std::string& name,
+                               bool show = true);
     // The connect sequence of a device window (runs its connect step off the
     // UI thread).
     void ConnectMachine(MdiChild* window);
@@ -93,6 +96,8 @@ public:
     void ResetToolbar() override;
     void SetMachineMark(NodeId node, const QString& mark) override;
     int DocumentWindowCount() const override;
+    bool IsLastShownWindow(const MdiChild* window) const override;
+    void PlaceDeviceWindow(MdiChild* window) override;
     void SetWindowClosing(bool closing) override { m_windowClosing = closing; }
     SatForm* SatelliteDialog() override { return m_satForm; }
     TpForm* TransponderDialog() override { return m_tpForm; }
@@ -132,6 +137,10 @@ private:
     void onTreeContextMenu(const QPoint& pos);
     void onTreeDoubleClick();
     void firstPaint();
+    // Opens the next machines of the start-up list for a moment, then lets
+    // the event loop run before the rest.
+    void openListedMachines();
+    void connectTickedMachines();
     void postConnectMessage(MdiChild* window);
     void onConnectMessage(MdiChild* window);
     MdiChild* windowOfNode(NodeId node) const;
@@ -151,6 +160,10 @@ private:
     bool m_firstPaintSeen = false;
     bool m_closed = false;
     std::vector<ChosenMachine> m_chosen;
+    // The start-up list being opened (ticked machines first) and how far.
+    std::vector<ChosenMachine> m_opening;
+    size_t m_openingNext = 0;
+    size_t m_openingTicked = 0;
     QPointer<MdiChild> m_lastActive;
 
     LoginForm* m_login = nullptr;

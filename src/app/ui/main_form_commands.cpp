@@ -149,7 +149,7 @@ void MainForm::PMenuCloseClick()
     if (m_windowClosing) {
         return;
     }
-    if (DocumentWindowCount() == 1) {
+    if (IsLastShownWindow(selectedWindow())) {
         ResetToolbar();
     }
     m_registry->CloseByNode(m_tree->SelectedNode());
@@ -242,7 +242,7 @@ void MainForm::TBtnCloseClick()
     if (window == nullptr) {
         return;
     }
-    if (DocumentWindowCount() == 1) {
+    if (IsLastShownWindow(window)) {
         ResetToolbar();
     }
     window->RequestStop();

@@ -13,13 +13,17 @@
 #include "lang/language_table.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QMdiArea>
 #include <QToolButton>
+#include <algorithm>
 
 namespace vireo::ui {
 
 namespace {
 constexpr int kRowRootNode = 69;
+// How long the start-up list is opened before the event loop runs again.
+constexpr qint64 kOpeningSliceMs = 20;
 constexpr int kRowSaveMachines = 42;
 constexpr const char* kAlreadyConnected = " :has been connected!";
 } // namespace
@@ -68,19 +72,56 @@ void MainForm::paintEvent(QPaintEvent* event)
 
 void MainForm::firstPaint()
 {
-    const std::vector<ChosenMachine> chosen = std::exchange(m_chosen, {});
-    for (const ChosenMachine& machine : chosen) {
-        if (!machine.open) {
-            continue;
+    // Ticked machines first, so they connect while the rest of a long list
+    // is still being opened; each group in file order.
+    m_opening = std::exchange(m_chosen, {});
+    std::stable_partition(m_opening.begin(), m_opening.end(),
+                          [](const ChosenMachine& machine) { return machine.autoConnect; });
+    m_openingTicked = static_cast<size_t>(
+        std::count_if(m_opening.begin(), m_opening.end(),
+                      [](const ChosenMachine& machine) { return machine.autoConnect; }));
+    m_openingNext = 0;
+    openListedMachines();
+}
+
+void MainForm::openListedMachines()
+{
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_appClosing && m_openingNext < m_opening.size()) {
+        if (m_openingNext > 0 && slice.elapsed() >= kOpeningSliceMs) {
+            // The operator's input goes first; the list goes on right after.
+            QMetaObject::invokeMethod(this, &MainForm::openListedMachines, Qt::QueuedConnection);
+            return;
         }
-        MdiChild* window = OpenDeviceWindow(machine.address, machine.name);
-        m_btnClose->setEnabled(true);
-        if (window != nullptr) {
-            window->SetAutoConnect(machine.autoConnect);
+        const ChosenMachine& machine = m_opening[m_openingNext++];
+        if (machine.open) {
+            // Windows of machines not connected are made without their
+            // widgets, which come when the window is first shown.
+            MdiChild* window = OpenDeviceWindow(machine.address, machine.name, machine.autoConnect);
+            m_btnClose->setEnabled(true);
+            if (window != nullptr) {
+                window->SetAutoConnect(machine.autoConnect);
+            }
+        }
+        if (m_openingNext == m_openingTicked) {
+            connectTickedMachines();
         }
     }
-    // Each ticked machine is connected from the message loop, once start-up
-    // is over, in tree order.
+    if (m_openingTicked == 0) {
+        connectTickedMachines();
+    }
+    m_opening.clear();
+    m_opening.shrink_to_fit();
+}
+
+void MainForm::connectTickedMachines()
+{
+    if (m_appClosing) {
+        return;
+    }
+    // Each ticked machine is connected from the message loop, once its
+    // window is open, in tree order.
     MdiChild* last = nullptr;
     for (MdiChild* window : ChildrenInTreeOrder()) {
         if (window->AutoConnect()) {
@@ -127,7 +168,7 @@ std::vector<MdiChild*> MainForm::ChildrenInTreeOrder() const
     return windows;
 }
 
-MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::string& name)
+MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::string& name, bool show)
 {
     const std::string caption = address + ":" + name;
     if (MachineWindow* existing = m_registry->FindByAddress(caption)) {
@@ -136,15 +177,27 @@ MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::stri
         return nullptr;
     }
     auto* window = new MdiChild(*this, m_deviceOptions, caption);
-    m_mdi->addSubWindow(window);
     m_registry->AddMachine(window);
+    if (show) {
+        PlaceDeviceWindow(window);
+    }
+    return window;
+}
+
+void MainForm::PlaceDeviceWindow(MdiChild* window)
+{
+    if (window == nullptr || window->IsShownInFrame() || window->IsClosing()) {
+        return;
+    }
+    window->BuildWidgets();
+    m_mdi->addSubWindow(window);
     m_registry->MarkCurrent(window->Entry());
 
     SetSwitchDown(false);
     m_btnSwitch->setEnabled(true);
+    m_btnClose->setEnabled(true);
     SetRenewUpgradeEnabled(false);
     window->showMaximized();
-    return window;
 }
 
 void MainForm::closeEvent(QCloseEvent* event)

@@ -36,7 +36,14 @@ public:
     // empty removes it.
     virtual void SetMachineMark(NodeId node, const QString& mark) = 0;
 
+    // Device windows open, whether or not shown in the frame yet.
     virtual int DocumentWindowCount() const = 0;
+    // `window` is the only device window the frame shows: closing it leaves
+    // the toolbar nothing to reflect.
+    virtual bool IsLastShownWindow(const MdiChild* window) const = 0;
+    // Makes `window`'s widgets and shows it maximised in the frame, the
+    // current machine.
+    virtual void PlaceDeviceWindow(MdiChild* window) = 0;
     // A device window teardown is under way; main-window commands wait.
     virtual void SetWindowClosing(bool closing) = 0;
 

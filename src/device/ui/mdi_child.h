@@ -69,6 +69,14 @@ public:
     std::optional<SystemRecordBytes> SystemRecord() const override;
     void SendSystemInfo(const SystemRecordBytes& record) override;
 
+    // The widgets are made when the window is first shown in the frame (or
+    // first needs them): a listed machine that is never opened costs only
+    // its session's bookkeeping.
+    void BuildWidgets();
+    bool HasWidgets() const { return m_client != nullptr; }
+    // The window is one of the frame's document windows (shown at least once).
+    bool IsShownInFrame() const { return mdiArea() != nullptr; }
+
     // The caption names the device: window title, log tag and the address
     // the next connect uses.
     void SetCaption(const std::string& caption);
@@ -162,6 +170,7 @@ private:
     void onConnectStepDone(bool connected, bool fromSwitch);
     void joinConnectWorker();
     void onTabShown(int index);
+    int shownTab() const;
 
     DeviceHost& m_host;
     DeviceOptions m_options;
