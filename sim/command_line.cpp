@@ -170,6 +170,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                  throw BadArgument{o + ": expected close or half, got \"" + v + "\""};
              }
          }},
+        {"--flood-signal",
+         [&](auto& o, auto& v) {
+             faults.floodSignalPerSecond = static_cast<int>(integer(o, v, 1000000));
+         }},
         {"--signal",
          [&](auto& o, auto& v) {
              const auto [intensity, quality] = splitAt(o, v, ',', "INTENSITY,QUALITY");
@@ -273,6 +277,9 @@ Faults (SHARE is 0 to 1 or a percentage like 25%):
                         (the UpdateAll burst, a whole list) in shuffled order
   --same-answer         answer every query for one record with the first
                         record of its list, an answer that adds nothing
+  --flood-signal N      once UpdateAll is answered, send N SignalStatus frames a
+                        second, unasked, for as long as the connection lasts
+                        (a device that floods its manager)
   --status CODE=STATUS  answer every request CODE with a StatusReply of STATUS
                         instead (CODE as a number or name: 0x6A, UpdateAll);
                         repeatable. Example: --status QueryTp=35
