@@ -14,6 +14,8 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <QToolButton>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace vireo;
 using namespace vireo::ui;
@@ -277,6 +279,45 @@ private slots:
         QVERIFY(form->close());
         QCOMPARE(WorkDir::read(QStringLiteral("Vireo.ini")), before);
         QCOMPARE(form->DocumentWindowCount(), 0);
+    }
+
+    void aSaveThatFailsSaysWhyKeepsTheOldFileAndLetsTheOperatorStay()
+    {
+        const QByteArray before("[Address]\r\nmachine=y10.0.0.9:kept\r\n[LANGUAGE]\r\n"
+                                "language=1\r\n\r\n");
+        WorkDir::write(QStringLiteral("Vireo.ini"), before);
+        auto form = startMainForm(DeviceOptions{}, false);
+        QVERIFY(form);
+        form->OpenDeviceWindow("10.0.0.3", "new");
+        // The disk takes no more than 16 bytes from this program.
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 16;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+        MessageBox::clearShown();
+        MessageBox::setNextAnswer(QMessageBox::Yes);    // save the list
+        MessageBox::setNextAnswer(QMessageBox::Cancel); // it cannot be saved: stay
+        const bool closedFirst = form->close();
+        const QStringList told = MessageBox::shownTexts();
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        MessageBox::setNextAnswer(QMessageBox::Ok); // exit without saving
+        const bool closedThen = form->close();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!closedFirst);
+        QCOMPARE(told.size(), 2);
+        QCOMPARE(told[1], QStringLiteral("Can't save the IRD list to ") +
+                              QDir::current().filePath(QStringLiteral("Vireo.ini")) +
+                              QStringLiteral("\ncannot write Vireo.ini: File too large\nThe file "
+                                             "is kept as it was. Exit without saving?"));
+        QVERIFY(closedThen);
+        QCOMPARE(form->DocumentWindowCount(), 0);
+        QCOMPARE(WorkDir::read(QStringLiteral("Vireo.ini")), before);
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"Vireo.ini"});
     }
 
     void cancelKeepsTheProgramRunning()

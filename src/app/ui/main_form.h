@@ -146,7 +146,10 @@ private:
     MdiChild* windowOfNode(NodeId node) const;
     MdiChild* selectedWindow() const;
     void retitle(MdiChild* window, const std::string& caption);
-    void closeAllForExit(bool save);
+    // Writes the settings file; when that fails the operator is told why and
+    // chooses: exit without saving (true) or stay (false).
+    bool saveMachineList();
+    void closeAllForExit();
 
     std::unique_ptr<MachineManager> m_registry;
     SessionContext m_context;

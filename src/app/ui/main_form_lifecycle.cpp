@@ -25,6 +25,8 @@ constexpr int kRowRootNode = 69;
 // How long the start-up list is opened before the event loop runs again.
 constexpr qint64 kOpeningSliceMs = 20;
 constexpr int kRowSaveMachines = 42;
+constexpr int kRowCannotSave = 212;
+constexpr int kRowExitWithoutSaving = 213;
 constexpr const char* kAlreadyConnected = " :has been connected!";
 } // namespace
 
@@ -213,25 +215,40 @@ void MainForm::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    closeAllForExit(answer == QMessageBox::Yes);
+    if (answer == QMessageBox::Yes && !saveMachineList()) {
+        event->ignore(); // the operator stays to mend what kept the file from being saved
+        return;
+    }
+    closeAllForExit();
     m_closed = true;
     event->accept();
 }
 
-void MainForm::closeAllForExit(bool save)
+bool MainForm::saveMachineList()
+{
+    // Read before any window closes: a window's teardown clears its flags.
+    std::vector<SettingsMachine> machines;
+    for (MdiChild* window : ChildrenInTreeOrder()) {
+        machines.push_back({window->Caption(), window->EverConnected()});
+    }
+    std::string reason;
+    if (WriteSettingsFile(m_settingsPath, machines, m_languageIndex, &reason)) {
+        return true;
+    }
+    // The old file is kept. Exit all the same, or stay?
+    const QString text =
+        LangText(kRowCannotSave) +
+        QString::fromLocal8Bit(std::filesystem::absolute(m_settingsPath).string()) +
+        QLatin1Char('\n') + QString::fromLocal8Bit(reason) + LangText(kRowExitWithoutSaving);
+    return MessageBox::Ask(this, text, QMessageBox::Ok | QMessageBox::Cancel,
+                           QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+void MainForm::closeAllForExit()
 {
     m_appClosing = true;
     m_context.pool.SetShuttingDown(true);
     const std::vector<MdiChild*> windows = ChildrenInTreeOrder();
-    if (save) {
-        std::vector<SettingsMachine> machines;
-        for (MdiChild* window : windows) {
-            machines.push_back({window->Caption(), window->EverConnected()});
-        }
-        // A file that cannot be written is left as it was; the windows close
-        // all the same.
-        WriteSettingsFile(m_settingsPath, machines, m_languageIndex);
-    }
     for (MdiChild* window : windows) {
         window->RequestStop();
         window->FinishWindow();
