@@ -53,7 +53,7 @@ private:
     void okClicked();
     // The group of an address field that cannot be accepted, or -1.
     int badGroup(QLineEdit* field, bool requireDigits) const;
-    void markBadGroup(QLineEdit* field, int group);
+    void markBadGroup(QLineEdit* field, int start, int length);
 
     QLineEdit* m_name = nullptr;
     QLineEdit* m_ip = nullptr;
