@@ -2,6 +2,7 @@
 
 #include "app/ui/gbk_text.h"
 #include "app/ui/message_box.h"
+#include "database/list_manager.h"
 #include "database/program_commands.h"
 #include "device/database_content.h"
 #include "device/ui/device_host.h"
@@ -26,6 +27,39 @@ const char* const kItems[] = {"P_Play",     "ST_Stop",    "P_Delete",   "P_Multi
                               "S_Add",      "T_Add",      "T_Delete",   "T_Modify", "T_ScanTP",
                               "C_Hex_show", "C_Dec_show", "P_Renew",    "P_Audio",  "P_Audio1",
                               "P_Audio2",   "P_Audio3",   "P_Audio_All"};
+
+// The window's session as the dialogs' device, with the window's database
+// to read the records as they are when Ok is pressed.
+class WindowFormDevice : public SessionFormDevice
+{
+public:
+    explicit WindowFormDevice(DatabaseContent& content)
+        : SessionFormDevice(content.Session()), m_content(content)
+    {}
+    std::optional<SatelliteWire> HeldSatellite(uint8_t index) override
+    {
+        const std::shared_ptr<ListManager> db = m_content.Database();
+        if (!db) {
+            return std::nullopt;
+        }
+        std::lock_guard lock(db->SatelliteLock());
+        const SatelliteRecord* record = db->FindSatellite(index);
+        return record == nullptr ? std::nullopt : std::optional(record->wire);
+    }
+    std::optional<TpWire> HeldTp(uint8_t index) override
+    {
+        const std::shared_ptr<ListManager> db = m_content.Database();
+        if (!db) {
+            return std::nullopt;
+        }
+        std::lock_guard lock(db->TpLock());
+        const TpRecord* record = db->FindTp(index);
+        return record == nullptr ? std::nullopt : std::optional(record->wire);
+    }
+
+private:
+    DatabaseContent& m_content;
+};
 
 } // namespace
 
@@ -196,26 +230,26 @@ void ProgramMenuController::connectActions()
     on("S_Set", [this] {
         if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
             SatForm* form = m_host.SatelliteDialog();
-            SessionFormDevice device(m_content.Session());
+            WindowFormDevice device(m_content);
             runDialog(form, [&] { form->Init_Form_SatSet(&*satellite, &device); });
         }
     });
     on("S_Add", [this] {
         SatForm* form = m_host.SatelliteDialog();
-        SessionFormDevice device(m_content.Session());
+        WindowFormDevice device(m_content);
         runDialog(form, [&] { form->Init_Form_SatAdd(&device); });
     });
     on("T_Add", [this] {
         if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
             TpForm* form = m_host.TransponderDialog();
-            SessionFormDevice device(m_content.Session());
+            WindowFormDevice device(m_content);
             runDialog(form, [&] { form->Init_Form_TpAdd(&*satellite, &device); });
         }
     });
     on("T_Modify", [this] {
         if (const auto tp = m_commands->SelectedTp(m_radio)) {
             TpForm* form = m_host.TransponderDialog();
-            SessionFormDevice device(m_content.Session());
+            WindowFormDevice device(m_content);
             runDialog(form, [&] { form->Init_Form_TpSet(&*tp, &device); });
         }
     });
