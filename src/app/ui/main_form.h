@@ -30,6 +30,8 @@ class TpForm;
 
 // Caption of the main window.
 inline constexpr const char* kMainCaption = "Vireo Remote Manager";
+// Follows an address or caption that a window already has.
+inline constexpr const char* kAlreadyConnected = " :has been connected!";
 
 // TMainForm: the multiple-document frame with the machine tree, toolbar,
 // menus and status bar. It owns the machine registry, the session context

@@ -16,8 +16,6 @@ namespace vireo::ui {
 
 namespace {
 
-constexpr const char* kAlreadyConnected = " :has been connected!";
-
 void apply(QAction* action, const PopupItemState& state)
 {
     action->setVisible(state.visible);

@@ -27,7 +27,6 @@ constexpr qint64 kOpeningSliceMs = 20;
 constexpr int kRowSaveMachines = 42;
 constexpr int kRowCannotSave = 212;
 constexpr int kRowExitWithoutSaving = 213;
-constexpr const char* kAlreadyConnected = " :has been connected!";
 } // namespace
 
 void MainForm::FormCreate()
