@@ -227,6 +227,10 @@ void describe(CLI::App& app, CommandLine& line)
         "accept each connection and close it at once (half: shut only the sending "
         "side and never answer)")
         ->group(faultGroup);
+    valued("--flood-signal", "N", number(faults.floodSignalPerSecond, 1000000),
+           "once UpdateAll is answered, send N SignalStatus frames a second, unasked, for as "
+           "long as the connection lasts (a device that floods its manager)")
+        ->group(faultGroup);
     flag("--reorder", faults.reorder,
          "send the records of an answer that holds several (the UpdateAll burst, a whole list) "
          "in shuffled order")

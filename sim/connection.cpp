@@ -75,14 +75,23 @@ void Connection::run()
                 m_scanDone - std::chrono::steady_clock::now());
             timeout = static_cast<int>(std::max<long long>(0, left.count()));
         }
+        if (m_flooding) {
+            timeout = timeout < 0 ? 1 : std::min(timeout, 1);
+        }
         const int ready = poll(fds, 2, timeout);
+        if (m_flooding && !flood()) {
+            reason = "closed by the simulator";
+            break;
+        }
         if (ready == 0) {
-            // The scan has run its time: its answer goes out now.
-            std::vector<uint8_t> scan;
-            scan.swap(m_scan);
-            if (!finish(scan)) {
-                reason = "closed by the simulator";
-                break;
+            if (!m_scan.empty() && std::chrono::steady_clock::now() >= m_scanDone) {
+                // The scan has run its time: its answer goes out now.
+                std::vector<uint8_t> scan;
+                scan.swap(m_scan);
+                if (!finish(scan)) {
+                    reason = "closed by the simulator";
+                    break;
+                }
             }
             continue;
         }
@@ -202,6 +211,12 @@ bool Connection::finish(const std::vector<uint8_t>& request)
             replies.back().bytes.size() > 1 && replies.back().bytes[1] == msg::StatusReply;
         std::shuffle(replies.begin(), replies.end() - (closing ? 1 : 0), m_random);
     }
+    if (request[1] == msg::UpdateAll && faults.floodSignalPerSecond > 0 && !m_flooding) {
+        m_flooding = true;
+        m_floodStart = std::chrono::steady_clock::now();
+        m_host.Log(false, m_peer + " flooding with " + std::to_string(faults.floodSignalPerSecond) +
+                              " SignalStatus frames a second");
+    }
     for (const ReplyFrame& reply : replies) {
         if (!send(reply, faults)) {
             return false;
@@ -264,6 +279,44 @@ bool Connection::upgradeBytes(const uint8_t* data, size_t count)
     }
     m_upgradeIn.erase(m_upgradeIn.begin(), m_upgradeIn.begin() + static_cast<long>(at));
     return open;
+}
+
+bool Connection::flood()
+{
+    const int rate = m_host.CurrentFaults().floodSignalPerSecond;
+    if (rate <= 0 || m_stopping.load()) {
+        return !m_stopping.load();
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - m_floodStart);
+    const uint64_t due =
+        static_cast<uint64_t>(elapsed.count()) * static_cast<uint64_t>(rate) / 1000000u;
+    // A manager that reads slower than the flood is owed no more than a
+    // tenth of a second's frames; the rest are never sent.
+    const uint64_t backlog = static_cast<uint64_t>(rate) / 10 + 1;
+    if (due > m_floodSent + backlog) {
+        m_floodSent = due - backlog;
+    }
+    std::vector<uint8_t> out;
+    uint64_t count = 0;
+    for (; m_floodSent < due && out.size() < 64 * 1024; ++m_floodSent, ++count) {
+        // Locked and playing, with values that move as a live signal does.
+        const uint8_t payload[2] = {static_cast<uint8_t>(0x80 | (40 + m_floodSent % 50)),
+                                    static_cast<uint8_t>(0x80 | (30 + m_floodSent * 7 % 60))};
+        const std::vector<uint8_t> frame = BuildFrame(msg::SignalStatus, payload);
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+    if (count == 0) {
+        return true;
+    }
+    m_host.Log(true, m_peer + " -> SignalStatus x" + std::to_string(count) + "  [flood]");
+    if (!writeAll(out.data(), out.size())) {
+        return false;
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+        m_host.FrameSent(ConnectionHost::Outcome::Sent);
+    }
+    return true;
 }
 
 bool Connection::send(const ReplyFrame& reply, const FaultOptions& faults)

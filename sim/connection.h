@@ -68,6 +68,8 @@ private:
     bool send(const ReplyFrame& reply, const FaultOptions& faults);
     bool writeAll(const uint8_t* data, size_t count);
     bool pause(int milliseconds); // false when the simulator stops
+    // The SignalStatus frames a flood owes by now; false: close the connection.
+    bool flood();
     // Bytes of an upgrade; false: close the connection.
     bool upgradeBytes(const uint8_t* data, size_t count);
     void enterUpgrade();
@@ -85,6 +87,11 @@ private:
     // A scan in progress: its request and when it answers.
     std::vector<uint8_t> m_scan;
     std::chrono::steady_clock::time_point m_scanDone;
+    // A signal flood under way (--flood-signal): since when, and how many
+    // frames it has sent.
+    bool m_flooding = false;
+    std::chrono::steady_clock::time_point m_floodStart;
+    uint64_t m_floodSent = 0;
     // Once the device has accepted an upgrade (or a client opens with one),
     // the connection speaks upgrade frames.
     std::unique_ptr<UpgradeDevice> m_upgrade;

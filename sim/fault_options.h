@@ -26,6 +26,8 @@ struct FaultOptions
     bool sameAnswer = false;       // a query for one record gets the first record of its list
     enum class HangUp { No, Close, HalfClose };
     HangUp hangUp = HangUp::No; // accept a connection and close it (or its sending side) at once
+    int floodSignalPerSecond =
+        0; // once UpdateAll is answered, unasked SignalStatus frames at this rate
     std::map<uint8_t, uint8_t>
         statusOverrides;   // request code -> StatusReply status instead of the answer
     UpgradeFaults upgrade; // the device side of a firmware upgrade

@@ -2,6 +2,8 @@
 
 #include "app/machine_tree.h"
 
+#include <string>
+
 namespace vireo {
 
 class MachineWindow;
@@ -18,10 +20,15 @@ public:
 
     NodeId Node() const { return m_node; }
     MachineWindow* Window() const { return m_window; }
+    // The address of the caption the registry was given, in a form that
+    // compares equal exactly when MachineManager::SameAddress does.
+    const std::string& AddressKey() const { return m_addressKey; }
+    void SetAddressKey(std::string key) { m_addressKey = std::move(key); }
 
 private:
     NodeId m_node;
     MachineWindow* m_window;
+    std::string m_addressKey;
 };
 
 } // namespace vireo

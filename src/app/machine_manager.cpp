@@ -39,20 +39,6 @@ bool isDecimal(std::string_view piece)
     return std::all_of(piece.begin(), piece.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Two pieces are equal numbers when their digits agree once leading zeros
-// are gone; the empty piece and any run of zeros are all 0. Comparing the
-// digits instead of converting them keeps any length exact.
-bool samePiece(std::string_view a, std::string_view b)
-{
-    if (!isDecimal(a) || !isDecimal(b)) {
-        // Not a number (a name holding '.' or ':'): equal only as identical text.
-        return a == b;
-    }
-    a.remove_prefix(std::min(a.find_first_not_of('0'), a.size()));
-    b.remove_prefix(std::min(b.find_first_not_of('0'), b.size()));
-    return a == b;
-}
-
 } // namespace
 
 MachineManager::MachineManager(TextCompare compare) : m_tree(std::move(compare)) {}
@@ -95,6 +81,7 @@ bool MachineManager::AddMachine(MachineWindow* window)
     const NodeId node = m_tree.AddChild(DisplayText(window->Caption()), kImageNotConnected);
     m_tree.Select(node);
     m_entries.push_back(std::make_unique<MachineEntry>(node, window));
+    m_entries.back()->SetAddressKey(AddressKey(window->Caption()));
     window->SetEntry(m_entries.back().get());
     return true;
 }
@@ -107,9 +94,16 @@ MachineEntry* MachineManager::FindByNode(NodeId node) const
 
 MachineWindow* MachineManager::FindByAddress(std::string_view caption) const
 {
+    // The captions compared are those the registry was given (AddMachine,
+    // RenameMachine), read as keys made once: opening a list of thousands of
+    // machines asks this for each of them.
+    const std::string key = AddressKey(caption);
+    if (key.empty()) {
+        return nullptr;
+    }
     Lock lock(m_lock);
     for (const auto& entry : m_entries) {
-        if (entry->Window() != nullptr && SameAddress(entry->Window()->Caption(), caption)) {
+        if (entry->Window() != nullptr && entry->AddressKey() == key) {
             return entry->Window();
         }
     }
@@ -188,6 +182,7 @@ bool MachineManager::RenameMachine(MachineEntry* entry, const std::string& text)
     if (!isRegisteredLocked(entry)) {
         return false;
     }
+    entry->SetAddressKey(AddressKey(text));
     return m_tree.SetText(entry->Node(), DisplayText(text));
 }
 
@@ -262,26 +257,32 @@ size_t MachineManager::MachineCount() const
 
 bool MachineManager::SameAddress(std::string_view a, std::string_view b)
 {
-    PieceReader readerA(a);
-    PieceReader readerB(b);
-    std::string_view pieceA;
-    std::string_view pieceB;
-    bool anyNumber = false;
-    for (;;) {
-        const bool hasA = readerA.Next(pieceA);
-        const bool hasB = readerB.Next(pieceB);
-        if (hasA != hasB) {
-            return false; // different count of numbers
+    const std::string key = AddressKey(a);
+    // A caption without any separator has no address and is nobody's.
+    return !key.empty() && key == AddressKey(b);
+}
+
+std::string MachineManager::AddressKey(std::string_view caption)
+{
+    // Each piece as a number without its leading zeros (the empty piece and
+    // any run of zeros are 0) or, when it is no number, as its text; every
+    // piece carries its kind and length, so different pieces never run into
+    // the same key.
+    std::string key;
+    PieceReader reader(caption);
+    std::string_view piece;
+    while (reader.Next(piece)) {
+        if (isDecimal(piece)) {
+            piece.remove_prefix(std::min(piece.find_first_not_of('0'), piece.size()));
+            key += 'n';
+        } else {
+            key += 't';
         }
-        if (!hasA) {
-            // A caption without any separator has no address and is nobody's.
-            return anyNumber;
-        }
-        if (!samePiece(pieceA, pieceB)) {
-            return false;
-        }
-        anyNumber = true;
+        key += std::to_string(piece.size());
+        key += ':';
+        key += piece;
     }
+    return key;
 }
 
 MachineEntry* MachineManager::findByNodeLocked(NodeId node) const

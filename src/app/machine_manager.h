@@ -119,6 +119,9 @@ public:
     // zeros allowed, empty is 0) and the text after the last separator (the
     // name) is ignored. The numbers must agree in count and value.
     static bool SameAddress(std::string_view a, std::string_view b);
+    // The address of a caption as one string: equal keys, and not empty,
+    // exactly when SameAddress holds.
+    static std::string AddressKey(std::string_view caption);
 
 private:
     MachineEntry* findByNodeLocked(NodeId node) const;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -342,22 +343,42 @@ std::string FormatSettings(const std::vector<SettingsMachine>& machinesInTreeOrd
 }
 
 bool WriteSettingsFile(const std::filesystem::path& path,
-                       const std::vector<SettingsMachine>& machinesInTreeOrder, int languageIndex)
+                       const std::vector<SettingsMachine>& machinesInTreeOrder, int languageIndex,
+                       std::string* reason)
 {
+    auto fail = [reason](const std::string& what, int error) {
+        if (reason != nullptr) {
+            *reason = what + ": " + std::strerror(error);
+        }
+        return false;
+    };
     try {
         const std::string bytes = FormatSettings(machinesInTreeOrder, languageIndex);
+        std::error_code ec;
+        std::filesystem::path target = path;
+        if (std::filesystem::is_symlink(path, ec)) {
+            target = std::filesystem::weakly_canonical(path, ec);
+            if (ec) {
+                return fail("cannot follow the link " + path.string(), ec.value());
+            }
+        }
         TempFile temp;
-        if (!temp.create(path)) {
-            return false;
+        if (!temp.create(target)) {
+            const std::filesystem::path folder =
+                target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+            return fail("cannot create a file in " + folder.string(), errno);
         }
-        temp.copyModeFrom(path);
-        if (!temp.write(bytes) || !temp.syncAndClose() || !temp.renameTo(path)) {
-            return false;
+        temp.copyModeFrom(target);
+        if (!temp.write(bytes) || !temp.syncAndClose()) {
+            return fail("cannot write " + target.string(), errno);
         }
-        syncFolder(path);
+        if (!temp.renameTo(target)) {
+            return fail("cannot replace " + target.string(), errno);
+        }
+        syncFolder(target);
         return true;
     } catch (const std::exception&) {
-        return false; // out of memory building the bytes or the names
+        return fail("cannot write " + path.string(), ENOMEM); // building the bytes or names
     }
 }
 

@@ -105,9 +105,13 @@ std::string FormatSettings(const std::vector<SettingsMachine>& machinesInTreeOrd
 
 // Writes FormatSettings(...) to `path` without ever leaving a partial file: the
 // bytes go to a new file in the same folder, are flushed to disk, and that file
-// then replaces `path` in one rename. On any failure the new file is removed,
-// whatever was at `path` stays as it was, and the result is false.
+// then replaces `path` in one rename. A `path` that is a symbolic link is
+// written through: the file it leads to is replaced and the link stays. On any
+// failure the new file is removed, whatever was at `path` stays as it was, the
+// result is false and `reason` (when given) tells why, e.g. "cannot create a
+// file in /etc/vireo: Permission denied".
 bool WriteSettingsFile(const std::filesystem::path& path,
-                       const std::vector<SettingsMachine>& machinesInTreeOrder, int languageIndex);
+                       const std::vector<SettingsMachine>& machinesInTreeOrder, int languageIndex,
+                       std::string* reason = nullptr);
 
 } // namespace vireo

@@ -325,6 +325,32 @@ int ListManager::MergeTp(const uint8_t* payload, size_t length)
 
 // --- lookups ---
 
+namespace {
+template <class Record> bool listHolds(const ListManager::List<Record>& list, const Record* record)
+{
+    return record != nullptr && std::any_of(list.begin(), list.end(),
+                                            [record](const auto& r) { return r.get() == record; });
+}
+} // namespace
+
+bool ListManager::Holds(const SatelliteRecord* record) const
+{
+    std::lock_guard lock(m_satelliteLock);
+    return listHolds(m_satellites, record);
+}
+
+bool ListManager::Holds(const TpRecord* record) const
+{
+    std::lock_guard lock(m_tpLock);
+    return listHolds(m_tps, record);
+}
+
+bool ListManager::Holds(int kind, const ProgramRecord* record) const
+{
+    std::lock_guard lock(ProgramLock(kind));
+    return listHolds(m_programs[programSlot(kind)], record);
+}
+
 ProgramRecord* ListManager::FindProgram(int kind, int index)
 {
     if (kind != item_kind::Tv && kind != item_kind::Radio) {

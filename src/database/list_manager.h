@@ -101,6 +101,13 @@ public:
     SatelliteRecord* FindSatellite(int index);
     // Kind 1 or 2: the TP of that index; kind 4: the satellite.
     RecordRef FindParent(int kind, int index);
+    // `record` is one of this database's (kind 1 TV, else radio). The caller
+    // holds the list's lock, so a record found here stays valid under it;
+    // a pointer taken from a tree node may belong to a database a refresh
+    // has replaced, and is read only once this says it is held.
+    bool Holds(const SatelliteRecord* record) const;
+    bool Holds(const TpRecord* record) const;
+    bool Holds(int kind, const ProgramRecord* record) const;
 
     // --- completeness (list_completeness.cpp) ---
     // True when `kind` is complete; otherwise the first missing piece has

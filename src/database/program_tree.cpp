@@ -167,8 +167,21 @@ bool ProgramTree::SetExpanded(TreeNodeId id, bool expanded)
     }
     if (node->expanded != expanded) {
         node->expanded = expanded;
-        reportChanged(*node);
+        if (m_observer != nullptr) {
+            m_observer->NodeExpanded(id, expanded);
+        }
     }
+    return true;
+}
+
+bool ProgramTree::NoteExpanded(TreeNodeId id, bool expanded)
+{
+    Guard guard(m_mutex);
+    TreeNode* node = find(id);
+    if (node == nullptr) {
+        return false;
+    }
+    node->expanded = expanded;
     return true;
 }
 

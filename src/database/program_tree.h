@@ -60,7 +60,10 @@ public:
     // among the roots).
     virtual void NodeAdded(const TreeNode& node, TreeNodeId parent, size_t index) = 0;
     virtual void NodeRemoved(TreeNodeId id) = 0;        // with its whole subtree
-    virtual void NodeChanged(const TreeNode& node) = 0; // text, images or expansion
+    virtual void NodeChanged(const TreeNode& node) = 0; // text or images
+    // The model opened or closed a node (the display of the playing program
+    // does). Expansion the operator made in the widget is never reported back.
+    virtual void NodeExpanded(TreeNodeId id, bool expanded) = 0;
 };
 
 class ProgramTree
@@ -95,7 +98,12 @@ public:
     bool SetText(TreeNodeId id, std::string text);
     bool SetImage(TreeNodeId id, int image);
     bool SetStateImage(TreeNodeId id, int stateImage);
+    // Opens or closes a node for the display; the observer is told.
     bool SetExpanded(TreeNodeId id, bool expanded);
+    // The widget opened or closed the node (the operator did, mostly): the
+    // model keeps it, so a later SetExpanded is a change only when it differs
+    // from what the operator sees. The observer is not told.
+    bool NoteExpanded(TreeNodeId id, bool expanded);
 
     // A copy of the node (id kNoTreeNode when it does not exist).
     TreeNode Node(TreeNodeId id) const;

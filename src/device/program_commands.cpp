@@ -82,11 +82,12 @@ ProgramPopup ComputeProgramPopup(DatabaseContent& content, bool radioTree, TreeN
         popup.visible.insert("P_Audio_All");
         const int format = audioCaptionFormat(pidLine);
         std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        // The node still stands for its record: nodes go with their records.
-        if (!tree.Exists(nodeId)) {
+        // The record is read only while it is held: a refresh may have put a
+        // new database in place and freed the node's old one.
+        const auto* record = static_cast<const ProgramRecord*>(node.data);
+        if (!db->Holds(kindOf(radioTree), record)) {
             return popup;
         }
-        const auto* record = static_cast<const ProgramRecord*>(node.data);
         for (int n = 0; n < 3; ++n) {
             const uint16_t audio = record->Audio(n);
             if (PidPresent(audio)) {
@@ -166,10 +167,11 @@ void ProgramCommands::Renew(bool radioTree)
     int index;
     {
         std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        if (!tree(radioTree).Exists(node.id)) {
+        const auto* record = static_cast<const ProgramRecord*>(node.data);
+        if (!db->Holds(kindOf(radioTree), record)) {
             return;
         }
-        index = static_cast<const ProgramRecord*>(node.data)->Index();
+        index = record->Index();
     }
     m_content.SendRequest(msg::QueryProgram, index, kindOf(radioTree), {});
 }
@@ -184,10 +186,11 @@ void ProgramCommands::MultiDescramble(bool radioTree, int module)
     std::array<uint8_t, ProgramRecord::kWireSize> wire;
     {
         std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        if (!tree(radioTree).Exists(node.id)) {
+        const auto* record = static_cast<const ProgramRecord*>(node.data);
+        if (!db->Holds(kindOf(radioTree), record)) {
             return;
         }
-        wire = static_cast<const ProgramRecord*>(node.data)->wire;
+        wire = record->wire;
     }
     m_content.SendRequest(msg::MultiDescramble, module, 0, wire);
 }
@@ -216,10 +219,11 @@ void ProgramCommands::SelectAudioAt(long position, int choice)
     std::array<uint8_t, ProgramRecord::kWireSize> wire;
     {
         std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        if (!t.Exists(node.id)) {
+        const auto* record = static_cast<const ProgramRecord*>(node.data);
+        if (!db->Holds(kindOf(radioTree), record)) {
             return;
         }
-        wire = static_cast<const ProgramRecord*>(node.data)->wire;
+        wire = record->wire;
     }
     m_content.SendRequest(msg::SelectAudio, choice, 0, wire);
 }
@@ -239,10 +243,11 @@ void ProgramCommands::ScanSatellite(bool radioTree)
     std::array<uint8_t, SatelliteRecord::kWireSize> wire;
     {
         std::lock_guard lock(db->SatelliteLock());
-        if (!tree(radioTree).Exists(node.id)) {
+        const auto* record = static_cast<const SatelliteRecord*>(node.data);
+        if (!db->Holds(record)) {
             return;
         }
-        wire = static_cast<const SatelliteRecord*>(node.data)->wire;
+        wire = record->wire;
     }
     DeviceSession& session = m_content.Session();
     session.scanCount = static_cast<int>(node.children.size());
@@ -260,10 +265,11 @@ void ProgramCommands::ScanTp(bool radioTree)
     std::array<uint8_t, TpRecord::kWireSize> wire;
     {
         std::lock_guard lock(db->TpLock());
-        if (!tree(radioTree).Exists(node.id)) {
+        const auto* record = static_cast<const TpRecord*>(node.data);
+        if (!db->Holds(record)) {
             return;
         }
-        wire = static_cast<const TpRecord*>(node.data)->wire;
+        wire = record->wire;
     }
     DeviceSession& session = m_content.Session();
     session.scanCount = 1;
@@ -286,10 +292,11 @@ std::optional<SatelliteRecord> ProgramCommands::SelectedSatellite(bool radioTree
         return std::nullopt;
     }
     std::lock_guard lock(db->SatelliteLock());
-    if (!tree(radioTree).Exists(node.id)) {
+    const auto* record = static_cast<const SatelliteRecord*>(node.data);
+    if (!db->Holds(record)) {
         return std::nullopt;
     }
-    return *static_cast<const SatelliteRecord*>(node.data);
+    return *record;
 }
 
 std::optional<TpRecord> ProgramCommands::SelectedTp(bool radioTree)
@@ -300,10 +307,11 @@ std::optional<TpRecord> ProgramCommands::SelectedTp(bool radioTree)
         return std::nullopt;
     }
     std::lock_guard lock(db->TpLock());
-    if (!tree(radioTree).Exists(node.id)) {
+    const auto* record = static_cast<const TpRecord*>(node.data);
+    if (!db->Holds(record)) {
         return std::nullopt;
     }
-    return *static_cast<const TpRecord*>(node.data);
+    return *record;
 }
 
 std::string ProgramCommands::DeleteProgramQuestion(bool radioTree)
@@ -314,10 +322,11 @@ std::string ProgramCommands::DeleteProgramQuestion(bool radioTree)
         return {};
     }
     std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-    if (!tree(radioTree).Exists(node.id)) {
+    const auto* record = static_cast<const ProgramRecord*>(node.data);
+    if (!db->Holds(kindOf(radioTree), record)) {
         return {};
     }
-    return GetLangText(kRowDeleteProgram) + static_cast<const ProgramRecord*>(node.data)->label;
+    return GetLangText(kRowDeleteProgram) + record->label;
 }
 
 void ProgramCommands::DeleteProgram(bool radioTree)
@@ -332,10 +341,10 @@ void ProgramCommands::DeleteProgram(bool radioTree)
     std::string question;
     {
         std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        if (!tree(radioTree).Exists(node.id)) {
+        auto* record = static_cast<ProgramRecord*>(node.data);
+        if (!db->Holds(kindOf(radioTree), record)) {
             return;
         }
-        auto* record = static_cast<ProgramRecord*>(node.data);
         wire = record->wire;
         question = GetLangText(kRowDeleteProgram) + record->label;
         // Marked before the request goes out, so a quick answer finds it.
@@ -354,11 +363,11 @@ std::string ProgramCommands::DeleteSatelliteQuestion(bool radioTree)
         return {};
     }
     std::lock_guard lock(db->SatelliteLock());
-    if (!tree(radioTree).Exists(node.id)) {
+    const auto* record = static_cast<const SatelliteRecord*>(node.data);
+    if (!db->Holds(record)) {
         return {};
     }
-    return GetLangText(kRowDeleteSatellite) +
-           static_cast<const SatelliteRecord*>(node.data)->DisplayName();
+    return GetLangText(kRowDeleteSatellite) + record->DisplayName();
 }
 
 void ProgramCommands::DeleteSatellite(bool radioTree)
@@ -373,10 +382,10 @@ void ProgramCommands::DeleteSatellite(bool radioTree)
     std::string question;
     {
         std::lock_guard lock(db->SatelliteLock());
-        if (!tree(radioTree).Exists(node.id)) {
+        auto* record = static_cast<SatelliteRecord*>(node.data);
+        if (!db->Holds(record)) {
             return;
         }
-        auto* record = static_cast<SatelliteRecord*>(node.data);
         wire = record->wire;
         question = GetLangText(kRowDeleteSatellite) + record->DisplayName();
         db->SetPendingSatellite(record);
@@ -394,10 +403,11 @@ std::string ProgramCommands::DeleteTpQuestion(bool radioTree)
         return {};
     }
     std::lock_guard lock(db->TpLock());
-    if (!tree(radioTree).Exists(node.id)) {
+    const auto* record = static_cast<const TpRecord*>(node.data);
+    if (!db->Holds(record)) {
         return {};
     }
-    return GetLangText(kRowDeleteTp) + static_cast<const TpRecord*>(node.data)->label;
+    return GetLangText(kRowDeleteTp) + record->label;
 }
 
 void ProgramCommands::DeleteTp(bool radioTree)
@@ -412,10 +422,10 @@ void ProgramCommands::DeleteTp(bool radioTree)
     std::string question;
     {
         std::lock_guard lock(db->TpLock());
-        if (!tree(radioTree).Exists(node.id)) {
+        auto* record = static_cast<TpRecord*>(node.data);
+        if (!db->Holds(record)) {
             return;
         }
-        auto* record = static_cast<TpRecord*>(node.data);
         wire = record->wire;
         question = GetLangText(kRowDeleteTp) + record->label;
         db->SetPendingTp(record);

@@ -1,6 +1,7 @@
 #include "dialogs/network_fields.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace vireo {
@@ -9,7 +10,6 @@ namespace {
 
 constexpr size_t kAddressGroupWidth = 3;
 constexpr size_t kAddressGroupStride = 4;
-constexpr size_t kMacGroupStride = 3;
 constexpr size_t kAddressOffset = 4;
 constexpr size_t kMaskOffset = 8;
 constexpr size_t kMacOffset = 12;
@@ -115,6 +115,18 @@ std::array<uint8_t, kMacGroups> ReadMacField(std::string_view field)
                                       hexValue(charAt(field, pos + 1)));
     }
     return mac;
+}
+
+int FirstBadMacGroup(std::string_view field)
+{
+    for (size_t g = 0; g < kMacGroups; ++g) {
+        const size_t pos = g * kMacGroupStride;
+        if (!std::isxdigit(static_cast<unsigned char>(charAt(field, pos))) ||
+            !std::isxdigit(static_cast<unsigned char>(charAt(field, pos + 1)))) {
+            return static_cast<int>(g);
+        }
+    }
+    return -1;
 }
 
 std::string FormatAddressField(const uint8_t* four)

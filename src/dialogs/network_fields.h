@@ -16,6 +16,7 @@ namespace vireo {
 // typed.
 inline constexpr size_t kAddressGroups = 4;
 inline constexpr size_t kMacGroups = 6;
+inline constexpr size_t kMacGroupStride = 3;
 
 // Counts the digits typed into an address field so that a '.' moves on to
 // the next group only while the current one is partly typed. One counter
@@ -60,6 +61,10 @@ int FirstBadAddressGroup(std::string_view field, bool requireDigits);
 // The six MAC groups, each two characters read as hexadecimal (first the high
 // nibble); any character that is not a hexadecimal digit counts as 0.
 std::array<uint8_t, kMacGroups> ReadMacField(std::string_view field);
+
+// The first MAC group (0-5) that does not hold two hexadecimal digits (blank,
+// half typed or holding another character), or -1.
+int FirstBadMacGroup(std::string_view field);
 
 // Field texts for bytes of a system record: "%03d.%03d.%03d.%03d" and
 // "%02x.%02x.%02x.%02x.%02x.%02x".

@@ -6,9 +6,7 @@ namespace vireo {
 
 LogBuffer::LogBuffer(std::string caption, std::filesystem::path logsFolder)
     : m_caption(std::move(caption)), m_logsFolder(std::move(logsFolder))
-{
-    m_lines.reserve(kFlushLines);
-}
+{}
 
 void LogBuffer::SetCaption(std::string caption)
 {
@@ -22,10 +20,11 @@ std::string LogBuffer::Caption() const
     return m_caption;
 }
 
-void LogBuffer::SetObserver(LogPaneObserver* observer)
+std::vector<std::string> LogBuffer::SetObserver(LogPaneObserver* observer)
 {
     std::lock_guard lock(m_mutex);
     m_observer = observer;
+    return observer == nullptr ? std::vector<std::string>{} : m_lines;
 }
 
 void LogBuffer::AddLogLine(std::string_view message)

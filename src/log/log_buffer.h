@@ -40,7 +40,9 @@ public:
     void SetCaption(std::string caption);
     std::string Caption() const;
 
-    void SetObserver(LogPaneObserver* observer);
+    // Attaches `observer` (null detaches) and returns the lines it has not
+    // been told of: those in the pane now, in one step with the attaching.
+    std::vector<std::string> SetObserver(LogPaneObserver* observer);
 
     // Adds prefix + message as one line and flushes when the pane is full.
     void AddLogLine(std::string_view message);

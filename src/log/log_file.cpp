@@ -66,8 +66,13 @@ std::string CaptionAddress(std::string_view caption)
     return std::string(caption.substr(0, caption.find(':')));
 }
 
+std::string RotatedLogName(std::string_view address)
+{
+    return std::string(address) + ".old.txt";
+}
+
 AppendLogResult AppendLogFile(std::string_view text, std::string_view address, bool closing,
-                              const std::filesystem::path& logsFolder)
+                              const std::filesystem::path& logsFolder, std::uintmax_t rotateBytes)
 {
     std::error_code ec;
     if (!std::filesystem::is_directory(logsFolder, ec)) {
@@ -77,6 +82,11 @@ AppendLogResult AppendLogFile(std::string_view text, std::string_view address, b
         return AppendLogResult::CannotOpen;
     }
     const std::filesystem::path path = logsFolder / (std::string(address) + ".txt");
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size >= rotateBytes) {
+        // Should the rename fail, the batch still goes to the full file.
+        std::filesystem::rename(path, logsFolder / RotatedLogName(address), ec);
+    }
     std::FILE* file = std::fopen(path.c_str(), "ab");
     if (file == nullptr) {
         return AppendLogResult::CannotOpen;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -23,6 +24,14 @@ std::string FormatLogPrefix(std::string_view tag);
 // when it has none): the IRD's address, which names its log file.
 std::string CaptionAddress(std::string_view caption);
 
+// A log file that has reached this size is rotated before the next batch:
+// it becomes <address>.old.txt (replacing an earlier one) and a new file
+// begins, so a device that logs without end fills at most twice this.
+inline constexpr std::uintmax_t kLogRotateBytes = 10 * 1024 * 1024;
+
+// The name an IRD's rotated log file takes beside the current one.
+std::string RotatedLogName(std::string_view address);
+
 enum class AppendLogResult {
     Written = 0,
     NoLogsFolder = 1, // nothing written, the folder is not created
@@ -31,8 +40,10 @@ enum class AppendLogResult {
 
 // Appends `text` to <logsFolder>/<address>.txt, each LF stored as CR LF, and
 // when `closing` is set the closing banner followed by two line ends. The file
-// is opened for each call and closed again.
+// is opened for each call and closed again; one that has reached
+// `rotateBytes` is rotated first (a batch is never split between files).
 AppendLogResult AppendLogFile(std::string_view text, std::string_view address, bool closing,
-                              const std::filesystem::path& logsFolder = kLogsFolder);
+                              const std::filesystem::path& logsFolder = kLogsFolder,
+                              std::uintmax_t rotateBytes = kLogRotateBytes);
 
 } // namespace vireo

@@ -1,6 +1,7 @@
 #include "ui/message_box.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -51,9 +52,17 @@ QMessageBox::StandardButton MessageBox::Ask(QWidget* parent, const QString& text
     if (s.unattendedBoxes) {
         return escape;
     }
-    QMessageBox box(QMessageBox::NoIcon, titleOr(title), text, buttons, parent);
-    box.setEscapeButton(escape);
-    const int result = box.exec();
+    // On the heap: a parent that goes while the box is open (a device window
+    // closing from a posted call) takes the box along, and the box's loop
+    // ends as if it had been closed.
+    const QPointer<QMessageBox> box =
+        new QMessageBox(QMessageBox::NoIcon, titleOr(title), text, buttons, parent);
+    box->setEscapeButton(escape);
+    const int result = box->exec();
+    if (box.isNull()) {
+        return escape;
+    }
+    delete box.data();
     const auto button = static_cast<QMessageBox::StandardButton>(result);
     return buttons.testFlag(button) ? button : escape;
 }
@@ -88,6 +97,11 @@ void MessageBox::Notify(QWidget* parent, const QString& text, std::function<void
 void MessageBox::setNextAnswer(QMessageBox::StandardButton answer)
 {
     script().answers.push_back(answer);
+}
+
+void MessageBox::clearAnswers()
+{
+    script().answers.clear();
 }
 
 void MessageBox::setUnattended(bool unattended)

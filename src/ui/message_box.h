@@ -34,6 +34,8 @@ public:
 
     // Tests: the next box is not shown and gives `answer` (answers queue up).
     static void setNextAnswer(QMessageBox::StandardButton answer);
+    // Tests: answers queued and never asked for are dropped.
+    static void clearAnswers();
     // Tests: a box with no queued answer is not shown either; it gives its
     // escape answer (OK for an information box).
     static void setUnattended(bool unattended);

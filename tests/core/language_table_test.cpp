@@ -223,6 +223,9 @@ const char* const kChineseUtf8[kLanguageRowCount] = {
     /* 209 */ "放音状态:音量",
     /* 210 */ "重启",
     /* 211 */ "是否重启?",
+    /* 212 */ "无法保存解码器列表到 ",
+    /* 213 */ "\n原文件保持不变。是否不保存而退出?",
+    /* 214 */ "解码器没有报告版本信息",
 };
 
 std::string gbkToUtf8(const std::string& gbk)
@@ -264,7 +267,8 @@ TEST_F(LanguageTableTest, EmptyBeforeFirstBuildAndOutsideTheTable)
     SetLanguageFlag(1);
     ASSERT_TRUE(BuildLanguageTable());
     EXPECT_EQ(GetLangText(211), "Reboot now?");
-    EXPECT_EQ(GetLangText(212), "");
+    EXPECT_EQ(GetLangText(214), "The IRD did not report its version");
+    EXPECT_EQ(GetLangText(kLanguageRowCount), "");
     EXPECT_EQ(GetLangText(-1), "");
     EXPECT_EQ(GetLangText(100000), "");
 }

@@ -87,6 +87,31 @@ TEST(AppendLogFile, ResultsAndTextModeBytes)
     EXPECT_EQ(AppendLogFile("x", "10.0.0.2", false, logs), AppendLogResult::CannotOpen);
 }
 
+TEST(AppendLogFile, AFullFileIsRotatedKeepingOneEarlierFileBesideIt)
+{
+    TempDir dir;
+    const auto logs = dir.path() / "Logs";
+    std::filesystem::create_directory(logs);
+    const std::string batch(40, 'x');
+    for (int n = 0; n < 3; ++n) { // 40, 80, 120 bytes: the third batch fills it
+        EXPECT_EQ(AppendLogFile(batch, "10.0.0.1", false, logs, 100), AppendLogResult::Written);
+    }
+    EXPECT_EQ(readFile(logs / "10.0.0.1.txt").size(), 120u); // batches are never split
+    AppendLogFile("fourth", "10.0.0.1", false, logs, 100);
+    EXPECT_EQ(readFile(logs / "10.0.0.1.txt"), "fourth");
+    EXPECT_EQ(readFile(logs / RotatedLogName("10.0.0.1")).size(), 120u);
+    for (int n = 0; n < 3; ++n) {
+        AppendLogFile(batch, "10.0.0.1", false, logs, 100);
+    }
+    AppendLogFile("seventh", "10.0.0.1", false, logs, 100);
+    // Only the one earlier file is kept: the second rotation replaced it.
+    EXPECT_EQ(readFile(logs / RotatedLogName("10.0.0.1")), "fourth" + batch + batch + batch);
+    EXPECT_EQ(readFile(logs / "10.0.0.1.txt"), "seventh");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(logs),
+                            std::filesystem::directory_iterator()),
+              2);
+}
+
 TEST(LogBuffer, ClosedWindowWritesItsLinesThenTheBanner)
 {
     TempDir dir;

@@ -81,6 +81,15 @@ TEST(MacField, ReadsHexadecimalPairsAndCountsOtherCharactersAsZero)
     EXPECT_EQ(mac, (std::array<uint8_t, 6>{0x0A, 0x1B, 0xFF, 0x01, 0x00, 0x09}));
 }
 
+TEST(MacField, FindsGroupsWithoutTwoHexadecimalDigits)
+{
+    EXPECT_EQ(FirstBadMacGroup("0A.1b.FF.01.00.e9"), -1);
+    EXPECT_EQ(FirstBadMacGroup("0A.1b.FF.G1.00.e9"), 3);
+    EXPECT_EQ(FirstBadMacGroup("0A.1 .FF.01.00.e9"), 1); // half typed
+    EXPECT_EQ(FirstBadMacGroup("0A.1b.FF.01.00.  "), 5); // blank
+    EXPECT_EQ(FirstBadMacGroup("0A.1b"), 2);             // cut short
+}
+
 TEST(NetworkRecord, ReplacesAddressMaskAndMacAndAsksTheDeviceToApplyThem)
 {
     SystemRecordBytes stored{};

@@ -192,6 +192,7 @@ public:
         images.push_back(node.image);
         states.push_back(node.stateImage);
     }
+    void NodeExpanded(TreeNodeId, bool) override {}
     std::vector<int> images;
     std::vector<int> states;
 };

@@ -65,8 +65,13 @@ public:
         mine.text = node.text;
         mine.image = node.image;
         mine.stateImage = node.stateImage;
-        mine.expanded = node.expanded;
         events.push_back("change " + node.text);
+    }
+    void NodeExpanded(TreeNodeId id, bool expanded) override
+    {
+        ASSERT_EQ(items.count(id), 1u);
+        items.at(id).expanded = expanded;
+        events.push_back(std::string(expanded ? "open " : "close ") + items.at(id).text);
     }
 
     // What a widget attached late does: read the present tree first.
@@ -291,6 +296,30 @@ TEST(ProgramTreeTest, UnknownIdsAndMissingParentsChangeNothing)
     EXPECT_EQ(tree.FirstChild(kNoTreeNode), root);
 }
 
+TEST(ProgramTreeTest, TheOperatorsExpansionIsKeptWithoutBeingReportedBack)
+{
+    ProgramTree tree;
+    const TreeNodeId root = tree.Add(kNoTreeNode, "sat");
+    MirrorObserver mirror;
+    mirror.Load(tree);
+    tree.SetObserver(&mirror);
+
+    // The widget opened the node: the model knows, the widget is not told.
+    EXPECT_TRUE(tree.NoteExpanded(root, true));
+    EXPECT_FALSE(tree.NoteExpanded(999, true));
+    EXPECT_TRUE(tree.Node(root).expanded);
+    EXPECT_TRUE(mirror.events.empty());
+    // Opening for the display what the operator already opened is no change;
+    // text changes never touch the expansion.
+    tree.SetExpanded(root, true);
+    tree.SetText(root, "sat 2");
+    EXPECT_EQ(mirror.events, std::vector<std::string>{"change sat 2"});
+    // After the operator closed it, the display opens it again.
+    tree.NoteExpanded(root, false);
+    tree.SetExpanded(root, true);
+    EXPECT_EQ(mirror.events.back(), "open sat 2");
+}
+
 TEST(ProgramTreeTest, LevelAndAbsoluteIndexFollowThePreorder)
 {
     ProgramTree tree;
@@ -402,6 +431,7 @@ public:
     void NodeAdded(const TreeNode&, TreeNodeId, size_t) override { ++added; }
     void NodeRemoved(TreeNodeId) override { ++removed; }
     void NodeChanged(const TreeNode&) override { ++changed; }
+    void NodeExpanded(TreeNodeId, bool) override {}
     int brackets = 0;
     int added = 0;
     int removed = 0;

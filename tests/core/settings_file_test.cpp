@@ -255,10 +255,24 @@ TEST_F(SettingsFileTest, ReplacesFileKeepingItsMode)
     EXPECT_EQ(entries(), std::vector<std::string>{kSettingsFileName});
 }
 
+TEST_F(SettingsFileTest, WritesThroughALinkToTheFileItLeadsTo)
+{
+    fs::create_directory(m_dir / "shared");
+    writeBytes(m_dir / "shared" / "site.ini", "old");
+    fs::create_symlink(fs::path("shared") / "site.ini", file());
+    ASSERT_TRUE(WriteSettingsFile(file(), {{"10.0.0.1:a", true}}, 1));
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_EQ(readBytes(m_dir / "shared" / "site.ini"), FormatSettings({{"10.0.0.1:a", true}}, 1));
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "shared"), fs::directory_iterator()), 1);
+}
+
 TEST_F(SettingsFileTest, FailedWriteKeepsOldFile)
 {
-    EXPECT_FALSE(WriteSettingsFile(m_dir / "missing" / kSettingsFileName, {}, 1));
+    std::string reason;
+    EXPECT_FALSE(WriteSettingsFile(m_dir / "missing" / kSettingsFileName, {}, 1, &reason));
     EXPECT_TRUE(entries().empty());
+    EXPECT_EQ(reason, "cannot create a file in " + (m_dir / "missing").string() +
+                          ": No such file or directory");
 
     // The target is a folder: nothing can replace it.
     fs::create_directory(file());
@@ -276,10 +290,11 @@ TEST_F(SettingsFileTest, FailedWriteKeepsOldFile)
     small.rlim_cur = 64;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const std::vector<SettingsMachine> many(20, SettingsMachine{"10.0.0.1:some name", true});
-    const bool written = WriteSettingsFile(file(), many, 0);
+    const bool written = WriteSettingsFile(file(), many, 0, &reason);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);
+    EXPECT_EQ(reason, "cannot write " + file().string() + ": File too large");
     EXPECT_EQ(readBytes(file()), kExample);
     EXPECT_EQ(entries(), std::vector<std::string>{kSettingsFileName});
 

@@ -2,6 +2,7 @@
 // trees, it lays itself out by the window's size, connects without holding up
 // the UI thread, checks addresses its IRD reports and closes in order.
 
+#include "device/ui/device_view_adapter.h"
 #include "device/ui/log_pane.h"
 #include "device/ui/program_tree_view.h"
 #include "gui_fixture.h"
@@ -15,12 +16,14 @@
 #include <QCheckBox>
 #include <QMdiArea>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <arpa/inet.h>
+#include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -95,6 +98,25 @@ template <typename T> T* child(QObject* parent, const char* name)
     return parent->findChild<T*>(QString::fromLatin1(name));
 }
 
+// Counts the posted calls each watched object runs.
+class PostedCallCounter : public QObject
+{
+public:
+    void watch(QObject* object)
+    {
+        object->installEventFilter(this);
+        counts[object] = 0;
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MetaCall) {
+            ++counts[watched];
+        }
+        return false;
+    }
+    std::map<QObject*, int> counts;
+};
+
 } // namespace
 
 class DeviceWindowTest : public QObject
@@ -132,6 +154,55 @@ private slots:
         QTRY_VERIFY(pane->toPlainText().isEmpty());
         const QByteArray file = WorkDir::read(QStringLiteral("Logs/10.0.0.5.txt"));
         QCOMPARE(file.count("\r\r\n"), 500);
+    }
+
+    void aFloodOfReportsCostsTheUiOneUpdatePerTurn()
+    {
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("10.0.0.7", "Flood");
+        auto* pane = child<QPlainTextEdit>(window, "Memo_log");
+        auto* tv = child<ProgramTreeView>(window, "TreeView_TV");
+        auto* intensity = child<QProgressBar>(window, "CGauge_int");
+        ProgramTree& model = window->TvTree();
+        const TreeNodeId sat = model.Add(kNoTreeNode, "sat");
+        QTRY_VERIFY(tv->ItemOf(sat) != nullptr);
+        PostedCallCounter posted;
+        for (QObject* object : {static_cast<QObject*>(window), static_cast<QObject*>(pane),
+                                static_cast<QObject*>(tv)}) {
+            posted.watch(object);
+        }
+
+        // A session reporting far faster than the UI thread turns: here the
+        // UI thread does not turn at all until it is over.
+        DeviceView& view = window->View();
+        std::thread session([&] {
+            for (int i = 0; i < 100000; ++i) {
+                view.ShowSignal({true, false, true, i % 100, 99 - i % 100});
+                view.SetMachineState(i % 2 == 0 ? 4 : 5);
+                model.SetStateImage(sat, i % 2 == 0 ? 9 : 5);
+                if (i % 30 == 0) {
+                    window->Log().AddLogLine("report " + std::to_string(i));
+                }
+            }
+        });
+        session.join();
+        QVERIFY(window->View().PendingUpdates() <= 3); // gauges, machine state
+        QVERIFY(tv->PendingReports() <= 1);            // the node's last change
+        QVERIFY(child<LogPane>(window, "Memo_log")->PendingChanges() <= LogBuffer::kFlushLines);
+
+        QCoreApplication::processEvents();
+        for (const auto& [object, count] : posted.counts) {
+            QVERIFY2(count <= 2, qPrintable(object->objectName() + QString::number(count)));
+        }
+        // What shows is what came last.
+        QCOMPARE(intensity->value(), 99999 % 100);
+        QCOMPARE(tv->ItemOf(sat)->data(0, kStateImageRole).isNull(), false);
+        QCOMPARE(model.Node(sat).stateImage, 5);
+        QCOMPARE(pane->blockCount(), 3334 % 500);
+        QVERIFY(pane->toPlainText().endsWith(QStringLiteral("report 99990")));
+        // One state applied: the first step of the blink.
+        QCOMPARE(form->Registry().Tree().Find(window->Entry()->Node())->image, kImageConnected);
     }
 
     void closingWritesTheBannerAndRemovesTheMachine()
@@ -433,6 +504,41 @@ private slots:
                  FromGbk(lang_rows::kEnglish[40]) + QStringLiteral("10.0.0.2:Studio"));
         QTRY_COMPARE(form->DocumentWindowCount(), 1);
         QCOMPARE(form->ChildrenInTreeOrder().front(), other);
+    }
+
+    void theSystemTabGivesWayToTheProgramsWhileDisabled()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({1, 2, 3, 1}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.2", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.2", "Tabs");
+        auto* tabs = child<QTabWidget>(window, "PageControl_child");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded() && tabs->isTabEnabled(1), 10000);
+        tabs->setCurrentIndex(1);
+        QSignalSpy shown(tabs, &QTabWidget::currentChanged);
+
+        // Update: the tab is disabled for the refresh and enabled after it.
+        window->RefreshIrd();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded() && tabs->isTabEnabled(1), 10000);
+        QCOMPARE(tabs->currentIndex(), 1);
+        for (const auto& call : shown) {
+            QVERIFY(call.first().toInt() != 2); // never the empty "CI Management"
+        }
+
+        // Disabled: the programs stand in, and give way again.
+        window->ApplySystemTabEnabled(false);
+        QCOMPARE(tabs->currentIndex(), 0);
+        window->ApplySystemTabEnabled(true);
+        QCOMPARE(tabs->currentIndex(), 1);
+        // Unless the operator went elsewhere meanwhile.
+        window->ApplySystemTabEnabled(false);
+        tabs->setCurrentIndex(2);
+        window->ApplySystemTabEnabled(true);
+        QCOMPARE(tabs->currentIndex(), 2);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 
     void tabsAndCaptionsOfANewWindow()

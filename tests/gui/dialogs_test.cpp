@@ -205,14 +205,26 @@ private slots:
         QVERIFY(form.Accepted());
         QVERIFY(device.sent.empty()); // only the name changed
 
+        // A MAC group that is not two hexadecimal digits is not sent as 0
+        // either: the dialog stays on it.
         form.PrepareIPForm(IPForm::Config, &device);
-        field(&form, "MaskEdit_mac")->setText(QStringLiteral("G1.1A.2B.3C.4D.5E"));
+        for (const QString& mac :
+             {QStringLiteral("G1.1A.2B.3C.4D.5E"), QStringLiteral("01.1A.2B.3C.4 .5E"),
+              QStringLiteral("01.1A.2B.3C.4D.  ")}) {
+            field(&form, "MaskEdit_mac")->setText(mac);
+            clickButton(&form, "Btn_ok");
+            QCOMPARE(form.CurrentMode(), IPForm::Config);
+            QVERIFY(device.sent.empty());
+        }
+        QCOMPARE(field(&form, "MaskEdit_mac")->selectionStart(), 15);
+        QCOMPARE(field(&form, "MaskEdit_mac")->selectedText(), QStringLiteral("  "));
+        field(&form, "MaskEdit_mac")->setText(QStringLiteral("01.1A.2B.3C.4D.5E"));
         clickButton(&form, "Btn_ok");
         QCOMPARE(device.sent.size(), size_t(1));
         const SystemRecordBytes& sent = device.sent.front();
         const SystemRecordBytes stored = sampleRecord();
         QVERIFY(std::equal(sent.begin(), sent.begin() + 12, stored.begin()));
-        QCOMPARE(int(sent[12]), 0x01); // "G1"
+        QCOMPARE(int(sent[12]), 0x01);
         QCOMPARE(int(sent[18]), 1);
         QCOMPARE(int(sent[19]), 0x77);
 

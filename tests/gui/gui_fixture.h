@@ -56,6 +56,7 @@ inline void unattended()
     ui::MessageBox::setUnattended(true);
     ui::ModalSeam::setUnattended(true);
     ui::MessageBox::clearShown();
+    ui::MessageBox::clearAnswers(); // an earlier test's answers are not this one's
 }
 
 // Clicks a dialog's button by its component name, as the operator would.

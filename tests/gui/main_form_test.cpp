@@ -12,7 +12,10 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <QToolButton>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace vireo;
 using namespace vireo::ui;
@@ -278,6 +281,45 @@ private slots:
         QCOMPARE(form->DocumentWindowCount(), 0);
     }
 
+    void aSaveThatFailsSaysWhyKeepsTheOldFileAndLetsTheOperatorStay()
+    {
+        const QByteArray before("[Address]\r\nmachine=y10.0.0.9:kept\r\n[LANGUAGE]\r\n"
+                                "language=1\r\n\r\n");
+        WorkDir::write(QStringLiteral("Vireo.ini"), before);
+        auto form = startMainForm(DeviceOptions{}, false);
+        QVERIFY(form);
+        form->OpenDeviceWindow("10.0.0.3", "new");
+        // The disk takes no more than 16 bytes from this program.
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 16;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+        MessageBox::clearShown();
+        MessageBox::setNextAnswer(QMessageBox::Yes);    // save the list
+        MessageBox::setNextAnswer(QMessageBox::Cancel); // it cannot be saved: stay
+        const bool closedFirst = form->close();
+        const QStringList told = MessageBox::shownTexts();
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        MessageBox::setNextAnswer(QMessageBox::Ok); // exit without saving
+        const bool closedThen = form->close();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!closedFirst);
+        QCOMPARE(told.size(), 2);
+        QCOMPARE(told[1], QStringLiteral("Can't save the IRD list to ") +
+                              QDir::current().filePath(QStringLiteral("Vireo.ini")) +
+                              QStringLiteral("\ncannot write Vireo.ini: File too large\nThe file "
+                                             "is kept as it was. Exit without saving?"));
+        QVERIFY(closedThen);
+        QCOMPARE(form->DocumentWindowCount(), 0);
+        QCOMPARE(WorkDir::read(QStringLiteral("Vireo.ini")), before);
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"Vireo.ini"});
+    }
+
     void cancelKeepsTheProgramRunning()
     {
         auto form = startMainForm();
@@ -309,6 +351,48 @@ private slots:
             QCOMPARE(window->Log().LineCount(), size_t(0));
         }
         QVERIFY(button(*form, "TBtn_close")->isEnabled());
+    }
+
+    void aLongListOpensATurnAtATimeTickedFirstAndDrawsWindowsWhenShown()
+    {
+        constexpr int kMachines = 3000;
+        QByteArray ini = "[Address]\r\n";
+        for (int n = 0; n < kMachines; ++n) {
+            ini += "machine=n127.140." + QByteArray::number(n / 250) + "." +
+                   QByteArray::number(1 + n % 250) + ":Rack\r\n";
+        }
+        ini += "machine=y127.0.140.6:ticked\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n";
+        WorkDir::write(QStringLiteral("Vireo.ini"), ini);
+        auto form = startMainForm({}, false);
+        QVERIFY(form);
+        int openAtFirstTurn = -1;
+        form->show();
+        QTRY_VERIFY(form->Registry().MachineCount() > 0);
+        // The next turn of the event loop comes while the list is still
+        // being opened, and the ticked machine was opened (and connected)
+        // first.
+        QTimer::singleShot(0, [&] { openAtFirstTurn = int(form->Registry().MachineCount()); });
+        QTRY_VERIFY(openAtFirstTurn >= 0);
+        QVERIFY2(openAtFirstTurn < kMachines + 1, qPrintable(QString::number(openAtFirstTurn)));
+        MdiChild* ticked = nullptr;
+        for (MdiChild* window : form->ChildrenInTreeOrder()) {
+            if (window->AutoConnect()) {
+                ticked = window;
+            }
+        }
+        QVERIFY(ticked != nullptr && ticked->HasWidgets() && ticked->IsShownInFrame());
+        QTRY_VERIFY(ticked->Log().LineCount() > 0); // its connect step ran
+        QTRY_COMPARE_WITH_TIMEOUT(form->DocumentWindowCount(), kMachines + 1, 60000);
+
+        // The others have no widgets and stay out of the frame until shown.
+        MdiChild* idle = form->ChildrenInTreeOrder().back();
+        QVERIFY(!idle->HasWidgets() && !idle->IsShownInFrame());
+        QCOMPARE(form->MdiArea()->subWindowList().size(), 1);
+        QVERIFY(form->Registry().ShowByNode(idle->Entry()->Node()));
+        QVERIFY(idle->HasWidgets() && idle->IsShownInFrame());
+        QCOMPARE(form->ActiveChild(), idle);
+        QVERIFY(idle->findChild<QWidget*>(QStringLiteral("TreeView_TV")) != nullptr);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 
     void modifyIpRenamesOrPointsAtTheHolder()

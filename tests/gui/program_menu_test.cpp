@@ -5,6 +5,7 @@
 #include "device/ui/program_menu.h"
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
+#include "dialogs/ui/sat_form.h"
 #include "gui_fixture.h"
 #include "link/message_code.h"
 #include "sim/database_generator.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTreeWidget>
 
 using namespace vireo;
@@ -145,6 +147,135 @@ private slots:
         item(window, "T_Modify")->trigger();
         QTRY_COMPARE(irb.Database().transponders.front().frequency, 11000);
         QTRY_VERIFY(window->TvTree().Text(tp).rfind("11000 ", 0) == 0);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
+    void whatTheOperatorOpenedStaysOpenThroughModifyTpAndRenumbering()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({1, 2, 6, 0}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.1", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.1", "Open");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        ProgramTree& model = window->TvTree();
+        QTRY_COMPARE(countItems(tv), static_cast<int>(model.Size()));
+        QTRY_VERIFY(window->Session().CurrentCode() == 0);
+
+        // A transponder with at least two programs: the operator opens it,
+        // its last program, and closes the satellite's other transponder.
+        const TreeNodeId satellite = model.Children(kNoTreeNode).front();
+        TreeNodeId tp = kNoTreeNode, other = kNoTreeNode;
+        for (TreeNodeId candidate : model.Children(satellite)) {
+            (model.Children(candidate).size() >= 2 && tp == kNoTreeNode ? tp : other) = candidate;
+        }
+        QVERIFY(tp != kNoTreeNode && other != kNoTreeNode);
+        const std::vector<TreeNodeId> programs = model.Children(tp);
+        const TreeNodeId doomed = programs[programs.size() - 2];
+        const TreeNodeId last = programs.back();
+        QCOMPARE(model.Node(doomed).stateImage, kNoTreeImage); // not the playing program
+        tv->ItemOf(satellite)->setExpanded(true);
+        tv->ItemOf(tp)->setExpanded(true);
+        tv->ItemOf(last)->setExpanded(true);
+        tv->ItemOf(other)->setExpanded(false);
+
+        tv->setCurrentItem(tv->ItemOf(tp));
+        ModalSeam::setNextAction([](QDialog* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("Edt_fre"))
+                ->setText(QStringLiteral("11111"));
+            return clickButton(dialog, "Btn_ok");
+        });
+        item(window, "T_Modify")->trigger();
+        QTRY_VERIFY(tv->ItemOf(tp)->text(0).startsWith(QStringLiteral("11111 ")));
+
+        // Deleting the program before the last renumbers the last.
+        const std::string lastLabel = model.Text(last);
+        tv->setCurrentItem(tv->ItemOf(doomed));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        item(window, "P_Delete")->trigger();
+        QTRY_VERIFY(tv->ItemOf(doomed) == nullptr);
+        QTRY_VERIFY(model.Text(last) != lastLabel);
+        QTRY_COMPARE(tv->ItemOf(last)->text(0), QString::fromStdString(model.Text(last)));
+
+        QVERIFY(tv->ItemOf(satellite)->isExpanded());
+        QVERIFY(tv->ItemOf(tp)->isExpanded());
+        QVERIFY(tv->ItemOf(last)->isExpanded());
+        QVERIFY(!tv->ItemOf(other)->isExpanded());
+        QVERIFY(model.Node(tp).expanded); // the model knows what the operator sees
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
+    void aClickBesideTheNodesOpensTheSelectedNodesMenu()
+    {
+        sim::DeviceDatabase db = sim::GenerateDatabase({1, 1, 2, 0}, nullptr).value();
+        db.tv[0].audioChoice = 0xF1; // all audio on, second audio chosen
+        sim::Simulator irb(db, sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.5", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.5", "Beside");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        QTRY_COMPARE(countItems(tv), static_cast<int>(window->TvTree().Size()));
+        QTRY_VERIFY(window->Session().CurrentCode() == 0);
+        ProgramTree& model = window->TvTree();
+        const TreeNodeId program = model.Children(model.Children(model.Children(0)[0])[0])[0];
+        tv->setCurrentItem(tv->ItemOf(program));
+
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("PMenu_child_prog"));
+        const QPoint empty(5, tv->viewport()->height() - 2);
+        QVERIFY(tv->itemAt(empty) == nullptr);
+        emit tv->customContextMenuRequested(empty);
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(item(window, "P_Play")->isVisible());
+        QVERIFY(item(window, "P_Audio_All")->isChecked());
+        menu->hide();
+
+        // Through the real item: on turns it off, byte 18 0xF1 becomes 0x01.
+        item(window, "P_Audio_All")->trigger();
+        QTRY_VERIFY(irb.Database().tv[0].audioChoice == 0x01);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
+    void aWindowClosedUnderItsSatelliteDialogCancelsIt()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({2, 2, 2, 0}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.4", 8888));
+        auto form = startMainForm();
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.4", "Closing");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        QTRY_VERIFY(tv->ItemOf(window->TvTree().Children(kNoTreeNode).front()) != nullptr);
+        tv->setCurrentItem(tv->ItemOf(window->TvTree().Children(kNoTreeNode).front()));
+
+        // While "LNB Set" is open the device reports an unusable address of
+        // its own, and the operator lets its window close; the window goes
+        // inside the dialog's loop.
+        const QPointer<MdiChild> alive(window);
+        int result = -1;
+        ModalSeam::setNextAction([&](QDialog* dialog) {
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+            alive->CheckReportedAddress({0, 0, 0, 0});
+            QTest::qWait(50);
+            result = dialog->result();
+            return clickButton(dialog, "Btn_SatInfo_ok"); // too late: nothing to send to
+        });
+        item(window, "S_Set")->trigger();
+        QVERIFY(alive.isNull());
+        QCOMPARE(result, int(QDialog::Rejected));
+        QCOMPARE(form->SatelliteDialog()->Mode(), SatDialogMode::Idle);
+        QCOMPARE(form->DocumentWindowCount(), 0);
+        QTest::qWait(50);
+        for (const auto& frame : irb.ReceivedFrames()) {
+            QVERIFY(frame[1] != msg::SetSatellite);
+        }
         ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <optional>
 #include <vector>
 
 using namespace vireo;
@@ -34,7 +35,11 @@ public:
         sent.push_back({code, a, b, {data.begin(), data.end()}});
         return false;
     }
+    std::optional<SatelliteWire> HeldSatellite(uint8_t) override { return heldSatellite; }
+    std::optional<TpWire> HeldTp(uint8_t) override { return heldTp; }
     std::vector<Sent> sent;
+    std::optional<SatelliteWire> heldSatellite;
+    std::optional<TpWire> heldTp;
 };
 
 SatelliteRecord storedSatellite()
@@ -172,6 +177,40 @@ private slots:
         });
         form.Init_Form_SatSet(&record, &device);
         QCOMPARE(device.sent.back().data[3], uint8_t(0x05));
+    }
+
+    void setAndModifySendTheLinksTheListsHoldWhenOkIsPressed()
+    {
+        // The satellite's and the transponder's neighbours changed while
+        // their dialogs were open.
+        RecordingDevice device;
+        const SatelliteRecord satellite = storedSatellite(); // links 2 and none
+        device.heldSatellite = satellite.wire;
+        (*device.heldSatellite)[1] = 0xFF;
+        (*device.heldSatellite)[2] = 7;
+        SatForm satForm;
+        whileOpen([&](QDialog* d) {
+            edit(d, "Edt_highbenzhen")->setText(QStringLiteral("11300"));
+            clickButton(d, "Btn_SatInfo_ok");
+        });
+        satForm.Init_Form_SatSet(&satellite, &device);
+        QCOMPARE(device.sent.back().data[1], uint8_t(0xFF));
+        QCOMPARE(device.sent.back().data[2], uint8_t(7));
+        QCOMPARE(device.sent.back().data[5], uint8_t(11300 >> 8)); // the operator's entry
+
+        const TpRecord tp = storedTp(2, 4); // links 8 and 10
+        device.heldTp = tp.wire;
+        (*device.heldTp)[2] = 0xFF;
+        (*device.heldTp)[3] = 0xFF;
+        TpForm tpForm;
+        whileOpen([&](QDialog* d) {
+            edit(d, "Edt_fre")->setText(QStringLiteral("3900"));
+            clickButton(d, "Btn_ok");
+        });
+        tpForm.Init_Form_TpSet(&tp, &device);
+        QCOMPARE(device.sent.back().code, msg::ModifyTp);
+        QCOMPARE(device.sent.back().data,
+                 (std::vector<uint8_t>{9, 2, 0xFF, 0xFF, 0x3C, 0x0F, 0x6C, 0x6B, 2, 1, 1, 4}));
     }
 
     void satelliteAddSendsANewRecordWithItsNameAsTyped()

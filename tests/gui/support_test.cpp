@@ -6,6 +6,7 @@
 #include "ui/gbk_text.h"
 #include "ui/icons.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +59,22 @@ private slots:
         QVERIFY(!second.TryAcquire());
         first.Release();
         QVERIFY(second.TryAcquire());
+    }
+
+    void theLockIsTheUsersOwn()
+    {
+        // Each user's session has a runtime folder of its own: the lock lies
+        // there, so another user's copy never sees it.
+        QTemporaryDir runtime;
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        SingleInstance mine(QStringLiteral("VIREO_TEST_LOCK"));
+        QVERIFY(mine.TryAcquire());
+        QCOMPARE(QFileInfo(mine.LockPath()).absolutePath(), QDir(runtime.path()).absolutePath());
+        mine.Release();
+        qputenv("XDG_RUNTIME_DIR", saved);
     }
 
     void aLockLeftByACrashedRunIsTakenOver()

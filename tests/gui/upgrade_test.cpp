@@ -2,6 +2,7 @@
 // the questions, the file and the StartUpgrade request against the simulated
 // IRD; and what the windows show while an upgrade runs.
 
+#include "app/ui/begin_upgrade.h"
 #include "app/ui/machine_tree_view.h"
 #include "device/ui/program_tree_view.h"
 #include "dialogs/ui/sel_form.h"
@@ -312,6 +313,27 @@ private slots:
         QVERIFY(elapsed.elapsed() < 20000);
         QCOMPARE(MessageBox::shownTexts().size(), 1); // no second question
         QCOMPARE(window.isNull(), closeWindow);
+    }
+
+    void aVersionThatNeverComesEndsWithALineAndAMessage()
+    {
+        sim::FaultOptions silent;
+        silent.silent = true;
+        QVERIFY(open("127.0.140.8", false, silent));
+        m_form->SetUpgradeStarter([this](MdiChild& window) {
+            ui::BeginUpgrade(window, *m_form->UpgradeTypeForm(), std::chrono::milliseconds(300));
+        });
+        MessageBox::setNextAnswer(QMessageBox::Ok); // ask the device for its version
+        BeginUpgrade();
+        const QString caption = QStringLiteral("127.0.140.8:Upg");
+        QCOMPARE(MessageBox::shownTexts().size(), 2);
+        QCOMPARE(MessageBox::shownTexts()[1],
+                 caption +
+                     QStringLiteral(": The IRD did not report its version\nGive up Upgrading"));
+        QTRY_VERIFY(
+            logLines(m_window).contains(QStringLiteral("The IRD did not report its version")));
+        QVERIFY(logLines(m_window).contains(QStringLiteral("Give up Upgrading")));
+        QVERIFY(!m_window->UpgradeRunning());
     }
 
     void progressAndNoticeShowWithoutBlocking()

@@ -349,3 +349,53 @@ TEST(DeletePending, EveryEndOfADeleteGivesTheMenusBack)
         }
     }
 }
+
+TEST(ProgramCommands, ANodeWhoseRecordIsNotInTheDatabaseIsNeverRead)
+{
+    // A node still carrying a record of a database that a refresh replaced:
+    // no command reads it or sends it, whatever the tree says.
+    Device d("127.0.140.3");
+    ProgramTree& tv = d.core.TvTree();
+    const TreeNodeId program = d.programNode(item_kind::Tv);
+    const TreeNodeId tp = tv.Parent(program);
+    const TreeNodeId satellite = tv.Parent(tp);
+    ProgramRecord stale;
+    SatelliteRecord staleSatellite;
+    TpRecord staleTp;
+    {
+        const auto db = d.core.Database();
+        std::lock_guard lock(db->ProgramLock(item_kind::Tv));
+        stale = *db->Programs(item_kind::Tv)[0];
+        staleSatellite = *db->Satellites()[0];
+        staleTp = *db->Tps()[0];
+    }
+    const TreeNodeId ghost = tv.Add(tp, "P 001:ghost", TreeNodeData::Program, &stale);
+    tv.Add(ghost, "VID PID:200h; AUD PID:201h; ");
+    const TreeNodeId ghostTp = tv.Add(satellite, "1 H 1", TreeNodeData::Tp, &staleTp);
+    const TreeNodeId ghostSatellite =
+        tv.Add(kNoTreeNode, "ghost", TreeNodeData::Satellite, &staleSatellite);
+    tv.SetSelected(ghost);
+    d.commands.Renew(false);
+    d.commands.MultiDescramble(false, 2);
+    d.commands.SelectAudio(false, 1);
+    d.commands.DeleteProgram(false);
+    EXPECT_EQ(d.commands.DeleteProgramQuestion(false), "");
+    EXPECT_TRUE(ComputeProgramPopup(d.core.Content(), false, ghost).audioCaptions[0].empty());
+    tv.SetSelected(ghostTp);
+    d.commands.ScanTp(false);
+    EXPECT_FALSE(d.commands.SelectedTp(false));
+    EXPECT_EQ(d.commands.DeleteTpQuestion(false), "");
+    tv.SetSelected(ghostSatellite);
+    EXPECT_FALSE(d.commands.SelectedSatellite(false));
+    EXPECT_EQ(d.commands.DeleteSatelliteQuestion(false), "");
+    EXPECT_EQ(d.core.Session().scanState, DeviceSession::kNoScan);
+
+    // The live record next to it works as ever, and is all the device gets.
+    tv.SetSelected(program);
+    d.commands.Renew(false);
+    ASSERT_TRUE(WaitUntil([&] { return !d.framesOf(msg::QueryProgram).empty(); }));
+    for (uint8_t code : {msg::MultiDescramble, msg::SelectAudio, msg::DeleteProgram, msg::ScanTp}) {
+        EXPECT_TRUE(d.framesOf(code).empty()) << int(code);
+    }
+    EXPECT_EQ(d.framesOf(msg::QueryProgram).size(), 1u);
+}

@@ -9,15 +9,41 @@ using namespace vireo::sim;
 TEST(CommandLine, ParsesEveryOption)
 {
     std::string error;
-    const auto line = ParseCommandLine(
-        {"--address",   "127.0.50.9", "--port=0",      "--generate", "1,2,3,4",
-         "--seed",      "42",         "--drop",        "25%",        "--drop-burst",
-         "0.5",         "--corrupt",  "0.1",           "--cut",      "1",
-         "--cut-pause", "3",          "--garbage",     "0.2",        "--delay",
-         "150",         "--silent",   "--close-after", "9",          "--status",
-         "UpdateAll=1", "--status",   "0x22=35",       "--signal",   "40,30",
-         "-v",          "--dump-db"},
-        &error);
+    const auto line = ParseCommandLine({"--address",
+                                        "127.0.50.9",
+                                        "--port=0",
+                                        "--generate",
+                                        "1,2,3,4",
+                                        "--seed",
+                                        "42",
+                                        "--drop",
+                                        "25%",
+                                        "--drop-burst",
+                                        "0.5",
+                                        "--corrupt",
+                                        "0.1",
+                                        "--cut",
+                                        "1",
+                                        "--cut-pause",
+                                        "3",
+                                        "--garbage",
+                                        "0.2",
+                                        "--delay",
+                                        "150",
+                                        "--silent",
+                                        "--close-after",
+                                        "9",
+                                        "--status",
+                                        "UpdateAll=1",
+                                        "--status",
+                                        "0x22=35",
+                                        "--signal",
+                                        "40,30",
+                                        "-v",
+                                        "--dump-db",
+                                        "--flood-signal",
+                                        "10000"},
+                                       &error);
     ASSERT_TRUE(line) << error;
     EXPECT_EQ(line->address, "127.0.50.9");
     EXPECT_EQ(line->port, 0);
@@ -35,6 +61,7 @@ TEST(CommandLine, ParsesEveryOption)
     EXPECT_EQ(f.closeAfterFrames, 9u);
     EXPECT_EQ(f.statusOverrides, (std::map<uint8_t, uint8_t>{{0x6A, 1}, {0x22, 35}}));
     EXPECT_EQ(line->options.signal.intensity, 40);
+    EXPECT_EQ(f.floodSignalPerSecond, 10000);
     EXPECT_TRUE(line->options.verbose);
     EXPECT_TRUE(line->dumpDatabase);
 

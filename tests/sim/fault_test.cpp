@@ -5,6 +5,7 @@
 #include "sim/simulator.h"
 #include "sim_client.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -188,6 +189,45 @@ TEST(SimulatorFaults, SilentSimulatorReceivesButNeverAnswers)
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0], (Frame{0x88, 0x61, 0x02, 0x59, 0x18, 0x99}));
     EXPECT_EQ(received[1], (Frame{0x88, 0x6A, 0x02, 0xA3, 0xC4, 0x99}));
+}
+
+TEST(SimulatorFaults, SignalFloodFollowsTheRefreshAtItsRateBesideTheAnswers)
+{
+    FaultOptions faults;
+    faults.floodSignalPerSecond = 2000;
+    Simulator sim(smallDb(), withFaults(faults));
+    std::string error;
+    ASSERT_TRUE(sim.Start("127.0.140.7", 0, &error)) << error;
+    SimClient c("127.0.140.7", sim.Port());
+    c.Send(msg::QueryVersion); // before a refresh: answers only
+    ASSERT_EQ(c.ReadCount(2, 300ms).size(), 1u);
+
+    auto holds = [](const Frames& frames, auto match) {
+        return std::any_of(frames.begin(), frames.end(), match);
+    };
+    const auto updated = [](const Frame& x) { return IsStatus(x, msg::UpdateAll, 0); };
+    c.Send(msg::UpdateAll);
+    ASSERT_TRUE(holds(c.ReadUntil([&](const Frames& f) { return holds(f, updated); }), updated));
+    const auto start = std::chrono::steady_clock::now();
+    Frames flood = c.ReadCount(100000, 400ms);
+    c.Send(msg::QueryVersion); // still answered amid the flood
+    const Frames more = c.ReadUntil([&](const Frames& f) {
+        return holds(f, [](const Frame& x) { return CodeOf(x) == msg::VersionInfo; });
+    });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    flood.insert(flood.end(), more.begin(), more.end());
+    size_t signals = 0;
+    for (const Frame& f : flood) {
+        if (CodeOf(f) == msg::SignalStatus) {
+            ++signals;
+            EXPECT_EQ(PayloadOf(f)[0] & 0x80, 0x80); // locked
+            EXPECT_EQ(PayloadOf(f)[1] & 0x80, 0x80); // playing
+        }
+    }
+    EXPECT_TRUE(holds(more, [](const Frame& x) { return CodeOf(x) == msg::VersionInfo; }));
+    EXPECT_GT(signals, 2000 * seconds * 0.5);
+    EXPECT_LT(signals, 2000 * seconds * 1.5 + 250); // at most a tenth of a second ahead
 }
 
 TEST(SimulatorLifecycle, StopIsPromptWithAClientConnectedAndAnAnswerDelayed)

@@ -10,11 +10,13 @@
 #include "upgrade/upgrade_frame.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -27,11 +29,9 @@ constexpr int kRowAskToUpgrade = 39;
 constexpr int kRowGiveUp = 155;
 constexpr int kRowSelectedFile = 156;
 
-// The version is looked for every half second. A device that does not answer
-// QueryVersion has its time-out logged by the session; the wait ends after
-// half a minute all the same, so the command never hangs on a silent device.
+// The version is looked for every half second.
 constexpr int kVersionCheckMs = 500;
-constexpr int kVersionChecks = 60;
+constexpr int kRowNoVersion = 214;
 
 bool g_preparing = false;
 
@@ -57,26 +57,30 @@ std::string versionText(const upgrade::VersionId& v)
     return text;
 }
 
-// Asks the device for its version and waits for it with the event loop
-// running, so the session goes on storing replies and the window stays
-// usable. None when the session stops, the window goes or nothing arrives.
-std::optional<upgrade::VersionId> requestVersion(const QPointer<MdiChild>& window)
+// Asks the device for its version and waits up to `limit` for it with the
+// event loop running, so the session goes on storing replies and the window
+// stays usable. None when the session stops, the window goes or nothing
+// arrives in time; `timedOut` tells the last apart.
+std::optional<upgrade::VersionId> requestVersion(const QPointer<MdiChild>& window,
+                                                 std::chrono::milliseconds limit, bool& timedOut)
 {
+    timedOut = false;
     if (window->Session().SendRequest(msg::QueryVersion)) {
-        return std::nullopt; // refused: no answer will come
+        return std::nullopt; // refused: the session is going, and says so
     }
     std::optional<upgrade::VersionId> version;
     QEventLoop loop;
     QTimer check;
-    check.setInterval(kVersionCheckMs);
-    int checks = 0;
+    check.setInterval(std::min<int>(kVersionCheckMs, static_cast<int>(limit.count())));
+    QElapsedTimer waited;
+    waited.start();
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
         if (!usable(window) || window->Session().stop) {
             loop.quit();
             return;
         }
         version = window->Content().DeviceVersion();
-        if (version || ++checks >= kVersionChecks) {
+        if (version || waited.elapsed() >= limit.count()) {
             loop.quit();
         }
     });
@@ -86,6 +90,7 @@ std::optional<upgrade::VersionId> requestVersion(const QPointer<MdiChild>& windo
     if (!usable(window) || window->Session().stop) {
         return std::nullopt;
     }
+    timedOut = !version;
     return version;
 }
 
@@ -110,7 +115,7 @@ QString chooseUpgradeFile(QWidget* parent)
 
 } // namespace
 
-void BeginUpgrade(MdiChild& target, SelForm& selForm)
+void BeginUpgrade(MdiChild& target, SelForm& selForm, std::chrono::milliseconds versionWait)
 {
     if (g_preparing || target.IsClosing() || target.UpgradeRunning() ||
         !target.HasDeviceDatabase()) {
@@ -130,7 +135,17 @@ void BeginUpgrade(MdiChild& target, SelForm& selForm)
         if (answer != QMessageBox::Ok || !usable(window)) {
             return;
         }
-        version = requestVersion(window);
+        bool timedOut = false;
+        version = requestVersion(window, versionWait, timedOut);
+        if (timedOut) {
+            // A device that never answers: the operator hears of it and the
+            // upgrade is given up.
+            window->Log().AddLogLine(GetLangText(kRowNoVersion));
+            window->Log().AddLogLine(GetLangText(kRowGiveUp));
+            MessageBox::Information(owner,
+                                    FromGbk(window->Caption() + ": " + GetLangText(kRowNoVersion) +
+                                            "\n" + GetLangText(kRowGiveUp)));
+        }
         if (!version) {
             return;
         }

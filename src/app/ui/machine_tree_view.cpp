@@ -12,14 +12,10 @@ namespace {
 constexpr int kNodeRole = Qt::UserRole;
 constexpr int kModelTextRole = Qt::UserRole + 1; // the text without its mark
 constexpr int kIndentation = 10;
-
-template <typename F> void post(QObject* context, F&& apply)
-{
-    QMetaObject::invokeMethod(context, std::forward<F>(apply), Qt::QueuedConnection);
-}
 } // namespace
 
-MachineTreeView::MachineTreeView(QWidget* parent) : QTreeWidget(parent)
+MachineTreeView::MachineTreeView(QWidget* parent)
+    : QTreeWidget(parent), m_pending(this, [this](Pending& pending) { applyReports(pending); })
 {
     setObjectName(QStringLiteral("TreeView_machines"));
     setHeaderHidden(true);
@@ -60,45 +56,59 @@ void MachineTreeView::SetNodeMark(NodeId id, const QString& mark)
 
 void MachineTreeView::BeginUpdate()
 {
-    post(this, [this] { setUpdatesEnabled(false); });
+    // Every batch is applied with repainting off (applyReports).
 }
 
-void MachineTreeView::EndUpdate()
-{
-    post(this, [this] { setUpdatesEnabled(true); });
-}
+void MachineTreeView::EndUpdate() {}
 
 void MachineTreeView::NodeAdded(const MachineNode& node, NodeId parent, size_t index)
 {
-    post(this, [this, node, parent, index] { applyAdded(node, parent, index); });
+    m_pending.Update([&](Pending& p) { p.reports.emplace_back(Added{node, parent, index}); });
 }
 
 void MachineTreeView::NodeRemoved(NodeId id)
 {
-    post(this, [this, id] { applyRemoved(id); });
+    m_pending.Update([id](Pending& p) { p.reports.emplace_back(Removed{id}); });
 }
 
 void MachineTreeView::NodeChanged(const MachineNode& node)
 {
-    post(this, [this, node] {
-        if (QTreeWidgetItem* item = ItemOf(node.id)) {
-            applyChanged(item, node);
-        }
-    });
+    m_pending.Update([&](Pending& p) { p.reports.emplace_back(Changed{node}); });
 }
 
 void MachineTreeView::ChildrenReordered(NodeId parent, const std::vector<NodeId>& order)
 {
-    post(this, [this, parent, order] { applyReordered(parent, order); });
+    m_pending.Update([&](Pending& p) { p.reports.emplace_back(Reordered{parent, order}); });
 }
 
 void MachineTreeView::NodeSelected(NodeId id)
 {
-    post(this, [this, id] {
-        if (QTreeWidgetItem* item = ItemOf(id)) {
+    m_pending.Update([id](Pending& p) { p.selected = id; });
+}
+
+void MachineTreeView::applyReports(Pending& pending)
+{
+    const bool wasEnabled = updatesEnabled();
+    setUpdatesEnabled(false);
+    for (const auto& report : pending.reports) {
+        if (const auto* added = std::get_if<Added>(&report)) {
+            applyAdded(added->node, added->parent, added->index);
+        } else if (const auto* removed = std::get_if<Removed>(&report)) {
+            applyRemoved(removed->id);
+        } else if (const auto* changed = std::get_if<Changed>(&report)) {
+            if (QTreeWidgetItem* item = ItemOf(changed->node.id)) {
+                applyChanged(item, changed->node);
+            }
+        } else if (const auto* reordered = std::get_if<Reordered>(&report)) {
+            applyReordered(reordered->parent, reordered->order);
+        }
+    }
+    if (pending.selected != kNoNode) {
+        if (QTreeWidgetItem* item = ItemOf(pending.selected)) {
             setCurrentItem(item);
         }
-    });
+    }
+    setUpdatesEnabled(wasEnabled);
 }
 
 void MachineTreeView::applyAdded(const MachineNode& node, NodeId parent, size_t index)
@@ -111,7 +121,9 @@ void MachineTreeView::applyAdded(const MachineNode& node, NodeId parent, size_t 
     } else if (QTreeWidgetItem* parentItem = ItemOf(parent)) {
         parentItem->insertChild(static_cast<int>(std::min<size_t>(index, parentItem->childCount())),
                                 item);
-        parentItem->setExpanded(true);
+        if (!parentItem->isExpanded()) {
+            parentItem->setExpanded(true);
+        }
     } else {
         delete item;
         return;

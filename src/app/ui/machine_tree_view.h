@@ -1,16 +1,22 @@
 #pragma once
 
 #include "app/machine_tree.h"
+#include "device/ui/coalesced_post.h"
 
 #include <QHash>
 #include <QTreeWidget>
+#include <variant>
+#include <vector>
 
 namespace vireo::ui {
 
 // TreeView_machines: mirrors the registry's machine tree. The registry
 // reports each change through MachineTreeObserver on whatever thread made it;
-// every report is re-posted to this widget's thread in order and applied
-// there, so the widget only ever changes on the UI thread.
+// the reports wait in order and are applied on this widget's thread together,
+// in one posted call, with repainting off, so the widget only ever changes on
+// the UI thread and a burst (thousands of machines at start-up, a machine's
+// state many times a second) costs one update. Of the selections reported
+// meanwhile, the last one counts.
 class MachineTreeView : public QTreeWidget, public MachineTreeObserver
 {
     Q_OBJECT
@@ -43,6 +49,32 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    struct Added
+    {
+        MachineNode node;
+        NodeId parent;
+        size_t index;
+    };
+    struct Removed
+    {
+        NodeId id;
+    };
+    struct Changed
+    {
+        MachineNode node;
+    };
+    struct Reordered
+    {
+        NodeId parent;
+        std::vector<NodeId> order;
+    };
+    struct Pending
+    {
+        std::vector<std::variant<Added, Removed, Changed, Reordered>> reports;
+        NodeId selected = kNoNode;
+    };
+
+    void applyReports(Pending& pending);
     void applyAdded(const MachineNode& node, NodeId parent, size_t index);
     void applyRemoved(NodeId id);
     void applyChanged(QTreeWidgetItem* item, const MachineNode& node);
@@ -50,6 +82,7 @@ private:
 
     QHash<NodeId, QTreeWidgetItem*> m_items;
     QHash<NodeId, QString> m_marks;
+    CoalescedPost<Pending> m_pending;
 };
 
 } // namespace vireo::ui

@@ -43,10 +43,12 @@ int main(int argc, char* argv[])
     {
         MainForm form;
         form.FormCreate();
-        // Qt's own texts (the buttons of message boxes) follow the language
-        // chosen at start-up.
+        // Qt's own texts (the buttons of message boxes) are in the language
+        // of the program's texts: the one the table was built in, which a
+        // cancelled start-up dialog leaves as the file named it whatever the
+        // selector shows.
         QTranslator qtTexts;
-        if (form.LanguageIndex() == 0 &&
+        if (LanguageFlag() == 0 &&
             qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
             app.installTranslator(&qtTexts);

@@ -340,13 +340,20 @@ void MainForm::SetMachineMark(NodeId node, const QString& mark)
 
 int MainForm::DocumentWindowCount() const
 {
-    int count = 0;
-    for (QMdiSubWindow* window : m_mdi->subWindowList()) {
-        if (qobject_cast<MdiChild*>(window) != nullptr) {
-            ++count;
+    return static_cast<int>(m_registry->MachineCount());
+}
+
+bool MainForm::IsLastShownWindow(const MdiChild* window) const
+{
+    if (window == nullptr || !window->IsShownInFrame()) {
+        return false;
+    }
+    for (QMdiSubWindow* other : m_mdi->subWindowList()) {
+        if (other != window && qobject_cast<MdiChild*>(other) != nullptr) {
+            return false;
         }
     }
-    return count;
+    return true;
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)

@@ -24,10 +24,14 @@ class AboutBox;
 class IPForm;
 class LoginForm;
 class MachineTreeView;
+class SatForm;
 class SelForm;
+class TpForm;
 
 // Caption of the main window.
 inline constexpr const char* kMainCaption = "Vireo Remote Manager";
+// Follows an address or caption that a window already has.
+inline constexpr const char* kAlreadyConnected = " :has been connected!";
 
 // TMainForm: the multiple-document frame with the machine tree, toolbar,
 // menus and status bar. It owns the machine registry, the session context
@@ -50,7 +54,10 @@ public:
     // Opens the window of a device, unless a window has that address already:
     // then "<caption> :has been connected!" is shown, that window comes to the
     // front and nothing is created (null result).
-    MdiChild* OpenDeviceWindow(const std::string& address, const std::string& name);
+    // With `show` false the window is made without its widgets and enters the
+    // frame when first shown or connected.
+    MdiChild* OpenDeviceWindow(const std::string& address, const std::string& name,
+                               bool show = true);
     // The connect sequence of a device window (runs its connect step off the
     // UI thread).
     void ConnectMachine(MdiChild* window);
@@ -91,7 +98,12 @@ public:
     void ResetToolbar() override;
     void SetMachineMark(NodeId node, const QString& mark) override;
     int DocumentWindowCount() const override;
+    bool IsLastShownWindow(const MdiChild* window) const override;
+    void PlaceDeviceWindow(MdiChild* window) override;
     void SetWindowClosing(bool closing) override { m_windowClosing = closing; }
+    SatForm* SatelliteDialog() override { return m_satForm; }
+    TpForm* TransponderDialog() override { return m_tpForm; }
+    void DeviceWindowClosing(MdiChild* window) override;
 
     // Commands, by the component that raises them.
     void FileNewItemClick();
@@ -127,12 +139,19 @@ private:
     void onTreeContextMenu(const QPoint& pos);
     void onTreeDoubleClick();
     void firstPaint();
+    // Opens the next machines of the start-up list for a moment, then lets
+    // the event loop run before the rest.
+    void openListedMachines();
+    void connectTickedMachines();
     void postConnectMessage(MdiChild* window);
     void onConnectMessage(MdiChild* window);
     MdiChild* windowOfNode(NodeId node) const;
     MdiChild* selectedWindow() const;
     void retitle(MdiChild* window, const std::string& caption);
-    void closeAllForExit(bool save);
+    // Writes the settings file; when that fails the operator is told why and
+    // chooses: exit without saving (true) or stay (false).
+    bool saveMachineList();
+    void closeAllForExit();
 
     std::unique_ptr<MachineManager> m_registry;
     SessionContext m_context;
@@ -146,11 +165,17 @@ private:
     bool m_firstPaintSeen = false;
     bool m_closed = false;
     std::vector<ChosenMachine> m_chosen;
+    // The start-up list being opened (ticked machines first) and how far.
+    std::vector<ChosenMachine> m_opening;
+    size_t m_openingNext = 0;
+    size_t m_openingTicked = 0;
     QPointer<MdiChild> m_lastActive;
 
     LoginForm* m_login = nullptr;
     IPForm* m_ipForm = nullptr;
     AboutBox* m_about = nullptr;
+    SatForm* m_satForm = nullptr;
+    TpForm* m_tpForm = nullptr;
     SelForm* m_selForm = nullptr;
 
     QMdiArea* m_mdi = nullptr;

@@ -16,8 +16,6 @@ namespace vireo::ui {
 
 namespace {
 
-constexpr const char* kAlreadyConnected = " :has been connected!";
-
 void apply(QAction* action, const PopupItemState& state)
 {
     action->setVisible(state.visible);
@@ -46,6 +44,15 @@ void MainForm::retitle(MdiChild* window, const std::string& caption)
 {
     m_registry->RenameMachine(window->Entry(), caption);
     window->SetCaption(caption);
+}
+
+void MainForm::DeviceWindowClosing(MdiChild* window)
+{
+    // Config IP may be open on the window (the window can close from inside
+    // the dialog's modal loop): the dialog must not send to it afterwards.
+    if (m_ipForm != nullptr && m_ipForm->Device() == window) {
+        m_ipForm->reject();
+    }
 }
 
 // --- File, Help and Config ---
@@ -140,7 +147,7 @@ void MainForm::PMenuCloseClick()
     if (m_windowClosing) {
         return;
     }
-    if (DocumentWindowCount() == 1) {
+    if (IsLastShownWindow(selectedWindow())) {
         ResetToolbar();
     }
     m_registry->CloseByNode(m_tree->SelectedNode());
@@ -233,7 +240,7 @@ void MainForm::TBtnCloseClick()
     if (window == nullptr) {
         return;
     }
-    if (DocumentWindowCount() == 1) {
+    if (IsLastShownWindow(window)) {
         ResetToolbar();
     }
     window->RequestStop();

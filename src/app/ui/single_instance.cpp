@@ -1,13 +1,26 @@
 #include "app/ui/single_instance.h"
 
 #include <QDir>
+#include <QStandardPaths>
+#include <unistd.h>
 
 namespace vireo::ui {
 
 namespace {
 QString lockPath(const QString& name, const QString& folder)
 {
-    const QString dir = folder.isEmpty() ? QDir::tempPath() : folder;
+    QString dir = folder;
+    if (dir.isEmpty()) {
+        // The user's own runtime folder ($XDG_RUNTIME_DIR, or one Qt makes
+        // for the user alone): two users of one computer each run a copy,
+        // and nobody else can leave a lock in it.
+        dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    }
+    if (dir.isEmpty()) {
+        return QDir(QDir::tempPath())
+            .filePath(name + QLatin1Char('-') + QString::number(::getuid()) +
+                      QStringLiteral(".lock"));
+    }
     return QDir(dir).filePath(name + QStringLiteral(".lock"));
 }
 } // namespace

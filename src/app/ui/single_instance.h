@@ -8,8 +8,9 @@ namespace vireo::ui {
 // The name every running copy of the program claims.
 inline constexpr const char* kInstanceLockName = "VELMOR_KESTREL_DVB_TARNIX_NETWORK_MANAGER";
 
-// One copy of the program at a time: a lock file in `folder` (the temporary
-// folder by default). A lock left behind by a copy that crashed is recognised
+// One copy of the program at a time for each user: a lock file in `folder`
+// (by default the user's runtime folder, so users of one computer never lock
+// each other out). A lock left behind by a copy that crashed is recognised
 // by its dead process and taken over, so a crash never locks the program out.
 class SingleInstance
 {

@@ -12,6 +12,8 @@ struct SessionContext;
 namespace vireo::ui {
 
 class MdiChild;
+class SatForm;
+class TpForm;
 
 // What a device window needs from the main window that holds it.
 class DeviceHost
@@ -34,9 +36,25 @@ public:
     // empty removes it.
     virtual void SetMachineMark(NodeId node, const QString& mark) = 0;
 
+    // Device windows open, whether or not shown in the frame yet.
     virtual int DocumentWindowCount() const = 0;
+    // `window` is the only device window the frame shows: closing it leaves
+    // the toolbar nothing to reflect.
+    virtual bool IsLastShownWindow(const MdiChild* window) const = 0;
+    // Makes `window`'s widgets and shows it maximised in the frame, the
+    // current machine.
+    virtual void PlaceDeviceWindow(MdiChild* window) = 0;
     // A device window teardown is under way; main-window commands wait.
     virtual void SetWindowClosing(bool closing) = 0;
+
+    // The satellite and transponder dialogs: made once by the main window,
+    // which outlives every device window, and lent to the window that opens
+    // them (null before the main window has made them).
+    virtual SatForm* SatelliteDialog() = 0;
+    virtual TpForm* TransponderDialog() = 0;
+    // `window` is closing: a dialog the main window opened for it ends as if
+    // cancelled, before anything of the window is freed.
+    virtual void DeviceWindowClosing(MdiChild* window) = 0;
 };
 
 } // namespace vireo::ui

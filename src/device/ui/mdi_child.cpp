@@ -30,6 +30,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace vireo::ui {
 
@@ -70,7 +71,6 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("TMDIChild"));
     m_view = std::make_unique<DeviceViewAdapter>(*this);
-    buildWidgets();
     const ContentHost contentHost{m_log, *m_view, m_tvTree, m_radioTree};
     m_content =
         (m_options.contentFactory ? m_options.contentFactory : BasicContentFactory())(contentHost);
@@ -79,16 +79,26 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     m_content->AttachSession(m_session.get());
     m_upgrade = std::make_unique<UpgradeTransfer>(
         *m_session, [content = m_content.get()] { return content->DeviceVersion(); });
+    // "Monitor IRD" starts ticked; the box follows when the widgets are made.
+    m_session->querySignalTicked = true;
+    setWindowTitle(FromGbk(DisplayText(caption)));
+}
+
+void MdiChild::BuildWidgets()
+{
+    if (m_client != nullptr) {
+        return;
+    }
+    buildWidgets();
     if (auto* database = dynamic_cast<DatabaseContent*>(m_content.get())) {
         m_menu = std::make_unique<ProgramMenuController>(
-            *m_programs, *database,
+            *m_programs, *database, m_host,
             [this] { return !IsClosing() && m_session != nullptr && m_session->everConnected; },
             this);
         connect(m_programs, &ProgramsPage::menuRequested, m_menu.get(),
                 &ProgramMenuController::Open);
     }
-    m_session->querySignalTicked = m_programs->QueryBox()->isChecked();
-    setWindowTitle(FromGbk(DisplayText(caption)));
+    m_programs->QueryBox()->setChecked(m_session->querySignalTicked);
     applyCaptions();
 }
 
@@ -249,7 +259,7 @@ void MdiChild::Activate()
     if (IsClosing()) {
         return;
     }
-    m_content->SetWindowState(true, m_tabs->currentIndex());
+    m_content->SetWindowState(true, shownTab());
     MachineManager& registry = m_host.Registry();
     if (m_entry != nullptr && registry.CurrentEntry() != m_entry) {
         registry.MarkCurrent(m_entry);
@@ -270,12 +280,20 @@ void MdiChild::Deactivate()
     if (IsClosing()) {
         return;
     }
-    m_content->SetWindowState(false, m_tabs->currentIndex());
+    m_content->SetWindowState(false, shownTab());
     m_host.Registry().UnmarkCurrent(m_entry);
+}
+
+int MdiChild::shownTab() const
+{
+    return m_tabs == nullptr ? kProgramsTab : m_tabs->currentIndex();
 }
 
 void MdiChild::ShowAndRaise()
 {
+    if (!IsShownInFrame()) {
+        m_host.PlaceDeviceWindow(this); // made and shown maximised
+    }
     if (isMinimized()) {
         showNormal();
     } else {
@@ -306,6 +324,10 @@ void MdiChild::startConnect(bool fromSwitch)
     }
     if (fromSwitch) {
         m_session->stop = false;
+    }
+    // A connected device shows in its window.
+    if (!IsShownInFrame()) {
+        m_host.PlaceDeviceWindow(this);
     }
     m_connectWorker = std::thread([this, fromSwitch] {
         const bool connected = m_session->ConnectIrd();
@@ -386,6 +408,11 @@ void MdiChild::FinishWindow()
         return;
     }
     m_finished = true;
+    // Dialogs open for this window end first: none may act on it later.
+    if (m_menu) {
+        m_menu->CancelDialogs();
+    }
+    m_host.DeviceWindowClosing(this);
     m_log.FlushOnClose();
     Teardown();
 }
@@ -397,7 +424,7 @@ void MdiChild::Close()
 
 void MdiChild::closeEvent(QCloseEvent* event)
 {
-    if (m_host.DocumentWindowCount() == 1) {
+    if (m_host.IsLastShownWindow(this)) {
         m_host.ResetToolbar();
     }
     RequestStop();
@@ -409,21 +436,39 @@ void MdiChild::closeEvent(QCloseEvent* event)
 
 void MdiChild::ApplySystemTabEnabled(bool enabled)
 {
+    BuildWidgets();
+    if (!enabled && m_tabs->currentIndex() == kSystemTab) {
+        // Qt would move on to the next enabled tab, the empty "CI
+        // Management". The programs stand in while the settings are away,
+        // and the settings come back once they return, unless the operator
+        // chose another tab meanwhile.
+        m_systemTabWanted = true;
+        m_switchingTab = true;
+        m_tabs->setCurrentIndex(kProgramsTab);
+        m_switchingTab = false;
+    }
     m_tabs->setTabEnabled(kSystemTab, enabled);
+    if (enabled && std::exchange(m_systemTabWanted, false) &&
+        m_tabs->currentIndex() == kProgramsTab) {
+        m_tabs->setCurrentIndex(kSystemTab);
+    }
 }
 
 void MdiChild::ApplySignalSourceEnabled(bool enabled)
 {
+    BuildWidgets();
     m_system->SignalSource()->setEnabled(enabled);
 }
 
 void MdiChild::ApplySignalGauges(int intensity, int quality, bool showText)
 {
+    BuildWidgets();
     m_programs->SetGauges(intensity, quality, showText);
 }
 
 void MdiChild::ApplySignal(const DeviceView::SignalDisplay& signal)
 {
+    BuildWidgets();
     if (signal.grey) {
         m_programs->SetGaugeColour(QStringLiteral("rgb(128, 128, 128)"));
         m_programs->SetGauges(100, 100, signal.showText);
@@ -437,16 +482,19 @@ void MdiChild::ApplySignal(const DeviceView::SignalDisplay& signal)
 
 void MdiChild::ApplySystemSettings(const SystemSettings& settings)
 {
+    BuildWidgets();
     m_system->ShowSettings(settings);
 }
 
 void MdiChild::ApplyVolume(const VolumeDisplay& volume)
 {
+    BuildWidgets();
     m_system->ShowVolume(volume);
 }
 
 void MdiChild::ApplyShowRadio()
 {
+    BuildWidgets();
     m_programs->ShowRadioBox()->setChecked(true);
 }
 
@@ -473,6 +521,7 @@ void MdiChild::ApplyMachineState(int code)
 
 void MdiChild::ShowSignalSource(int value)
 {
+    BuildWidgets();
     if (value == 0 || value == 1) {
         m_system->SignalSource()->setCurrentIndex(value);
         m_signalSourceIndex = value;
@@ -519,6 +568,7 @@ void MdiChild::CheckReportedAddress(std::array<uint8_t, 4> address)
 
 void MdiChild::ApplyUpgradeProgress(const DeviceView::UpgradeProgress& progress)
 {
+    BuildWidgets();
     m_upgradeBar->ShowProgress(progress);
     if (m_entry != nullptr) {
         m_host.SetMachineMark(m_entry->Node(), UpgradeNodeMark(progress));
@@ -564,6 +614,9 @@ void MdiChild::ApplyLayout()
 
 void MdiChild::onTabShown(int index)
 {
+    if (!m_switchingTab) {
+        m_systemTabWanted = false; // the operator chose a tab
+    }
     if (m_content) {
         m_content->SetWindowState(m_host.ReflectsToolbar(this), index);
     }

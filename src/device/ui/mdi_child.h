@@ -69,6 +69,14 @@ public:
     std::optional<SystemRecordBytes> SystemRecord() const override;
     void SendSystemInfo(const SystemRecordBytes& record) override;
 
+    // The widgets are made when the window is first shown in the frame (or
+    // first needs them): a listed machine that is never opened costs only
+    // its session's bookkeeping.
+    void BuildWidgets();
+    bool HasWidgets() const { return m_client != nullptr; }
+    // The window is one of the frame's document windows (shown at least once).
+    bool IsShownInFrame() const { return mdiArea() != nullptr; }
+
     // The caption names the device: window title, log tag and the address
     // the next connect uses.
     void SetCaption(const std::string& caption);
@@ -111,6 +119,8 @@ public:
     ProgramTree& TvTree() { return m_tvTree; }
     ProgramTree& RadioTree() { return m_radioTree; }
     DeviceContent& Content() override { return *m_content; }
+    // How the session speaks to this window.
+    DeviceViewAdapter& View() { return *m_view; }
     // The firmware upgrade: the operator's choice and the upgrade thread.
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
     SystemPage* SystemSettingsPage() const { return m_system; }
@@ -160,6 +170,7 @@ private:
     void onConnectStepDone(bool connected, bool fromSwitch);
     void joinConnectWorker();
     void onTabShown(int index);
+    int shownTab() const;
 
     DeviceHost& m_host;
     DeviceOptions m_options;
@@ -183,6 +194,9 @@ private:
     double m_treeRatio = 0.5;
     int m_signalSourceIndex = 9;
     int m_signalSourceRow = 197; // " Unknow"
+    // The system tab was shown when it was disabled: it comes back with it.
+    bool m_systemTabWanted = false;
+    bool m_switchingTab = false;
 
     QWidget* m_client = nullptr;
     QSplitter* m_horSplitter = nullptr;

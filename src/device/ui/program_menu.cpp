@@ -1,7 +1,9 @@
 #include "device/ui/program_menu.h"
 
+#include "database/list_manager.h"
 #include "device/database_content.h"
 #include "device/program_commands.h"
+#include "device/ui/device_host.h"
 #include "device/ui/program_tree_view.h"
 #include "device/ui/programs_page.h"
 #include "dialogs/ui/form_device.h"
@@ -13,6 +15,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <cstring>
 
 namespace vireo::ui {
 
@@ -25,14 +28,47 @@ const char* const kItems[] = {"P_Play",     "ST_Stop",    "P_Delete",   "P_Multi
                               "C_Hex_show", "C_Dec_show", "P_Renew",    "P_Audio",  "P_Audio1",
                               "P_Audio2",   "P_Audio3",   "P_Audio_All"};
 
+// The window's session as the dialogs' device, with the window's database
+// to read the records as they are when Ok is pressed.
+class WindowFormDevice : public SessionFormDevice
+{
+public:
+    explicit WindowFormDevice(DatabaseContent& content)
+        : SessionFormDevice(content.Session()), m_content(content)
+    {}
+    std::optional<SatelliteWire> HeldSatellite(uint8_t index) override
+    {
+        const std::shared_ptr<ListManager> db = m_content.Database();
+        if (!db) {
+            return std::nullopt;
+        }
+        std::lock_guard lock(db->SatelliteLock());
+        const SatelliteRecord* record = db->FindSatellite(index);
+        return record == nullptr ? std::nullopt : std::optional(record->wire);
+    }
+    std::optional<TpWire> HeldTp(uint8_t index) override
+    {
+        const std::shared_ptr<ListManager> db = m_content.Database();
+        if (!db) {
+            return std::nullopt;
+        }
+        std::lock_guard lock(db->TpLock());
+        const TpRecord* record = db->FindTp(index);
+        return record == nullptr ? std::nullopt : std::optional(record->wire);
+    }
+
+private:
+    DatabaseContent& m_content;
+};
+
 } // namespace
 
 ProgramMenuController::ProgramMenuController(ProgramsPage& page, DatabaseContent& content,
-                                             std::function<bool()> usable, QWidget* dialogParent)
-    : QObject(nullptr) // owned by the window, which outlives the page's signals
-      ,
-      m_page(page), m_content(content), m_usable(std::move(usable)), m_dialogParent(dialogParent),
-      m_commands(std::make_unique<ProgramCommands>(content))
+                                             DeviceHost& host, std::function<bool()> usable,
+                                             QWidget* dialogParent)
+    : QObject(nullptr), // owned by the window, which outlives the page's signals
+      m_page(page), m_content(content), m_host(host), m_usable(std::move(usable)),
+      m_dialogParent(dialogParent), m_commands(std::make_unique<ProgramCommands>(content))
 {
     connectActions();
 }
@@ -57,8 +93,11 @@ void ProgramMenuController::hideAll()
         if (QAction* a = action(name)) {
             a->setVisible(false);
             a->setEnabled(true);
-            a->setCheckable(false);
-            a->setChecked(false);
+            // The Hex/Dec marks stay as they were unless a PID line sets them.
+            if (std::strcmp(name, "C_Hex_show") != 0 && std::strcmp(name, "C_Dec_show") != 0) {
+                a->setCheckable(false);
+                a->setChecked(false);
+            }
         }
     }
     for (const char* name : {"P_Audio1", "P_Audio2", "P_Audio3"}) {
@@ -120,8 +159,33 @@ bool ProgramMenuController::confirm(const std::string& question)
     if (question.empty()) {
         return false;
     }
-    return MessageBox::Ask(m_dialogParent, FromGbk(question), QMessageBox::Ok | QMessageBox::Cancel,
-                           QMessageBox::Cancel) == QMessageBox::Ok;
+    // The window may close while the question is open (it goes with the
+    // window): then there is nothing left to run the command on.
+    const QPointer<ProgramMenuController> alive(this);
+    const bool ok =
+        MessageBox::Ask(m_dialogParent, FromGbk(question), QMessageBox::Ok | QMessageBox::Cancel,
+                        QMessageBox::Cancel) == QMessageBox::Ok;
+    return ok && alive && m_usable();
+}
+
+void ProgramMenuController::runDialog(QDialog* dialog, const std::function<void()>& run)
+{
+    if (dialog == nullptr || m_openDialog) {
+        return;
+    }
+    const QPointer<ProgramMenuController> alive(this);
+    m_openDialog = dialog;
+    run();
+    if (alive) {
+        m_openDialog = nullptr;
+    }
+}
+
+void ProgramMenuController::CancelDialogs()
+{
+    if (m_openDialog) {
+        m_openDialog->reject();
+    }
 }
 
 void ProgramMenuController::connectActions()
@@ -160,31 +224,33 @@ void ProgramMenuController::connectActions()
         }
     });
     // The satellite and transponder dialogs open on copies of the records and
-    // send their request themselves.
+    // send their request themselves. They belong to the main window, so a
+    // window that closes while one is open frees nothing of it; the window's
+    // closing cancels it first (CancelDialogs).
     on("S_Set", [this] {
         if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
-            SatForm form(m_dialogParent);
-            SessionFormDevice device(m_content.Session());
-            form.Init_Form_SatSet(&*satellite, &device);
+            SatForm* form = m_host.SatelliteDialog();
+            WindowFormDevice device(m_content);
+            runDialog(form, [&] { form->Init_Form_SatSet(&*satellite, &device); });
         }
     });
     on("S_Add", [this] {
-        SatForm form(m_dialogParent);
-        SessionFormDevice device(m_content.Session());
-        form.Init_Form_SatAdd(&device);
+        SatForm* form = m_host.SatelliteDialog();
+        WindowFormDevice device(m_content);
+        runDialog(form, [&] { form->Init_Form_SatAdd(&device); });
     });
     on("T_Add", [this] {
         if (const auto satellite = m_commands->SelectedSatellite(m_radio)) {
-            TpForm form(m_dialogParent);
-            SessionFormDevice device(m_content.Session());
-            form.Init_Form_TpAdd(&*satellite, &device);
+            TpForm* form = m_host.TransponderDialog();
+            WindowFormDevice device(m_content);
+            runDialog(form, [&] { form->Init_Form_TpAdd(&*satellite, &device); });
         }
     });
     on("T_Modify", [this] {
         if (const auto tp = m_commands->SelectedTp(m_radio)) {
-            TpForm form(m_dialogParent);
-            SessionFormDevice device(m_content.Session());
-            form.Init_Form_TpSet(&*tp, &device);
+            TpForm* form = m_host.TransponderDialog();
+            WindowFormDevice device(m_content);
+            runDialog(form, [&] { form->Init_Form_TpSet(&*tp, &device); });
         }
     });
     on("T_Delete", [this] {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QDialog>
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
@@ -15,6 +17,7 @@ class ProgramCommands;
 
 namespace vireo::ui {
 
+class DeviceHost;
 class ProgramTreeView;
 class ProgramsPage;
 
@@ -25,8 +28,9 @@ class ProgramMenuController : public QObject
     Q_OBJECT
 public:
     // `usable` tells whether the window may offer commands now (not closing,
-    // a device link exists).
-    ProgramMenuController(ProgramsPage& page, DatabaseContent& content,
+    // a device link exists). The satellite and transponder dialogs are the
+    // main window's (`host`); questions are asked over `dialogParent`.
+    ProgramMenuController(ProgramsPage& page, DatabaseContent& content, DeviceHost& host,
                           std::function<bool()> usable, QWidget* dialogParent);
     ~ProgramMenuController() override;
 
@@ -36,19 +40,27 @@ public:
     // Prepares and shows the menu at `globalPos`.
     void Open(bool radioTree, const QPoint& globalPos);
     bool PopupTreeIsRadio() const { return m_radio; }
+    // The window is closing: a satellite or transponder dialog open for it
+    // ends as if cancelled, so it never sends to a session that is going.
+    void CancelDialogs();
 
 private:
     void hideAll();
     QAction* action(const char* name) const;
     void connectActions();
     bool confirm(const std::string& question);
+    // Runs a dialog of the main window for this window. The window (and this
+    // controller) may be gone when it returns.
+    void runDialog(QDialog* dialog, const std::function<void()>& run);
 
     ProgramsPage& m_page;
     DatabaseContent& m_content;
+    DeviceHost& m_host;
     std::function<bool()> m_usable;
     QWidget* m_dialogParent;
     std::unique_ptr<ProgramCommands> m_commands;
     bool m_radio = false;
+    QPointer<QDialog> m_openDialog;
 };
 
 } // namespace vireo::ui

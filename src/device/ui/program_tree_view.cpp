@@ -11,15 +11,11 @@ namespace vireo::ui {
 
 namespace {
 constexpr int kNodeRole = Qt::UserRole;
-
-template <typename F> void post(QObject* context, F&& apply)
-{
-    QMetaObject::invokeMethod(context, std::forward<F>(apply), Qt::QueuedConnection);
-}
 } // namespace
 
 ProgramTreeView::ProgramTreeView(ProgramTree& model, const QString& objectName, QWidget* parent)
-    : QTreeWidget(parent), m_model(model)
+    : QTreeWidget(parent), m_model(model),
+      m_pending(this, [this](Pending& pending) { applyReports(pending); })
 {
     setObjectName(objectName);
     setHeaderHidden(true);
@@ -30,6 +26,12 @@ ProgramTreeView::ProgramTreeView(ProgramTree& model, const QString& objectName, 
     setItemDelegate(new StateImageDelegate(this));
     connect(this, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { m_model.SetSelected(NodeOf(current)); });
+    // What the operator opens or closes stays so until the model itself opens
+    // or closes the node: a node's other changes leave it alone.
+    connect(this, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* item) { m_model.NoteExpanded(NodeOf(item), true); });
+    connect(this, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* item) { m_model.NoteExpanded(NodeOf(item), false); });
 
     // Take over whatever the tree already holds, then follow its changes.
     auto lock = m_model.Lock();
@@ -63,39 +65,88 @@ QTreeWidgetItem* ProgramTreeView::ItemOf(TreeNodeId id) const
 
 void ProgramTreeView::BeginUpdate()
 {
-    post(this, [this] {
-        if (m_updateDepth++ == 0) {
-            setUpdatesEnabled(false);
+    m_pending.Update([](Pending& pending) {
+        // A bracket that opens right after the last one closed joins it.
+        if (!pending.reports.empty()) {
+            const auto* last = std::get_if<Bracket>(&pending.reports.back());
+            if (last != nullptr && *last == Bracket::End) {
+                pending.reports.pop_back();
+                return;
+            }
         }
+        pending.reports.emplace_back(Bracket::Begin);
     });
 }
 
 void ProgramTreeView::EndUpdate()
 {
-    post(this, [this] {
-        if (m_updateDepth > 0 && --m_updateDepth == 0) {
-            setUpdatesEnabled(true);
-        }
-    });
+    m_pending.Update([](Pending& pending) { pending.reports.emplace_back(Bracket::End); });
 }
 
 void ProgramTreeView::NodeAdded(const TreeNode& node, TreeNodeId parent, size_t index)
 {
-    post(this, [this, node, parent, index] { applyAdded(node, parent, index); });
+    m_pending.Update([&](Pending& pending) {
+        pending.reports.emplace_back(Added{node, parent, index});
+    });
 }
 
 void ProgramTreeView::NodeRemoved(TreeNodeId id)
 {
-    post(this, [this, id] { applyRemoved(id); });
+    m_pending.Update([id](Pending& pending) { pending.reports.emplace_back(Removed{id}); });
 }
 
 void ProgramTreeView::NodeChanged(const TreeNode& node)
 {
-    post(this, [this, node] {
-        if (QTreeWidgetItem* item = ItemOf(node.id)) {
-            applyChanged(item, node);
+    m_pending.Update([&](Pending& pending) {
+        // A change carries the node's whole appearance, so a newer one simply
+        // replaces the one still waiting. Ids are never reused, so nothing
+        // between the two can stand for another node.
+        const auto [it, inserted] = pending.changed.try_emplace(node.id, pending.reports.size());
+        if (inserted) {
+            pending.reports.emplace_back(Changed{node});
+        } else {
+            std::get<Changed>(pending.reports[it->second]).node = node;
         }
     });
+}
+
+void ProgramTreeView::NodeExpanded(TreeNodeId id, bool expanded)
+{
+    m_pending.Update([id, expanded](Pending& pending) {
+        pending.reports.emplace_back(Expanded{id, expanded});
+    });
+}
+
+size_t ProgramTreeView::PendingReports() const
+{
+    return m_pending.Inspect([](const Pending& pending) { return pending.reports.size(); });
+}
+
+void ProgramTreeView::applyReports(Pending& pending)
+{
+    for (Report& report : pending.reports) {
+        if (const auto* bracket = std::get_if<Bracket>(&report)) {
+            if (*bracket == Bracket::Begin) {
+                if (m_updateDepth++ == 0) {
+                    setUpdatesEnabled(false);
+                }
+            } else if (m_updateDepth > 0 && --m_updateDepth == 0) {
+                setUpdatesEnabled(true);
+            }
+        } else if (const auto* added = std::get_if<Added>(&report)) {
+            applyAdded(added->node, added->parent, added->index);
+        } else if (const auto* removed = std::get_if<Removed>(&report)) {
+            applyRemoved(removed->id);
+        } else if (const auto* changed = std::get_if<Changed>(&report)) {
+            if (QTreeWidgetItem* item = ItemOf(changed->node.id)) {
+                applyChanged(item, changed->node);
+            }
+        } else if (const auto* expanded = std::get_if<Expanded>(&report)) {
+            if (QTreeWidgetItem* item = ItemOf(expanded->id)) {
+                item->setExpanded(expanded->expanded);
+            }
+        }
+    }
 }
 
 void ProgramTreeView::applyAdded(const TreeNode& node, TreeNodeId parent, size_t index)
@@ -113,6 +164,9 @@ void ProgramTreeView::applyAdded(const TreeNode& node, TreeNodeId parent, size_t
     }
     m_items.insert(node.id, item);
     applyChanged(item, node);
+    if (node.expanded) {
+        item->setExpanded(true);
+    }
 }
 
 void ProgramTreeView::forget(QTreeWidgetItem* item)
@@ -139,7 +193,6 @@ void ProgramTreeView::applyChanged(QTreeWidgetItem* item, const TreeNode& node)
     item->setIcon(0, ProgramImage(node.image));
     const QIcon state = ProgramImage(node.stateImage);
     item->setData(0, kStateImageRole, state.isNull() ? QVariant() : QVariant::fromValue(state));
-    item->setExpanded(node.expanded);
 }
 
 void ProgramTreeView::mousePressEvent(QMouseEvent* event)

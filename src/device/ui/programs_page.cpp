@@ -150,14 +150,13 @@ void ProgramsPage::buildMenu()
     add(audio, {"P_Audio1", 92});
     add(audio, {"P_Audio2", 93});
     add(audio, {"P_Audio3", 94});
+    audio->addSeparator();
     add(audio, {"P_Audio_All", 200});
 }
 
 void ProgramsPage::showMenu(ProgramTreeView* tree, const QPoint& pos)
 {
-    if (tree->itemAt(pos) == nullptr) {
-        return;
-    }
+    // A click beside the nodes opens the menu of the node selected before.
     emit menuRequested(tree == m_radio, tree->viewport()->mapToGlobal(pos));
 }
 
@@ -192,6 +191,12 @@ void ProgramsPage::SetGaugeTextVisible(bool visible)
 
 void ProgramsPage::SetGaugeColour(const QString& colour)
 {
+    // A style sheet is parsed and the gauges re-polished on every change:
+    // only a new colour is worth it (signal reports come many times a second).
+    if (colour == m_gaugeColour) {
+        return;
+    }
+    m_gaugeColour = colour;
     m_intensity->setStyleSheet(gaugeStyle(colour));
     m_quality->setStyleSheet(gaugeStyle(colour));
 }

@@ -54,6 +54,7 @@ private:
     QLabel* m_qualityLabel = nullptr;
     QProgressBar* m_intensity = nullptr;
     QProgressBar* m_quality = nullptr;
+    QString m_gaugeColour;
     QCheckBox* m_query = nullptr;
     QCheckBox* m_showRadio = nullptr;
     QSplitter* m_splitter = nullptr;

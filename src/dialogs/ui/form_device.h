@@ -1,8 +1,11 @@
 #pragma once
 
+#include "dialogs/satellite_fields.h"
+#include "dialogs/tp_fields.h"
 #include "link/device_session.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace vireo::ui {
@@ -16,6 +19,12 @@ public:
     virtual ~FormDevice() = default;
     // Queues one request, as the device session's SendRequest does.
     virtual bool SendRequest(uint8_t code, int a, int b, std::span<const uint8_t> data) = 0;
+
+    // The satellite or transponder of that index as the device's lists hold
+    // it now (its links may have changed while the dialog was open); none
+    // when it is not held or the device keeps no lists.
+    virtual std::optional<SatelliteWire> HeldSatellite(uint8_t /*index*/) { return std::nullopt; }
+    virtual std::optional<TpWire> HeldTp(uint8_t /*index*/) { return std::nullopt; }
 };
 
 using SatFormDevice = FormDevice;

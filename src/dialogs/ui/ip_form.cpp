@@ -194,18 +194,19 @@ int IPForm::badGroup(QLineEdit* field, bool requireDigits) const
     return FirstBadAddressGroup(fieldText(field), requireDigits);
 }
 
-void IPForm::markBadGroup(QLineEdit* field, int group)
+void IPForm::markBadGroup(QLineEdit* field, int start, int length)
 {
     QApplication::beep();
     field->setFocus();
-    field->setSelection(group * kAddressGroupStride, 3);
+    field->setSelection(start, length);
 }
 
 void IPForm::okClicked()
 {
     // A group above 255 is no address; in Config mode every group must also
-    // hold digits, as the device takes the bytes as they stand. The dialog
-    // stays open on the group to correct.
+    // hold digits, and every MAC group two hexadecimal digits, as the device
+    // takes the bytes as they stand. The dialog stays open on the group to
+    // correct.
     const bool config = m_mode == Config;
     for (QLineEdit* field : {m_ip, m_mask}) {
         if (field == m_mask && !config) {
@@ -213,7 +214,16 @@ void IPForm::okClicked()
         }
         const int group = badGroup(field, config);
         if (group >= 0) {
-            markBadGroup(field, group);
+            markBadGroup(field, group * kAddressGroupStride, 3);
+            return;
+        }
+    }
+    // The MAC too: a group without its two hexadecimal digits would write 0
+    // into the device's MAC.
+    if (config) {
+        const int group = FirstBadMacGroup(fieldText(m_mac));
+        if (group >= 0) {
+            markBadGroup(m_mac, group * static_cast<int>(kMacGroupStride), 2);
             return;
         }
     }
@@ -237,6 +247,7 @@ void IPForm::reject()
 {
     m_accepted = false;
     m_mode = NoMode;
+    m_device = nullptr;
     QDialog::reject();
 }
 

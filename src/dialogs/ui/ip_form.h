@@ -37,6 +37,8 @@ public:
     std::string GetIPFormName() const;
 
     Mode CurrentMode() const { return m_mode; }
+    // The device of the use under way (Config and Modify), or null.
+    const IpFormDevice* Device() const { return m_device; }
     bool Accepted() const { return m_accepted; }
     int DigitCount() const { return m_filter.DigitCount(); }
 
@@ -51,7 +53,7 @@ private:
     void okClicked();
     // The group of an address field that cannot be accepted, or -1.
     int badGroup(QLineEdit* field, bool requireDigits) const;
-    void markBadGroup(QLineEdit* field, int group);
+    void markBadGroup(QLineEdit* field, int start, int length);
 
     QLineEdit* m_name = nullptr;
     QLineEdit* m_ip = nullptr;

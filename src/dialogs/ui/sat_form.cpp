@@ -158,6 +158,13 @@ void SatForm::Btn_SatInfo_okClick()
         reject();
         return;
     }
+    if (m_mode == SatDialogMode::Set) {
+        // Neighbours may have come or gone while the dialog was open: the
+        // request carries the links the list holds now.
+        if (const auto held = m_device->HeldSatellite(m_stored[0])) {
+            m_stored = *held;
+        }
+    }
     const SatelliteRequest request = BuildSatelliteRequest(m_mode, m_stored, readFields());
     if (!request.Ok()) {
         refuse(request.badField == SatelliteField::HighLo ? m_highLo : m_lowLo, request.fault);

@@ -24,7 +24,8 @@ public:
     explicit SatForm(QWidget* parent = nullptr);
 
     // Shows the dialog modally for `record` of `device`; the record's bytes
-    // are copied, so it need not outlive the call. Without either argument
+    // are copied, so it need not outlive the call, and read again from the
+    // device's list (HeldSatellite) when Ok is pressed. Without either argument
     // only a message is shown. Returns the dialog's result (Accepted when a
     // request was sent).
     int Init_Form_SatSet(const SatelliteRecord* record, SatFormDevice* device);

@@ -204,6 +204,13 @@ void TpForm::Btn_okClick()
         reject();
         return;
     }
+    if (m_mode == TpDialogMode::Modify) {
+        // The request carries the links the list holds now, not those of
+        // when the dialog opened; the stored record itself is never written.
+        if (const auto held = m_device->HeldTp(m_stored[0])) {
+            m_stored = *held;
+        }
+    }
     const TpRequest request =
         BuildTpRequest(m_mode, m_stored, static_cast<uint8_t>(m_satIndex), readFields());
     if (request.badField != TpField::None) {

@@ -25,7 +25,8 @@ public:
     explicit TpForm(QWidget* parent = nullptr);
 
     // Shows the dialog modally for `record` of `device`; the record's bytes
-    // are copied and the stored record is never written. Without either
+    // are copied (and read again from the device's list, HeldTp, when Ok is
+    // pressed) and the stored record is never written. Without either
     // argument only a message is shown. Returns the dialog's result
     // (Accepted when a request was sent).
     int Init_Form_TpSet(const TpRecord* record, TpFormDevice* device);
