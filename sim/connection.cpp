@@ -108,6 +108,9 @@ void Connection::run()
         }
         const ssize_t n = recv(m_socket, buffer.data(), buffer.size(), 0);
         if (n == 0) {
+            if (!m_upgrade) {
+                noteMalformed(m_checker.Finish());
+            }
             break;
         }
         if (n < 0) {
@@ -130,6 +133,7 @@ void Connection::run()
             }
             continue;
         }
+        noteMalformed(m_checker.Feed(std::span(buffer.data(), static_cast<size_t>(n))));
         // The splitter takes what one read of the link gives at most.
         for (size_t at = 0; at < static_cast<size_t>(n) && open;
              at += FrameSplitter::kReceiveBufferSize) {
@@ -154,6 +158,14 @@ void Connection::run()
     m_host.Log(false, m_peer + " disconnected (" + reason + ")");
     m_finished.store(true);
     m_host.ConnectionFinished();
+}
+
+void Connection::noteMalformed(size_t count)
+{
+    if (count > 0) {
+        m_host.MalformedReceived(count);
+        m_host.Log(false, m_peer + " sent " + std::to_string(count) + " malformed frame(s)");
+    }
 }
 
 bool Connection::answer(const std::vector<uint8_t>& request)

@@ -2,6 +2,7 @@
 
 #include "sim/fault_options.h"
 #include "sim/ird_responder.h"
+#include "sim/request_checker.h"
 #include "sim/upgrade_device.h"
 
 #include <atomic>
@@ -27,6 +28,8 @@ public:
     virtual std::vector<ReplyFrame> Answer(std::span<const uint8_t> request) = 0;
     virtual FaultOptions CurrentFaults() const = 0;
     virtual void FrameReceived(std::span<const uint8_t> frame) = 0;
+    // Broken requests found in what the client wrote (see RequestChecker).
+    virtual void MalformedReceived(size_t count) = 0;
     enum class Outcome { Sent, Dropped, Corrupted };
     virtual void FrameSent(Outcome outcome) = 0;
     virtual void Log(bool frameLine, const std::string& line) = 0;
@@ -71,6 +74,7 @@ private:
     bool upgradeBytes(const uint8_t* data, size_t count);
     void enterUpgrade();
     bool chance(double share);
+    void noteMalformed(size_t count);
 
     ConnectionHost& m_host;
     int m_socket;
@@ -92,6 +96,7 @@ private:
     // the connection speaks upgrade frames.
     std::unique_ptr<UpgradeDevice> m_upgrade;
     std::vector<uint8_t> m_upgradeIn;
+    RequestChecker m_checker;
     bool m_anyReceived = false;
     std::atomic<bool> m_finished{false};
     std::thread m_thread;

@@ -339,6 +339,12 @@ void Simulator::FrameReceived(std::span<const uint8_t> frame)
     m_stateChanged.notify_all();
 }
 
+void Simulator::MalformedReceived(size_t count)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_stats.malformed += count;
+}
+
 void Simulator::FrameSent(Outcome outcome)
 {
     std::lock_guard lock(m_stateMutex);

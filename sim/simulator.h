@@ -45,6 +45,9 @@ struct SimulatorStats
     size_t sent = 0;        // frames written, corrupted ones included
     size_t dropped = 0;
     size_t corrupted = 0;
+    // Requests that came in broken: torn, cut short, with a wrong length or
+    // CRC, or stray bytes between frames (a well-behaved manager sends none).
+    size_t malformed = 0;
 
     bool operator==(const SimulatorStats&) const = default;
 };
@@ -95,6 +98,7 @@ private:
     std::vector<ReplyFrame> Answer(std::span<const uint8_t> request) override;
     FaultOptions CurrentFaults() const override;
     void FrameReceived(std::span<const uint8_t> frame) override;
+    void MalformedReceived(size_t count) override;
     void FrameSent(Outcome outcome) override;
     void Log(bool frameLine, const std::string& line) override;
     void ConnectionFinished() override;

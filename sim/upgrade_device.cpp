@@ -52,6 +52,11 @@ UpgradeDevice::Step UpgradeDevice::Receive(uint16_t type, std::span<const uint8_
     if (type == frame_type::Hello) {
         ++record.hellos;
         m_state = State::Idle;
+        if (m_faults.unknownTypeAtHello && !m_unknownHelloSent) {
+            m_unknownHelloSent = true;
+            step.frames.push_back(EncodeFrame(kUnknownType));
+            return step;
+        }
         step.frames.push_back(EncodeFrame(frame_type::DeviceId, kDeviceId));
         return step;
     }

@@ -12,13 +12,14 @@ namespace vireo::sim {
 // from 0: "at block k" means instead of (or before) asking for block k.
 struct UpgradeFaults
 {
-    int deviceIdAtBlock = -1;       // answer with a device id once: the manager announces again
-    int unknownTypeAtBlock = -1;    // send one frame of an unknown type (99) first
-    int closeAtBlock = -1;          // close the connection
-    int oversizedAtBlock = -1;      // a frame with a 16385-byte payload instead
-    bool splitFrames = false;       // each frame written in two pieces, 2 ms apart
-    bool extraBlockRequest = false; // ask once more after the last block
-    uint16_t transferStatus = 0;    // status once the image is complete (0: taken)
+    int deviceIdAtBlock = -1;        // answer with a device id once: the manager announces again
+    int unknownTypeAtBlock = -1;     // send one frame of an unknown type (99) first
+    bool unknownTypeAtHello = false; // answer the first hello with an unknown type (99)
+    int closeAtBlock = -1;           // close the connection
+    int oversizedAtBlock = -1;       // a frame with a 16385-byte payload instead
+    bool splitFrames = false;        // each frame written in two pieces, 2 ms apart
+    bool extraBlockRequest = false;  // ask once more after the last block
+    uint16_t transferStatus = 0;     // status once the image is complete (0: taken)
     // What the device reports while writing, one frame per acknowledgement:
     // a percentage, or -1 for a frame the manager does not expect (a report).
     std::vector<int> writing = {25, 50, 75, 100};
@@ -73,6 +74,7 @@ private:
     bool m_versionAnnounced = false;
     bool m_deviceIdSent = false;
     bool m_unknownSent = false;
+    bool m_unknownHelloSent = false;
     bool m_extraAsked = false;
     size_t m_writingStep = 0;
 };

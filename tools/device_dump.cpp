@@ -223,15 +223,15 @@ DumpResult RunDeviceDump(const DumpOptions& options)
                             " never completed its lists: " + lastLine.Get();
             break;
         }
-        OperEventQueue* queue = session.Queue();
+        const std::shared_ptr<OperEventQueue> queue = session.Queue();
         const bool idle = session.CurrentCode() == 0 && (queue == nullptr || queue->IsEmpty());
-        if (db && core.Loaded() && idle && complete(*db)) {
+        if (db && db->Loaded() && idle && complete(*db)) {
             result.json = DatabaseJson(*db);
             break;
         }
         if (!idle) {
             idleSince = Clock::now();
-        } else if (db && core.Loaded() && Clock::now() - idleSince >= options.idleRequery) {
+        } else if (db && db->Loaded() && Clock::now() - idleSince >= options.idleRequery) {
             requery(*db); // a reply was lost: ask again for what is missing
             idleSince = Clock::now();
         }

@@ -198,6 +198,12 @@ public:
     // 5 or 6, set by the dispatcher from the signal report.
     int PlayingDisplayCode() const { return m_playingDisplayCode; }
     void SetPlayingDisplayCode(int code) { m_playingDisplayCode = code; }
+    // This database has seen the end of a full refresh. It belongs to the
+    // database, not to the window: a refresh that replaces the database
+    // starts an incomplete one, whatever the end of the previous refresh,
+    // still being handled, marks on its own.
+    bool Loaded() const { return m_loaded; }
+    void SetLoaded() { m_loaded = true; }
 
 private:
     struct ListFlags
@@ -288,6 +294,7 @@ private:
     PlayingRecord m_playing;
     bool m_playingChanged = false;
     std::atomic<int> m_playingDisplayCode{item_kind::PlayingLocked};
+    std::atomic<bool> m_loaded{false};
 
     ProgramRecord* m_pendingProgram = nullptr;
     TpRecord* m_pendingTp = nullptr;

@@ -43,8 +43,7 @@ ProgramPopup ComputeProgramPopup(DatabaseContent& content, bool radioTree, TreeN
     ProgramTree& tree = radioTree ? content.RadioTree() : content.TvTree();
     DeviceSession& session = content.Session();
     tree.SetSelected(nodeId);
-    OperEventQueue* queue = session.Queue();
-    if (queue != nullptr && queue->deletePending != 0) {
+    if (session.deletePending) {
         return popup; // a delete awaits its answer: nothing is offered
     }
     if (session.scanState != DeviceSession::kNoScan) {
@@ -334,8 +333,8 @@ void ProgramCommands::DeleteProgram(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
-    if (node.dataKind != TreeNodeData::Program || !db || queue == nullptr) {
+    DeviceSession& session = m_content.Session();
+    if (node.dataKind != TreeNodeData::Program || !db || !session.Queue()) {
         return;
     }
     std::array<uint8_t, ProgramRecord::kWireSize> wire;
@@ -351,7 +350,7 @@ void ProgramCommands::DeleteProgram(bool radioTree)
         // Marked before the request goes out, so a quick answer finds it.
         db->SetPendingProgram(record);
     }
-    queue->deletePending = 1;
+    session.deletePending = true;
     m_content.Log(question);
     m_content.SendRequest(msg::DeleteProgram, 0, 0, wire);
 }
@@ -375,8 +374,8 @@ void ProgramCommands::DeleteSatellite(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
-    if (node.dataKind != TreeNodeData::Satellite || !db || queue == nullptr) {
+    DeviceSession& session = m_content.Session();
+    if (node.dataKind != TreeNodeData::Satellite || !db || !session.Queue()) {
         return;
     }
     std::array<uint8_t, SatelliteRecord::kWireSize> wire;
@@ -391,7 +390,7 @@ void ProgramCommands::DeleteSatellite(bool radioTree)
         question = GetLangText(kRowDeleteSatellite) + record->Name();
         db->SetPendingSatellite(record);
     }
-    queue->deletePending = 1;
+    session.deletePending = true;
     m_content.LogRaw(question);
     m_content.SendRequest(msg::DeleteSatellite, 0, 0, std::span(wire.data(), 8));
 }
@@ -415,8 +414,8 @@ void ProgramCommands::DeleteTp(bool radioTree)
 {
     const TreeNode node = selected(radioTree);
     const std::shared_ptr<ListManager> db = m_content.Database();
-    OperEventQueue* queue = m_content.Session().Queue();
-    if (node.dataKind != TreeNodeData::Tp || !db || queue == nullptr) {
+    DeviceSession& session = m_content.Session();
+    if (node.dataKind != TreeNodeData::Tp || !db || !session.Queue()) {
         return;
     }
     std::array<uint8_t, TpRecord::kWireSize> wire;
@@ -431,7 +430,7 @@ void ProgramCommands::DeleteTp(bool radioTree)
         question = GetLangText(kRowDeleteTp) + record->label;
         db->SetPendingTp(record);
     }
-    queue->deletePending = 1;
+    session.deletePending = true;
     m_content.LogRaw(question);
     m_content.SendRequest(msg::DeleteTp, 0, 0, wire);
 }

@@ -3,6 +3,7 @@
 #include "database/system_settings.h"
 #include "lang/language_table.h"
 #include "link/device_session.h"
+#include "link/neighbour_cache.h"
 
 #include <thread>
 
@@ -39,7 +40,6 @@ void DatabaseContent::replaceDatabase(bool onlyIfMissing)
         }
         old = std::move(m_database);
         m_database = std::make_shared<ListManager>(*this);
-        loaded = false;
     }
     // The old database (and its tree nodes) goes when its last user lets go;
     // usually right here, outside the lock.
@@ -62,9 +62,14 @@ void DatabaseContent::DestroyDatabase()
     {
         std::lock_guard lock(m_databaseMutex);
         old = std::move(m_database);
-        loaded = false;
     }
     old.reset();
+}
+
+bool DatabaseContent::DataLoaded() const
+{
+    const std::shared_ptr<ListManager> db = Database();
+    return db && db->Loaded();
 }
 
 bool DatabaseContent::HasPlayingProgram() const
@@ -148,8 +153,18 @@ void DatabaseContent::PostAddressCheck(std::array<uint8_t, 4> address)
 
 void DatabaseContent::FlushNeighbourCache()
 {
-    if (m_flush) {
-        m_flush();
+    if (!m_flush) {
+        return;
+    }
+    // The address the window connects to, and the one the device reports.
+    if (m_session != nullptr && m_session->TargetAddress() != 0) {
+        m_flush(m_session->TargetAddress());
+    }
+    const std::shared_ptr<ListManager> db = Database();
+    const std::optional<vireo::SystemRecord> record = db ? db->System() : std::nullopt;
+    if (record) {
+        const std::array<uint8_t, 4> ip = record->Ip();
+        m_flush(uint32_t{ip[0]} << 24 | uint32_t{ip[1]} << 16 | uint32_t{ip[2]} << 8 | ip[3]);
     }
 }
 
@@ -359,7 +374,11 @@ void DatabaseContent::RedisplaySystemSettings()
 
 ContentFactory DatabaseContentFactory()
 {
-    return [](const ContentHost& host) { return std::make_unique<DatabaseContent>(host); };
+    return [](const ContentHost& host) {
+        auto content = std::make_unique<DatabaseContent>(host);
+        content->SetNeighbourCacheFlush(net::ForgetNeighbour);
+        return content;
+    };
 }
 
 } // namespace vireo

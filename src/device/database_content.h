@@ -40,8 +40,6 @@ public:
     // The database of the running session (null when none). Holding the
     // pointer keeps it alive even if a refresh replaces it meanwhile.
     std::shared_ptr<ListManager> Database() const;
-    // The database has completed a full refresh.
-    std::atomic<bool> loaded{false};
     // Full refreshes in a row that ended without the device's settings.
     std::atomic<int> failedRefreshes{0};
 
@@ -56,15 +54,19 @@ public:
     // The text that names the signal source in log lines ("LNB IN",
     // "ASI IN", or " Unknow" before the device reported it).
     std::string SignalSourceText() const;
-    // How this host drops stale address mappings after the device moved;
-    // none by default (the desktop program plugs in the platform's way).
-    void SetNeighbourCacheFlush(std::function<void()> flush) { m_flush = std::move(flush); }
+    // How this host forgets its cached link-layer address of one IPv4
+    // address (host byte order). After the device has taken a new address,
+    // both its old and its new one are forgotten. None by default; the
+    // desktop program's windows (DatabaseContentFactory) use the platform's.
+    using NeighbourFlush = std::function<void(uint32_t address)>;
+    void SetNeighbourCacheFlush(NeighbourFlush flush) { m_flush = std::move(flush); }
 
     // DeviceContent
     void AttachSession(DeviceSession* session) override { m_session = session; }
     void SetWindowState(bool isActive, int tab) override;
     void SetShowRadio(bool shown) override { showRadio = shown; }
-    bool DataLoaded() const override { return loaded; }
+    // The current database has completed a full refresh.
+    bool DataLoaded() const override;
     std::optional<SystemRecordBytes> SystemRecord() const override;
     std::optional<std::array<uint8_t, 4>> DeviceVersion() const override;
     void ProgramsTabShown() override;
@@ -119,13 +121,14 @@ private:
     mutable std::mutex m_databaseMutex;
     std::shared_ptr<ListManager> m_database;
     ReplyDispatcher m_dispatcher;
-    std::function<void()> m_flush;
+    NeighbourFlush m_flush;
     // A full refresh asked for while a reply is being handled runs after it.
     std::atomic<bool> m_refreshAfterDispatch{false};
     std::atomic<bool> m_dispatching{false};
 };
 
-// The factory a device window uses to plug the database into its session.
+// The factory a device window uses to plug the database into its session;
+// its contents forget stale neighbour mappings the platform's way.
 ContentFactory DatabaseContentFactory();
 
 } // namespace vireo

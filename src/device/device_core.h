@@ -32,7 +32,7 @@ public:
     ProgramTree& RadioTree() { return m_radioTree; }
     DatabaseContent& Content() { return *m_content; }
     std::shared_ptr<ListManager> Database() const { return m_content->Database(); }
-    bool Loaded() const { return m_content->loaded; }
+    bool Loaded() const { return m_content->DataLoaded(); }
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
 
     // Ends the session and frees the database (the window's teardown).

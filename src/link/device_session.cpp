@@ -38,7 +38,7 @@ constexpr int kLoggedReconnects = 2;
 DeviceSession::DeviceSession(SessionContext& context, LogBuffer& log, DeviceView& view,
                              SessionContent& content, LinkTiming timing, uint16_t port)
     : m_context(context), m_log(log), m_view(view), m_content(content), m_timing(timing),
-      m_port(port), m_socket(&m_sessionLock, timing),
+      m_port(port), m_socket(&m_sessionLock, timing, &stop),
       m_splitter(
           [this](const uint8_t* frame, uint8_t length) {
               m_content.Dispatch(*this, CurrentCode(), frame, length);
@@ -61,10 +61,10 @@ void DeviceSession::logRow(int row)
     m_log.AddLogLine(GetLangText(row));
 }
 
-OperEventQueue* DeviceSession::Queue()
+std::shared_ptr<OperEventQueue> DeviceSession::Queue()
 {
     std::lock_guard lock(m_queueMutex);
-    return m_queue.get();
+    return m_queue;
 }
 
 uint8_t DeviceSession::CurrentCode()
@@ -130,6 +130,7 @@ void DeviceSession::releaseEvent(OperEvent* event)
     if (event == nullptr) {
         return;
     }
+    requestEnded(event->Code());
     if (event->standing) {
         event->Rearm(); // the queue keeps its poll event
     } else {
@@ -199,6 +200,20 @@ void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
     }
 }
 
+void DeviceSession::requestEnded(uint8_t code)
+{
+    // However a delete ends (answered, dropped after its time-outs, never
+    // queued), the program menus are offered again.
+    if (code == msg::DeleteProgram || code == msg::DeleteTp || code == msg::DeleteSatellite) {
+        deletePending = false;
+    }
+}
+
+void DeviceSession::OnRequestDropped(uint8_t code)
+{
+    requestEnded(code);
+}
+
 void DeviceSession::OnScanPreempted()
 {
     stopScanSent = true;
@@ -210,14 +225,12 @@ bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint
     if (code == msg::UpdateAll) {
         numberMode = m_context.hexShowing.load();
     }
-    bool refused;
-    {
-        std::lock_guard lock(m_queueMutex);
-        if (!m_queue) {
-            return false;
-        }
-        refused = m_queue->Push(code, a, b, data);
+    const std::shared_ptr<OperEventQueue> queue = Queue();
+    if (!queue) {
+        requestEnded(code);
+        return false;
     }
+    const bool refused = queue->Push(code, a, b, data);
     // With nothing in flight the session thread sits in an idle receive pass;
     // end that pass so the new request goes out now rather than after it.
     if (!refused && CurrentCode() == 0 && threadRunning) {
@@ -264,11 +277,15 @@ bool DeviceSession::ConnectIrd(bool quiet)
             return false;
         }
         m_target = Ipv4Target{resolved, m_port};
+        m_targetAddress = resolved;
     }
     if (!quiet) {
         logRow(kRowBeginConnect);
     }
     const int result = m_socket.Open(&m_target, net::kStreamType, 0, true, true);
+    if (result != connect_result::Connected && stop) {
+        return true; // given up for a disconnect or a closing window: nothing to report
+    }
     switch (result) {
     case connect_result::Connected:
         if (!quiet) {
@@ -353,7 +370,7 @@ bool DeviceSession::StartSession()
     {
         std::lock_guard queueLock(m_queueMutex);
         if (!m_queue) {
-            m_queue = std::make_unique<OperEventQueue>(*this);
+            m_queue = std::make_shared<OperEventQueue>(*this);
         }
     }
     m_content.EnsureDatabase();
@@ -368,10 +385,11 @@ bool DeviceSession::StartSession()
     joinRetiredThreads();
     m_splitter.Reset();
     threadEnded = false;
-    // The new thread's loop runs unless the window closes. Set here, not by
-    // the thread, so a disconnect asked for before the thread first runs is
-    // not undone by it.
-    stop = closing.load();
+    // The new thread's loop runs unless the window closes or a disconnect is
+    // already asked for (between the connect step and this start, say): then
+    // it goes straight to its clean-up. Set here, not by the thread, so a
+    // disconnect asked for before the thread first runs is not undone by it.
+    stop = closing || disconnectRequested;
     m_thread = std::thread(&DeviceSession::threadMain, this);
     return true;
 }
@@ -381,7 +399,15 @@ bool DeviceSession::RefreshIrd()
     if (closing) {
         return false;
     }
+    // The loop goes on, unless it is already asked to end: a disconnect,
+    // restart or upgrade asked for before the refresh is not lost. Cleared
+    // first and then checked; the requests set their flag before `stop`, so
+    // one that comes in meanwhile is seen either here or by its own store.
     stop = false;
+    if (endRequested()) {
+        stop = true;
+    }
+    deletePending = false;
     logRow(kRowUpdateIrd);
     m_content.CreateDatabase();
     SetCurrentOper(oper_mode::Done);
@@ -390,7 +416,7 @@ bool DeviceSession::RefreshIrd()
         if (m_queue) {
             m_queue->Clear();
         } else {
-            m_queue = std::make_unique<OperEventQueue>(*this);
+            m_queue = std::make_shared<OperEventQueue>(*this);
         }
     }
     m_view.SetToolbarRefreshEnabled(false);
@@ -409,11 +435,18 @@ void DeviceSession::resetSessionDisplay()
     scanState = kNoScan;
 }
 
+bool DeviceSession::endRequested() const
+{
+    return disconnectRequested || restartRequested || upgradeRequested || m_replacing;
+}
+
 void DeviceSession::RequestDisconnect()
 {
-    stop = true;
+    // Never waits, whatever the session thread is doing: a connect, a send
+    // or a receive in progress sees `stop` at the wake-up and gives up, and
+    // the thread's clean-up closes the socket.
     disconnectRequested = true;
-    m_socket.Close();
+    stop = true;
     m_socket.Wake();
     wakeWaiters();
 }
@@ -438,8 +471,9 @@ void DeviceSession::RequestStop()
 {
     closing = true; // only a closing window stops its session this way
     stop = true;
+    // A stopped socket fails every call and closes itself in the thread that
+    // makes it; nothing here waits for the session lock.
     m_socket.Stop();
-    m_socket.Close();
     wakeWaiters();
 }
 
@@ -449,6 +483,13 @@ void DeviceSession::sendCurrent(OperEvent* event)
     int size;
     {
         std::lock_guard lock(m_operLock);
+        // Another thread may have released it since it was taken (a refresh,
+        // a StopScan overtaking it) and the pool handed it out again: only
+        // the request still in flight is sent. Nothing but this thread makes
+        // a request current, so the pointer cannot name a new one.
+        if (m_current != event) {
+            return;
+        }
         size = event->size;
         std::copy(event->frame.begin(), event->frame.begin() + size, frame);
     }
@@ -491,15 +532,9 @@ void DeviceSession::threadMain()
             continue;
         }
         if (current == nullptr) {
-            OperEvent* next = nullptr;
-            {
-                std::lock_guard lock(m_queueMutex);
-                if (m_queue) {
-                    next = m_queue->Pop();
-                }
-            }
+            const std::shared_ptr<OperEventQueue> queue = Queue();
+            OperEvent* next = queue ? queue->TakeNext() : nullptr;
             if (next != nullptr) {
-                SetCurrentOper(oper_mode::Take, next);
                 if (m_socket.CheckAlive() != 0) {
                     linked = false;
                     lastError = 32;
@@ -659,6 +694,7 @@ void DeviceSession::destroyQueue()
 
 void DeviceSession::disconnectCleanUp()
 {
+    m_socket.Close();
     linked = false;
     resetSessionDisplay();
     clearRequestFlags();
@@ -737,7 +773,6 @@ void DeviceSession::Teardown()
     stop = true;
     m_socket.Stop();
     everConnected = false;
-    m_socket.Close();
     wakeWaiters();
     // A thread in its restart step may start a successor while we collect;
     // keep collecting until no thread is left (a new one sees `closing`).
@@ -762,6 +797,7 @@ void DeviceSession::Teardown()
             }
         }
     }
+    m_socket.Close();
     SetCurrentOper(oper_mode::Done);
     destroyQueue();
     m_content.DestroyDatabase();

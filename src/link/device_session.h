@@ -126,13 +126,23 @@ public:
     std::atomic<bool> upgradeEnded{false};
     // Reconnects after a lost link, over the session's life.
     std::atomic<int> reconnects{0};
+    // A delete awaits its answer: the program menus offer nothing. Set by the
+    // command before its request is queued; cleared when that request ends in
+    // any way (answered, dropped, never queued) and by every refresh. Lives
+    // as long as the window, unlike the queue.
+    std::atomic<bool> deletePending{false};
 
     LogBuffer& Log() { return m_log; }
     DeviceView& View() { return m_view; }
     HdSocket& Socket() { return m_socket; }
-    OperEventQueue* Queue();
+    // The queue of the running session (null when none). Shared: whoever
+    // holds it keeps it alive, though closed once the session has ended.
+    std::shared_ptr<OperEventQueue> Queue();
     std::recursive_mutex& SessionLock() { return m_sessionLock; }
     const LinkTiming& Timing() const { return m_timing; }
+    // The IPv4 address (host byte order) the last connect step went to; 0
+    // before the first.
+    uint32_t TargetAddress() const { return m_targetAddress; }
     // Code of the request in flight, 0 when none.
     uint8_t CurrentCode();
     // A copy of the frame of the request in flight (empty when none).
@@ -154,6 +164,7 @@ public:
     OperEvent*& CurrentSlot() override { return m_current; }
     void ReleaseCurrent() override { SetCurrentOper(oper_mode::Done); }
     void OnScanPreempted() override;
+    void OnRequestDropped(uint8_t code) override;
     void Log(std::string_view text) override;
 
     // Time limit, in protocol seconds, for the reply to a request.
@@ -165,6 +176,10 @@ private:
     bool reconnect();
     void sendCurrent(OperEvent* event);
     void releaseEvent(OperEvent* event);
+    // A request leaves the session, answered or not.
+    void requestEnded(uint8_t code);
+    // A disconnect, restart or upgrade is asked for, or a new session takes over.
+    bool endRequested() const;
     // One send of the request in flight is used up (operation lock held):
     // `awaitingReply` after a send, not after a failure or a time-out. With
     // no send left the request is released.
@@ -191,9 +206,10 @@ private:
     OperEvent* m_current = nullptr;
     HdSocket m_socket;
     Ipv4Target m_target;
+    std::atomic<uint32_t> m_targetAddress{0};
 
-    std::recursive_mutex m_queueMutex; // guards the queue object's life
-    std::unique_ptr<OperEventQueue> m_queue;
+    std::recursive_mutex m_queueMutex; // guards the queue pointer
+    std::shared_ptr<OperEventQueue> m_queue;
 
     std::array<uint8_t, FrameSplitter::kReceiveBufferSize> m_receiveBuffer{};
     FrameSplitter m_splitter;

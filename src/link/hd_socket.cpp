@@ -1,5 +1,7 @@
 #include "link/hd_socket.h"
 
+#include <algorithm>
+#include <chrono>
 #include <thread>
 
 namespace vireo {
@@ -27,8 +29,9 @@ int connectOutcome(SocketError error)
 
 } // namespace
 
-HdSocket::HdSocket(std::recursive_mutex* sessionLock, LinkTiming timing)
-    : m_sessionLock(sessionLock), m_timing(timing)
+HdSocket::HdSocket(std::recursive_mutex* sessionLock, LinkTiming timing,
+                   const std::atomic<bool>* interrupt)
+    : m_sessionLock(sessionLock), m_timing(timing), m_interrupt(interrupt)
 {}
 
 HdSocket::~HdSocket()
@@ -152,7 +155,7 @@ int HdSocket::Connect()
     if (m_sessionLock != nullptr) {
         lock = std::unique_lock(*m_sessionLock);
     }
-    if (m_stop) {
+    if (m_stop || interrupted()) {
         Close();
         return NotAttempted;
     }
@@ -178,7 +181,10 @@ int HdSocket::Connect()
     int result = 0;
     bool pending = false;
     do {
-        if (m_stop) {
+        // Emptied before the flags are read: a wake-up that comes later is
+        // still pending for the wait below, one from before is answered here.
+        m_wake.Drain();
+        if (m_stop || interrupted()) {
             Close();
             return NotAttempted;
         }
@@ -195,12 +201,23 @@ int HdSocket::Connect()
             break;
         }
         if (pending) {
-            m_wake.Drain();
-            const net::WaitResult wait =
-                m_wake.Wait(s, net::WaitFor::Write, m_timing.Scaled(Delay()));
-            if (m_stop) {
-                Close();
-                return NotAttempted;
+            // A wake-up that is not for us (an abort meant for the next
+            // Receive) does not cut the attempt short.
+            const auto attemptEnd = std::chrono::steady_clock::now() + m_timing.Scaled(Delay());
+            net::WaitResult wait;
+            for (;;) {
+                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                    attemptEnd - std::chrono::steady_clock::now());
+                wait = m_wake.Wait(s, net::WaitFor::Write,
+                                   std::max(left, std::chrono::microseconds(0)));
+                if (m_stop || interrupted()) {
+                    Close();
+                    return NotAttempted;
+                }
+                if (!wait.woken || wait.ready || wait.failed || left.count() <= 0) {
+                    break;
+                }
+                m_wake.Drain();
             }
             if (wait.ready) {
                 pending = false;
@@ -275,6 +292,9 @@ int HdSocket::Send(const uint8_t* data, size_t count, int* error)
             result = Stopped;
             break;
         }
+        if (interrupted()) {
+            break; // the bytes are the system's; no need to see them leave
+        }
         const net::WaitResult wait =
             m_wake.Wait(s, net::WaitFor::Write, m_timing.Scaled(kIoTimeoutMs));
         if (wait.failed) {
@@ -303,7 +323,7 @@ int HdSocket::Send(const uint8_t* data, size_t count, int* error)
 
 bool HdSocket::WaitReadable(std::chrono::microseconds timeout)
 {
-    if (m_stop || m_abortReceive) {
+    if (m_stop || m_abortReceive || interrupted()) {
         return true;
     }
     const NativeSocket s = acquireHandle();
@@ -340,7 +360,7 @@ int HdSocket::Receive(uint8_t* buffer, size_t size, int& limitOrError)
             result = Stopped;
             break;
         }
-        if (m_abortReceive.exchange(false)) {
+        if (m_abortReceive.exchange(false) || interrupted()) {
             result = 0;
             break;
         }

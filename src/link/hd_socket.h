@@ -15,13 +15,20 @@ namespace vireo {
 // session thread. Every wait blocks on the socket and a wake-up handle, so
 // Stop() and AbortReceive(true) end a waiting call at once, and an idle
 // connection costs no CPU.
+//
+// `interrupt` (optional) is the session's own stop flag. Once it is set, a
+// Wake() ends any wait for good: Connect gives up and closes its socket,
+// Receive returns 0 as after an abort, Send stops waiting for its bytes to
+// leave. So whoever asks the session to stop never has to wait for the
+// session lock, which Connect holds across its attempts.
 class HdSocket : public SocketBase
 {
 public:
     static constexpr long kIoTimeoutMs = 800;
     static constexpr long kCloseLingerMs = 5;
 
-    explicit HdSocket(std::recursive_mutex* sessionLock, LinkTiming timing = {});
+    explicit HdSocket(std::recursive_mutex* sessionLock, LinkTiming timing = {},
+                      const std::atomic<bool>* interrupt = nullptr);
     ~HdSocket() override;
     HdSocket(const HdSocket&) = delete;
     HdSocket& operator=(const HdSocket&) = delete;
@@ -58,9 +65,11 @@ private:
     void setHandle(net::NativeSocket s);
     bool hasHandle();
     void closeLocked();
+    bool interrupted() const { return m_interrupt != nullptr && m_interrupt->load(); }
 
     std::recursive_mutex* m_sessionLock;
     LinkTiming m_timing;
+    const std::atomic<bool>* m_interrupt;
     net::WakeHandle m_wake;
 
     std::mutex m_handleMutex;

@@ -25,7 +25,7 @@ void OperEvent::Rearm()
     timeoutAllowance = 1;
     retries = 3;
     next = nullptr;
-    inUse = false;
+    inUse.store(false, std::memory_order_release);
 }
 
 OperEventPool::~OperEventPool()
@@ -49,6 +49,7 @@ OperEvent* OperEventPool::Alloc(bool windowClosing)
         --m_freeCount;
     } else {
         event = new OperEvent;
+        ++m_made;
     }
     event->Reset();
     ++m_live;
@@ -64,6 +65,7 @@ void OperEventPool::Release(OperEvent* event)
     --m_live;
     if (m_shuttingDown) {
         delete event;
+        --m_made;
         return;
     }
     event->next = m_free;
@@ -95,6 +97,21 @@ size_t OperEventPool::LiveCount() const
 {
     std::lock_guard lock(m_mutex);
     return m_live;
+}
+
+bool OperEventPool::AllReturned() const
+{
+    std::lock_guard lock(m_mutex);
+    if (m_live != 0 || m_freeCount != m_made) {
+        return false;
+    }
+    // An event released twice closes the list into a loop: walk at most one
+    // step more than there are events.
+    size_t steps = 0;
+    for (const OperEvent* e = m_free; e != nullptr && steps <= m_made; e = e->next) {
+        ++steps;
+    }
+    return steps == m_made;
 }
 
 } // namespace vireo

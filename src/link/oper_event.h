@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -25,7 +26,11 @@ struct OperEvent
 
     // Bookkeeping of the queue that owns the event (guarded by its locks).
     bool standing = false; // the queue's reusable QuerySignal event
-    bool inUse = false;    // queued or in flight
+    // Queued or in flight. The session thread clears it when it lets go of
+    // the standing poll (under the operation lock only), and a pusher reads
+    // it under the queue lock before reusing that event: the store that
+    // clears it publishes the re-armed state.
+    std::atomic<bool> inUse{false};
 
     uint8_t Code() const { return frame[1]; }
     uint8_t PayloadByte(size_t i) const { return frame[3 + i]; }
@@ -55,12 +60,16 @@ public:
 
     size_t FreeCount() const;
     size_t LiveCount() const; // events handed out and not yet returned
+    // Every event the pool has made is on its free list exactly once: none
+    // handed out, none released twice, the list unbroken.
+    bool AllReturned() const;
 
 private:
     mutable std::mutex m_mutex;
     OperEvent* m_free = nullptr;
     size_t m_freeCount = 0;
     size_t m_live = 0;
+    size_t m_made = 0; // events that exist, free or handed out
     bool m_shuttingDown = false;
 };
 

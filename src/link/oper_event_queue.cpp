@@ -109,49 +109,50 @@ void OperEventQueue::returnToPool(OperEvent* event)
     m_owner.Pool().Release(event);
 }
 
+void OperEventQueue::drop(OperEvent* event)
+{
+    const uint8_t code = event->Code();
+    returnToPool(event);
+    m_owner.OnRequestDropped(code);
+}
+
 bool OperEventQueue::Push(uint8_t code, int a, int b, std::span<const uint8_t> data)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_closed) {
-            return false;
+    // One critical section from the checks to the enqueue: the standing poll
+    // cannot be given back to the pool by a Clear while it is on its way in,
+    // and two pushers cannot both queue a poll.
+    std::lock_guard lock(m_mutex);
+    if (m_closed) {
+        m_owner.OnRequestDropped(code);
+        return false;
+    }
+    if (code == msg::QuerySignal) {
+        for (OperEvent* e = m_head; e != nullptr; e = e->next) {
+            if (e->Code() == msg::QuerySignal) {
+                return false; // at most one poll waits in the queue
+            }
         }
-        if (code == msg::QuerySignal) {
-            for (OperEvent* e = m_head; e != nullptr; e = e->next) {
-                if (e->Code() == msg::QuerySignal) {
-                    return false; // at most one poll waits in the queue
-                }
+        if (m_standingPoll != nullptr) {
+            if (m_standingPoll->inUse.load(std::memory_order_acquire)) {
+                return false; // the poll is already in flight
             }
-            if (m_standingPoll != nullptr) {
-                if (m_standingPoll->inUse) {
-                    return false; // the poll is already in flight
-                }
-                OperEvent* poll = m_standingPoll;
-                poll->Rearm();
-                poll->inUse = true;
-                m_mutex.unlock();
-                const bool queued = enqueue(poll);
-                m_mutex.lock();
-                (void)queued;
-                return false;
-            }
+            OperEvent* poll = m_standingPoll;
+            poll->Rearm();
+            poll->inUse = true;
+            enqueueLocked(poll);
+            return false;
         }
     }
 
     OperEvent* event = m_owner.Pool().Alloc(m_owner.IsWindowClosing());
     if (event == nullptr) {
+        m_owner.OnRequestDropped(code);
         return true;
-    }
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_closed) {
-            m_owner.Pool().Release(event);
-            return false;
-        }
     }
     const std::optional<RequestFrame> frame = ComposeRequest(code, a, b, data);
     if (!frame || m_owner.IsStopping()) {
         m_owner.Pool().Release(event);
+        m_owner.OnRequestDropped(code);
         return false;
     }
     std::memcpy(event->frame.data(), frame->bytes.data(), frame->size());
@@ -160,31 +161,21 @@ bool OperEventQueue::Push(uint8_t code, int a, int b, std::span<const uint8_t> d
     event->retries = InitialRetries(code);
     event->ready = true;
     event->inUse = true;
-    if (enqueue(event) && code == msg::QuerySignal) {
-        std::lock_guard lock(m_mutex);
-        if (m_standingPoll == nullptr && !m_closed) {
-            m_standingPoll = event;
-            event->standing = true;
-        }
+    if (code == msg::QuerySignal) {
+        m_standingPoll = event;
+        event->standing = true;
     }
+    enqueueLocked(event);
     return false;
 }
 
-bool OperEventQueue::enqueue(OperEvent* event)
+bool OperEventQueue::enqueueLocked(OperEvent* event)
 {
     uint8_t currentCode = 0;
     {
         std::lock_guard operLock(m_owner.OperLock());
         const OperEvent* current = m_owner.CurrentSlot();
         currentCode = current != nullptr ? current->Code() : 0;
-    }
-    std::lock_guard lock(m_mutex);
-    if (m_closed) {
-        if (event == m_standingPoll) {
-            m_standingPoll = nullptr;
-        }
-        returnToPool(event);
-        return false;
     }
     if (isScan(event->Code())) {
         event->timeoutAllowance = 1;
@@ -197,10 +188,13 @@ bool OperEventQueue::enqueue(OperEvent* event)
             if (event == m_standingPoll) {
                 event->Rearm();
             } else {
-                returnToPool(event);
+                drop(event);
             }
             return false;
         }
+        // Under the queue lock nothing can become the request in flight, so
+        // this releases the scan read above (or nothing, if its answer has
+        // released it meanwhile).
         m_owner.ReleaseCurrent();
         event->next = m_head;
         m_head = event;
@@ -221,25 +215,18 @@ bool OperEventQueue::enqueue(OperEvent* event)
     return true;
 }
 
-OperEvent* OperEventQueue::Pop()
+OperEvent* OperEventQueue::popLocked()
 {
-    if (m_owner.IsStopping()) {
+    OperEvent* event = m_head;
+    if (event == nullptr) {
         return nullptr;
     }
-    OperEvent* event;
-    {
-        std::lock_guard lock(m_mutex);
-        event = m_head;
-        if (event == nullptr) {
-            return nullptr;
-        }
-        m_head = event->next;
-        if (m_head == nullptr) {
-            m_tail = nullptr;
-        }
-        event->next = nullptr;
-        --m_count;
+    m_head = event->next;
+    if (m_head == nullptr) {
+        m_tail = nullptr;
     }
+    event->next = nullptr;
+    --m_count;
     switch (event->Code()) {
     case msg::QueryTp:
         if (event->PayloadByte(0) == 0xFF) {
@@ -270,10 +257,57 @@ OperEvent* OperEventQueue::Pop()
     default:
         break;
     }
-    const int row = PopLogRow(event->Code());
+    return event;
+}
+
+void OperEventQueue::logTaken(uint8_t code)
+{
+    const int row = PopLogRow(code);
     if (row >= 0) {
         m_owner.Log(GetLangText(row));
     }
+}
+
+OperEvent* OperEventQueue::Pop()
+{
+    if (m_owner.IsStopping()) {
+        return nullptr;
+    }
+    OperEvent* event;
+    {
+        std::lock_guard lock(m_mutex);
+        event = popLocked();
+    }
+    if (event != nullptr) {
+        logTaken(event->Code());
+    }
+    return event;
+}
+
+OperEvent* OperEventQueue::TakeNext()
+{
+    if (m_owner.IsStopping()) {
+        return nullptr;
+    }
+    OperEvent* event;
+    uint8_t code = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        std::lock_guard operLock(m_owner.OperLock());
+        OperEvent*& current = m_owner.CurrentSlot();
+        if (current != nullptr) {
+            return nullptr;
+        }
+        event = popLocked();
+        if (event == nullptr) {
+            return nullptr;
+        }
+        current = event;
+        code = event->Code();
+    }
+    // Once the locks are let go the event may be released at any time: the
+    // log line is written from the code read under them.
+    logTaken(code);
     return event;
 }
 
@@ -300,7 +334,7 @@ void OperEventQueue::Clear()
         OperEvent* event = m_head;
         m_head = event->next;
         if (event != m_standingPoll) {
-            returnToPool(event);
+            drop(event);
         } else {
             event->Rearm();
         }
@@ -313,7 +347,7 @@ void OperEventQueue::Clear()
         if (m_owner.CurrentSlot() == poll) {
             poll->standing = false; // in flight: it goes to the pool when released
         } else {
-            returnToPool(poll);
+            drop(poll);
         }
     }
 }
@@ -337,7 +371,7 @@ void OperEventQueue::Destroy()
             if (event == m_standingPoll) {
                 m_standingPoll = nullptr;
             }
-            returnToPool(event);
+            drop(event);
         }
         m_tail = nullptr;
         m_count = 0;
@@ -345,7 +379,7 @@ void OperEventQueue::Destroy()
             if (current == m_standingPoll) {
                 current = nullptr;
             }
-            returnToPool(m_standingPoll);
+            drop(m_standingPoll);
             m_standingPoll = nullptr;
         }
     }

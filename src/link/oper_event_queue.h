@@ -25,6 +25,10 @@ public:
     virtual void ReleaseCurrent() = 0;
     // A StopScan has overtaken a running scan: stop waiting for its reply.
     virtual void OnScanPreempted() = 0;
+    // A request with `code` was dropped before an answer could end it: not
+    // queued (pool empty, not sendable, queue closed, refused during a scan)
+    // or thrown out of the queue.
+    virtual void OnRequestDropped(uint8_t code) = 0;
     virtual void Log(std::string_view text) = 0;
 };
 
@@ -43,6 +47,11 @@ public:
     // event; false otherwise, also for a request that was silently dropped.
     bool Push(uint8_t code, int a = 0, int b = 0, std::span<const uint8_t> data = {});
     OperEvent* Pop();
+    // Pops the head and makes it the owner's request in flight in one step,
+    // under the queue lock and the operation lock, so that no other thread
+    // ever finds the event neither queued nor in flight. Returns it; null
+    // when the owner stops, the queue is empty or a request is in flight.
+    OperEvent* TakeNext();
     // Gives an event back: the standing poll event is re-armed and kept, any
     // other returns to the pool.
     void Release(OperEvent* event);
@@ -56,7 +65,6 @@ public:
     const OperEvent* StandingPoll() const;
 
     // Facts the reply dispatcher needs about what has been asked.
-    std::atomic<int> deletePending{0};
     std::atomic<bool> allSatQuery{false};
     std::atomic<bool> allTpQuery{false};
     std::atomic<bool> allTvQuery{false};
@@ -65,8 +73,13 @@ public:
     std::atomic<bool> tpScanRunning{false};
 
 private:
-    bool enqueue(OperEvent* event);
+    // Both with the queue lock held.
+    bool enqueueLocked(OperEvent* event);
+    OperEvent* popLocked();
+    void logTaken(uint8_t code);
     void returnToPool(OperEvent* event);
+    // Back to the pool unanswered, from the queue or instead of entering it.
+    void drop(OperEvent* event);
 
     OperQueueOwner& m_owner;
     mutable std::mutex m_mutex;

@@ -177,7 +177,7 @@ void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t 
             session.SetCurrentOper(oper_mode::Done);
         } else {
             if (current == msg::QueryTp) {
-                OperEventQueue* queue = session.Queue();
+                const std::shared_ptr<OperEventQueue> queue = session.Queue();
                 const bool allOrScan =
                     queue != nullptr && (queue->allTpQuery || queue->tpScanRunning);
                 releaseIf(session, !allOrScan);
@@ -195,7 +195,7 @@ void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t 
             db.LoadProgram(payload, length);
         } else if (current == msg::QueryProgram) {
             db.MergeProgram(payload, length);
-            OperEventQueue* queue = session.Queue();
+            const std::shared_ptr<OperEventQueue> queue = session.Queue();
             const bool allTv = queue != nullptr && queue->allTvQuery;
             const bool allRadio = queue != nullptr && queue->allRadioQuery;
             releaseIf(session,
@@ -401,7 +401,7 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
 {
     DeviceSession& session = core.Session();
     const bool echoMatches = echo == current && current != 0;
-    OperEventQueue* queue = session.Queue();
+    const std::shared_ptr<OperEventQueue> queue = session.Queue();
     switch (current) {
     case msg::SetSystemInfo: {
         // The device took the record that was sent: keep it as its report.
@@ -443,14 +443,12 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         }
         return true;
     case msg::DeleteTp:
+        session.deletePending = false; // whatever the answer, the menus come back
         if (status == 0) {
             if (db.RemoveTp(nullptr, true) == db_result::Ok) {
                 db.RenumberPrograms();
             } else {
                 core.Log(text(row::CantFindTp));
-            }
-            if (queue != nullptr) {
-                queue->deletePending = 0;
             }
             core.Log(text(row::DeleteTp) + text(row::Ok));
         } else {
@@ -459,14 +457,12 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         releaseIf(session, echoMatches);
         return true;
     case msg::DeleteSatellite:
+        session.deletePending = false;
         if (status == 0) {
             if (db.RemoveSatellite(nullptr, true) == db_result::Ok) {
                 db.RenumberPrograms();
             } else {
                 core.Log(text(row::CantFindSatellite));
-            }
-            if (queue != nullptr) {
-                queue->deletePending = 0;
             }
             core.Log(text(row::DeleteSatellite) + text(row::Ok));
         } else {
@@ -504,14 +500,12 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         }
         return true;
     case msg::DeleteProgram:
+        session.deletePending = false;
         if (status == 0) {
             if (db.RemoveProgram(nullptr, true) == db_result::Ok) {
                 db.RenumberPrograms();
             } else {
                 core.Log(text(row::CantFindProgram));
-            }
-            if (queue != nullptr) {
-                queue->deletePending = 0;
             }
             core.Log(text(row::DeleteProgramPrefix) + text(row::Ok));
             releaseIf(session, echoMatches);
@@ -589,8 +583,12 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
     DeviceSession& session = core.Session();
     std::shared_ptr<ListManager> fresh;
     ListManager* db = &current_db;
-    if (core.loaded) {
-        // A second end for a database that was already complete: start over.
+    if (current_db.Loaded()) {
+        // A second end for a database that was already complete: start over,
+        // unless a refresh has replaced it already.
+        if (core.Database().get() != &current_db) {
+            return;
+        }
         core.CreateDatabase();
         fresh = core.Database();
         if (!fresh) {
@@ -631,9 +629,13 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
     }
     db->CheckComplete(item_kind::Version);
     releaseIf(session, echo == current);
-    core.loaded = true;
-    core.View().SetToolbarRefreshEnabled(true);
-    core.View().SetMachineState(2);
+    db->SetLoaded();
+    if (core.Database().get() == db) {
+        // Not for a database a refresh has replaced meanwhile: its own
+        // refresh is under way.
+        core.View().SetToolbarRefreshEnabled(true);
+        core.View().SetMachineState(2);
+    }
 }
 
 } // namespace vireo

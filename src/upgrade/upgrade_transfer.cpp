@@ -146,7 +146,13 @@ bool UpgradeTransfer::handshake(const std::string& path, VersionId& fileVersion)
             return false;
         }
         UpgradeFrame frame;
-        if (!readFrame(frame) || frame.type != frame_type::DeviceId) {
+        const bool read = readFrame(frame);
+        if (!read || frame.type != frame_type::DeviceId) {
+            // An unknown type is shown to the operator first; then, like any
+            // other frame but the device's id, it ends the handshake.
+            if (read && !isKnownIncoming(frame.type)) {
+                reportUnknown(frame.type);
+            }
             if (!s.stop) {
                 fail();
             }

@@ -1,7 +1,9 @@
 #include "lang/language_table.h"
 #include "link/message_code.h"
 #include "link/oper_event_queue.h"
+#include "link/request_frame.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -32,6 +34,7 @@ public:
         }
     }
     void OnScanPreempted() override { ++preemptions; }
+    void OnRequestDropped(uint8_t code) override { dropped.push_back(code); }
     void Log(std::string_view text) override { logs.emplace_back(text); }
 
     bool stopping = false;
@@ -40,6 +43,7 @@ public:
     std::mutex operLock;
     OperEvent* current = nullptr;
     int preemptions = 0;
+    std::vector<uint8_t> dropped;
     std::vector<std::string> logs;
 };
 
@@ -127,6 +131,7 @@ TEST_F(OperEventQueueTest, StopScanOvertakesARunningScan)
     queue.Push(msg::QueryVersion);
     queue.Push(msg::DeleteTp, 0, 0, std::vector<uint8_t>(12, 2)); // dropped while the scan runs
     EXPECT_EQ(queue.QueuedCount(), 0u);
+    EXPECT_EQ(owner.dropped, (std::vector<uint8_t>{msg::QueryVersion, msg::DeleteTp}));
 
     queue.Push(msg::StopScan);
     EXPECT_EQ(owner.preemptions, 1);
@@ -197,9 +202,14 @@ TEST_F(OperEventQueueTest, RefusedAndDroppedPushes)
     queue.Push(msg::QuerySignal);
     queue.Destroy();
     EXPECT_TRUE(queue.IsClosed());
-    EXPECT_FALSE(queue.Push(msg::QueryVersion));
+    EXPECT_FALSE(queue.Push(msg::DeleteProgram, 0, 0, std::vector<uint8_t>(20, 1)));
     EXPECT_EQ(queue.QueuedCount(), 0u);
     EXPECT_EQ(owner.pool.LiveCount(), 0u);
+    // Every request that ended without an answer was reported: refused by the
+    // pool twice, dropped while stopping, the two thrown out, the one after.
+    EXPECT_EQ(owner.dropped,
+              (std::vector<uint8_t>{msg::QueryVersion, msg::QueryVersion, msg::QueryVersion,
+                                    msg::QueryVersion, msg::QuerySignal, msg::DeleteProgram}));
 }
 
 TEST_F(OperEventQueueTest, ClearKeepsAPollThatIsInFlight)
@@ -212,8 +222,67 @@ TEST_F(OperEventQueueTest, ClearKeepsAPollThatIsInFlight)
     EXPECT_EQ(queue.StandingPoll(), nullptr);
     // The poll in flight is still valid and goes back to the pool on release.
     EXPECT_EQ(owner.current->Code(), msg::QuerySignal);
+    EXPECT_EQ(owner.dropped, std::vector<uint8_t>{msg::QueryVersion});
     owner.ReleaseCurrent();
     EXPECT_EQ(owner.pool.LiveCount(), 0u);
+}
+
+TEST_F(OperEventQueueTest, TakeNextMakesTheHeadCurrentOnlyWithNothingInFlight)
+{
+    queue.Push(msg::QueryVersion);
+    queue.Push(msg::StopScan);
+    OperEvent* first = queue.TakeNext();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(owner.current, first);
+    EXPECT_EQ(first->Code(), msg::QueryVersion);
+    EXPECT_EQ(queue.TakeNext(), nullptr); // one request in flight at a time
+    EXPECT_EQ(owner.current, first);
+    EXPECT_EQ(queue.QueuedCount(), 1u);
+    owner.ReleaseCurrent();
+    OperEvent* second = queue.TakeNext();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->Code(), msg::StopScan);
+    EXPECT_EQ(owner.logs.back(), "Stop Scan");
+    owner.ReleaseCurrent();
+    EXPECT_EQ(queue.TakeNext(), nullptr);
+    EXPECT_TRUE(owner.pool.AllReturned());
+}
+
+// A session thread taking and releasing requests while another thread
+// pushes polls and requests and a third clears the queue, as a refresh does:
+// the standing poll must never be handed back to the pool while it is queued
+// or in flight, or the pool's links break.
+TEST_F(OperEventQueueTest, TakingPushingAndClearingAtOnceKeepThePoolWhole)
+{
+    constexpr int kRounds = 20000;
+    std::atomic<bool> done{false};
+    std::atomic<int> malformed{0};
+    std::thread session([&] {
+        while (!done) {
+            if (queue.TakeNext() != nullptr) {
+                std::lock_guard lock(owner.operLock);
+                if (owner.current != nullptr && owner.current->frame[0] != kFrameStart) {
+                    ++malformed;
+                }
+            }
+            owner.ReleaseCurrent();
+        }
+    });
+    std::thread clearer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            queue.Clear();
+        }
+    });
+    for (int i = 0; i < kRounds; ++i) {
+        queue.Push(msg::QuerySignal);
+        queue.Push(msg::QueryVersion);
+    }
+    clearer.join();
+    done = true;
+    session.join();
+    queue.Destroy();
+    EXPECT_EQ(malformed.load(), 0);
+    EXPECT_TRUE(owner.pool.AllReturned());
 }
 
 TEST_F(OperEventQueueTest, ConcurrentPushersAndOnePopper)

@@ -2,10 +2,12 @@
 #include "device/device_core.h"
 #include "device_dump.h"
 #include "link/message_code.h"
+#include "link/reply_dispatcher.h"
 #include "link/request_frame.h"
 #include "session_harness.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
+#include "sim/ird_responder.h"
 #include "sim/simulator.h"
 
 #include <algorithm>
@@ -116,6 +118,33 @@ TEST(Dispatcher, ProgramNotFoundStartsAFullRefresh)
     EXPECT_EQ(lines[0], "Can't find the program you want to delete!");
     EXPECT_EQ(lines[1], "Update IRD Information");
     EXPECT_NE(d.core.Database(), before); // a fresh database
+}
+
+TEST(Dispatcher, TheEndOfARefreshMarksOnlyTheDatabaseItDescribes)
+{
+    OfflineDevice d;
+    sim::DeviceDatabase device = sim::GenerateDatabase({1, 2, 2, 1}, nullptr).value();
+    const auto request = ComposeRequest(msg::UpdateAll).value();
+    const std::vector<sim::ReplyFrame> burst = sim::AnswerRequest(device, request.view(), {});
+    ASSERT_GE(burst.size(), 2u);
+    const std::shared_ptr<ListManager> refreshed = d.core.Database();
+    for (size_t i = 0; i + 1 < burst.size(); ++i) {
+        d.feed(msg::UpdateAll, burst[i].bytes);
+    }
+    // The operator renews the lists while the refresh's final status is
+    // being handled: the new database replaces the one that status ends.
+    const std::vector<uint8_t>& end = burst.back().bytes;
+    d.core.Content().CreateDatabase();
+    const std::shared_ptr<ListManager> renewed = d.core.Database();
+    ReplyDispatcher dispatcher;
+    dispatcher.Dispatch(d.core.Content(), *refreshed, msg::UpdateAll, end.data(), end[2]);
+    EXPECT_TRUE(refreshed->Loaded());
+    EXPECT_FALSE(renewed->Loaded());
+    EXPECT_FALSE(d.core.Loaded());
+    // A second end for the replaced database leaves the new one alone.
+    dispatcher.Dispatch(d.core.Content(), *refreshed, msg::UpdateAll, end.data(), end[2]);
+    EXPECT_EQ(d.core.Database(), renewed);
+    EXPECT_FALSE(d.core.Loaded());
 }
 
 TEST(Dispatcher, SignalReportsBeforeAndAfterTheFirstRefresh)

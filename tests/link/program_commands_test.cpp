@@ -300,3 +300,102 @@ TEST(ProgramCommands, ANodeWhoseRecordIsNotInTheDatabaseIsNeverRead)
     }
     EXPECT_EQ(d.framesOf(msg::QueryProgram).size(), 1u);
 }
+
+// However a delete ends, the program menus come back: the device answers
+// with an error (or with 29, which refreshes), never answers, the operator
+// renews the lists meanwhile, or the request is never queued (a scan is in
+// flight, the pool refuses).
+TEST(DeletePending, EveryEndOfADeleteGivesTheMenusBack)
+{
+    enum class Ends { Answer, Silence, Renew, ScanInFlight, PoolRefuses };
+    enum Target { Program, Tp, Satellite };
+    const struct
+    {
+        const char* name;
+        Ends ends;
+        Target target;
+        uint8_t status; // the device's answer, for Ends::Answer
+    } table[] = {
+        {"TP error", Ends::Answer, Tp, 5},
+        {"satellite error", Ends::Answer, Satellite, 3},
+        {"program not found", Ends::Answer, Program, 29},
+        {"program error", Ends::Answer, Program, 5},
+        {"time-outs", Ends::Silence, Tp, 0},
+        {"renewed meanwhile", Ends::Renew, Program, 0},
+        {"scan in flight", Ends::ScanInFlight, Satellite, 0},
+        {"pool refuses", Ends::PoolRefuses, Program, 0},
+    };
+    int n = 0;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        Device d("127.0.130." + std::to_string(10 + n++));
+        ProgramTree& tv = d.core.TvTree();
+        // The target's node in the lists of now (a refresh makes new nodes).
+        auto target = [&] {
+            const auto db = d.core.Database();
+            if (!db) {
+                return kNoTreeNode;
+            }
+            std::lock_guard lock(db->ProgramLock(item_kind::Tv));
+            if (db->Programs(item_kind::Tv).empty()) {
+                return kNoTreeNode;
+            }
+            const TreeNodeId program = db->Programs(item_kind::Tv)[0]->node;
+            return row.target == Program ? program
+                   : row.target == Tp    ? tv.Parent(program)
+                                         : tv.Parent(tv.Parent(program));
+        };
+        auto menuOffered = [&] {
+            const TreeNodeId node = target();
+            return node != kNoTreeNode &&
+                   !ComputeProgramPopup(d.core.Content(), false, node).visible.empty();
+        };
+        ASSERT_TRUE(menuOffered());
+
+        sim::FaultOptions faults;
+        if (row.ends == Ends::Answer) {
+            const uint8_t code = row.target == Program ? msg::DeleteProgram
+                                 : row.target == Tp    ? msg::DeleteTp
+                                                       : msg::DeleteSatellite;
+            faults.statusOverrides[code] = row.status;
+        } else if (row.ends == Ends::Silence || row.ends == Ends::Renew) {
+            faults.silent = true;
+        } else if (row.ends == Ends::ScanInFlight) {
+            faults.scanMs = 60000;
+        }
+        d.irb.SetFaults(faults);
+        if (row.ends == Ends::ScanInFlight) {
+            d.core.Session().SendRequest(msg::ScanTp, 0, 0, std::vector<uint8_t>(12, 0));
+            ASSERT_TRUE(WaitUntil([&] { return d.core.Session().CurrentCode() == msg::ScanTp; }));
+        }
+        if (row.ends == Ends::PoolRefuses) {
+            d.context.pool.SetShuttingDown(true);
+        }
+
+        ComputeProgramPopup(d.core.Content(), false, target()); // selects the node
+        switch (row.target) {
+        case Program:
+            d.commands.DeleteProgram(false);
+            break;
+        case Tp:
+            d.commands.DeleteTp(false);
+            break;
+        case Satellite:
+            d.commands.DeleteSatellite(false);
+            break;
+        }
+        d.context.pool.SetShuttingDown(false);
+        if (row.ends == Ends::Silence || row.ends == Ends::Renew) {
+            EXPECT_FALSE(menuOffered()); // the delete awaits its answer
+        }
+        if (row.ends == Ends::Renew) {
+            d.irb.SetFaults({});
+            d.core.Session().RefreshIrd();
+            EXPECT_FALSE(d.core.Session().deletePending); // before the new lists come in
+        }
+        EXPECT_TRUE(WaitUntil(menuOffered));
+        if (row.ends == Ends::ScanInFlight) {
+            EXPECT_TRUE(d.framesOf(msg::DeleteSatellite).empty());
+        }
+    }
+}

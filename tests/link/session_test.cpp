@@ -160,6 +160,84 @@ TEST(Session, LinkLossWithFailedReconnectDisconnects)
     EXPECT_EQ(h.view.Calls().back(), "machineState 1 1");
 }
 
+// The operator disconnects while the session thread connects to a device
+// that does not answer, which takes up to about 2.45 s. The window's calls
+// never wait for the session lock the connect holds across its waits, and
+// the connect gives up at once rather than running out its attempts.
+TEST(Session, DisconnectDuringAConnectNeitherWaitsForItNorLetsItRunOut)
+{
+    // A listener whose backlog is full never completes a connection.
+    LoopbackListener silent("127.0.130.2", 8888, 0);
+    ASSERT_TRUE(silent.ok());
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(8888);
+        a.sin_addr.s_addr = htonl(loopbackAddress("127.0.130.2"));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    std::this_thread::sleep_for(20ms);           // let the fillers' handshakes settle
+    SessionHarness h("127.0.130.2:Unreachable"); // real time: the attempts last 350, 700, 1400 ms
+
+    ASSERT_TRUE(h.session.StartSession()); // not linked: the thread connects first
+    ASSERT_TRUE(h.pane.WaitFor("Begin connect remote port"));
+    ASSERT_TRUE(WaitUntil([&] { // the connect holds the session lock: it is waiting
+        if (!h.session.SessionLock().try_lock()) {
+            return true;
+        }
+        h.session.SessionLock().unlock();
+        return false;
+    }));
+    h.session.RequestDisconnect();
+    ASSERT_TRUE(h.pane.WaitFor("Disconnect successfully"));
+    EXPECT_EQ(h.pane.Count("Re-connect Communication Port fail!"), 0);
+    EXPECT_EQ(h.pane.Count("System error, exit connection24"), 0);
+    EXPECT_FALSE(h.session.everConnected);
+
+    // Whoever holds the session lock (a connect waiting on the network), the
+    // window's calls return before it lets go.
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    std::atomic<bool> heldToTheEnd{false};
+    std::thread holder([&] {
+        std::lock_guard lock(h.session.SessionLock());
+        held = true;
+        heldToTheEnd = !WaitUntil([&] { return release.load(); }, 30s);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
+    h.session.RefreshIrd();
+    h.session.SendRequest(msg::QueryVersion);
+    h.session.RequestDisconnect();
+    h.session.RequestStop();
+    release = true;
+    holder.join();
+    EXPECT_FALSE(heldToTheEnd);
+    for (int fd : fillers) {
+        ::close(fd);
+    }
+}
+
+// A refresh (a Renew, or one a reply asks for) that comes between a request
+// to end the session and the loop's next check must not cancel it: the
+// restart or upgrade would be lost and its flag fire at some later stop.
+TEST(Session, ARefreshDoesNotUndoARequestToEndTheSession)
+{
+    for (void (DeviceSession::*request)() :
+         {&DeviceSession::RequestDisconnect, &DeviceSession::RequestRestart,
+          &DeviceSession::RequestUpgrade}) {
+        SessionHarness h("127.0.130.3:Ending", kFast);
+        (h.session.*request)();
+        h.session.RefreshIrd();
+        EXPECT_TRUE(h.session.stop);
+    }
+    SessionHarness h("127.0.130.3:Plain", kFast);
+    h.session.stop = true; // stopped for no request: a refresh lets it go on
+    h.session.RefreshIrd();
+    EXPECT_FALSE(h.session.stop);
+}
+
 TEST(Session, TransportErrorPausesAndResends)
 {
     sim::SimulatorOptions options = sim::QuietOptions();

@@ -158,6 +158,12 @@ TEST(SystemSettingsLive, AcknowledgedNetworkChangeAsksTheWindowToCheckTheAddress
 {
     Device d("127.0.64.6");
     ASSERT_TRUE(d.started);
+    std::mutex mutex;
+    std::vector<uint32_t> forgotten;
+    d.core.Content().SetNeighbourCacheFlush([&](uint32_t address) {
+        std::lock_guard lock(mutex);
+        forgotten.push_back(address);
+    });
     SystemRecordBytes stored{};
     std::copy_n(d.held().begin(), 20, stored.begin());
     const SystemRecordBytes record =
@@ -169,4 +175,7 @@ TEST(SystemSettingsLive, AcknowledgedNetworkChangeAsksTheWindowToCheckTheAddress
               std::vector<uint8_t>(record.begin(), record.end()));
     // An address change keeps the session: the window decides what follows.
     EXPECT_TRUE(d.core.Session().linked);
+    // The host forgets the link-layer addresses of the old and the new address.
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(forgotten, (std::vector<uint32_t>{0x7F004006, 0xC0A8014D}));
 }

@@ -259,6 +259,22 @@ TEST(Upgrade, FailuresEndWithTheFailureLineAndANewSession)
     }
 }
 
+TEST(Upgrade, AnUnknownFrameInTheHandshakeIsShownThenEndsTheUpgrade)
+{
+    sim::UpgradeFaults faults;
+    faults.unknownTypeAtHello = true;
+    Device d("127.0.130.4", faults);
+    ASSERT_TRUE(d.started);
+    d.upgrade(upgrade::upgrade_type::Main, writeFile("handshake.bin", kNewer, 2048));
+    ASSERT_TRUE(d.restarted());
+    EXPECT_TRUE(d.view.WaitFor("notice Unknown frame: 99 1", 1s));
+    EXPECT_EQ(d.pane.Count("Communication has failed, exit connection"), 1);
+    const sim::UpgradeRecord seen = d.irb.Upgrades();
+    EXPECT_EQ(seen.hellos, 1);
+    EXPECT_TRUE(seen.announcements.empty());
+    EXPECT_EQ(d.irb.Database().version, kDeviceVersion);
+}
+
 TEST(Upgrade, AskingForABlockAfterTheLastGivesTheWindowBackQuietly)
 {
     sim::UpgradeFaults faults;

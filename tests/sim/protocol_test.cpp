@@ -416,6 +416,7 @@ TEST(SimulatorRequests, MalformedOrUnknownRequestsGetStatus7)
     ASSERT_EQ(got.size(), 2u);
     EXPECT_TRUE(IsStatus(got[0], 0x7E, status::kOutOfManage));
     EXPECT_TRUE(IsStatus(got[1], msg::QueryTp, status::kOutOfManage));
+    EXPECT_EQ(rig.sim.Stats().malformed, 2u); // a manager never sends either
 }
 
 TEST(SimulatorRequests, CutBatchedAndNoisyRequestsAreAllAnswered)
@@ -441,4 +442,5 @@ TEST(SimulatorRequests, CutBatchedAndNoisyRequestsAreAllAnswered)
     EXPECT_EQ(CodeOf(got[1]), msg::VersionInfo);
     EXPECT_EQ(CodeOf(got[2]), msg::SignalStatus);
     EXPECT_EQ(rig.sim.ReceivedFrames().size(), 3u);
+    EXPECT_GT(rig.sim.Stats().malformed, 0u); // the noise and the bad CRC
 }
