@@ -66,7 +66,10 @@ mkdir Logs
 printf '[Address]\r\nmachine=y127.0.63.1:Studio A\r\nmachine=y127.0.63.2:Uplink B\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' > Vireo.ini
 cp Vireo.ini Vireo.ini.before
 
-QT_QPA_PLATFORM=xcb "$build/src/vireo" > "$work/vireo.log" 2>&1 &
+# A runtime folder of its own: the single-instance lock of a copy started by
+# another test run of the same user is not this run's business.
+mkdir -m 700 "$work/runtime"
+XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb "$build/src/vireo" > "$work/vireo.log" 2>&1 &
 vireo=$!
 pids+=($vireo)
 
