@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTreeWidget>
+#include <algorithm>
 
 using namespace vireo;
 using namespace vireo::ui;
@@ -238,6 +239,59 @@ private slots:
         // Through the real item: on turns it off, byte 18 0xF1 becomes 0x01.
         item(window, "P_Audio_All")->trigger();
         QTRY_VERIFY(irb.Database().tv[0].audioChoice == 0x01);
+        ui::MessageBox::setNextAnswer(QMessageBox::No);
+    }
+
+    void theMenuComesBackAfterAnErrorAnswerAndAfterADroppedDelete()
+    {
+        sim::Simulator irb(sim::GenerateDatabase({2, 4, 4, 0}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.140.9", 8888));
+        DeviceOptions options;
+        options.timing = LinkTiming{std::chrono::microseconds(200)}; // time-outs in ms
+        auto form = startMainForm(options);
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.140.9", "Back");
+        window->ConnectMachine();
+        QTRY_VERIFY_WITH_TIMEOUT(window->DataLoaded(), 10000);
+        auto* tv = window->findChild<ProgramTreeView*>(QStringLiteral("TreeView_TV"));
+        QTRY_COMPARE(countItems(tv), static_cast<int>(window->TvTree().Size()));
+        QTRY_VERIFY(window->Session().CurrentCode() == 0);
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("PMenu_child_prog"));
+        auto* page = window->findChild<ProgramsPage*>();
+        auto menuOffered = [&] {
+            emit page->menuRequested(false, QPoint(5, 5));
+            const bool shown = menu->isVisible() && !visibleItems(window).isEmpty();
+            menu->hide();
+            return shown;
+        };
+        const TreeNodeId satellite = window->TvTree().Children(kNoTreeNode).front();
+        const TreeNodeId tp = window->TvTree().Children(satellite).front();
+
+        // The device refuses the delete with an error status.
+        sim::FaultOptions refuse;
+        refuse.statusOverrides[msg::DeleteTp] = 5;
+        irb.SetFaults(refuse);
+        tv->setCurrentItem(tv->ItemOf(tp));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        item(window, "T_Delete")->trigger();
+        QTRY_VERIFY([&] {
+            const auto frames = irb.ReceivedFrames();
+            return std::any_of(frames.begin(), frames.end(),
+                               [](const auto& f) { return f[1] == msg::DeleteTp; });
+        }());
+        QTRY_VERIFY(menuOffered());
+        QVERIFY(tv->ItemOf(tp) != nullptr); // still there: the device kept it
+
+        // The device takes the next delete and never answers it.
+        sim::FaultOptions silent;
+        silent.silent = true;
+        irb.SetFaults(silent);
+        tv->setCurrentItem(tv->ItemOf(tp));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        item(window, "T_Delete")->trigger();
+        QVERIFY(!menuOffered()); // while the delete awaits its answer
+        QTRY_VERIFY_WITH_TIMEOUT(menuOffered(), 20000);
         ui::MessageBox::setNextAnswer(QMessageBox::No);
     }
 
