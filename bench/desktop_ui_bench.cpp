@@ -7,6 +7,7 @@
 //   tree_fill_max_db          the two tree widgets mirroring a maximal database
 //                             that is put into their models at once, median (ms)
 #include "app/ui/main_form.h"
+#include "bench/unattended_form.h"
 #include "database/list_manager.h"
 #include "device/device_core.h"
 #include "device/ui/mdi_child.h"
@@ -72,19 +73,9 @@ double startupOnce()
     ini.write("[Address]\r\nmachine=y127.0.73.1:Bench\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n");
     ini.close();
 
-    ui::MessageBox::setUnattended(true);
-    ui::ModalSeam::setUnattended(true);
     QElapsedTimer timer;
     timer.start();
-    auto form = std::make_unique<ui::MainForm>();
-    ui::ModalSeam::setNextAction([](QDialog* d) {
-        if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("Btn_ok"))) {
-            ok->click();
-        }
-        return d->result();
-    });
-    form->FormCreate();
-    form->CreateDialogs();
+    auto form = bench::MakeUnattendedMainForm();
     form->show();
     const bool shown = spinUntil([&] {
         const auto children = form->ChildrenInTreeOrder();

@@ -11,6 +11,7 @@
 //                            device disconnected (ms)
 //   disconnect_time_max      Disconnect to the window showing it (ms)
 #include "app/ui/main_form.h"
+#include "bench/unattended_form.h"
 #include "device/ui/mdi_child.h"
 #include "lang/language_table.h"
 #include "sim/database_generator.h"
@@ -104,17 +105,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot start the simulator\n");
         return 1;
     }
-    ui::MessageBox::setUnattended(true);
-    ui::ModalSeam::setUnattended(true);
-    auto form = std::make_unique<ui::MainForm>();
-    ui::ModalSeam::setNextAction([](QDialog* d) {
-        if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("Btn_ok"))) {
-            ok->click();
-        }
-        return d->result();
-    });
-    form->FormCreate();
-    form->CreateDialogs();
+    auto form = bench::MakeUnattendedMainForm();
     form->show();
     ui::MdiChild* window = form->OpenDeviceWindow("127.0.140.22", "Silent");
 

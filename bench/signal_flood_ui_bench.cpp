@@ -12,6 +12,7 @@
 //   signal_flood_close              the main window asked to close (answer:
 //                                   do not save) to every window gone (ms)
 #include "app/ui/main_form.h"
+#include "bench/unattended_form.h"
 #include "device/ui/mdi_child.h"
 #include "device/ui/programs_page.h"
 #include "lang/language_table.h"
@@ -86,17 +87,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    ui::MessageBox::setUnattended(true);
-    ui::ModalSeam::setUnattended(true);
-    auto form = std::make_unique<ui::MainForm>();
-    ui::ModalSeam::setNextAction([](QDialog* d) {
-        if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("Btn_ok"))) {
-            ok->click();
-        }
-        return d->result();
-    });
-    form->FormCreate();
-    form->CreateDialogs();
+    auto form = bench::MakeUnattendedMainForm();
     form->show();
     ui::MdiChild* window = form->OpenDeviceWindow("127.0.140.21", "Flood");
     window->ConnectMachine();

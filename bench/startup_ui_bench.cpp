@@ -12,6 +12,7 @@
 // Each figure is the median of three runs.
 #include "app/ui/machine_tree_view.h"
 #include "app/ui/main_form.h"
+#include "bench/unattended_form.h"
 #include "lang/language_table.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
@@ -96,20 +97,10 @@ Run startupOnce(int machines)
     ini.write(settingsFile(machines));
     ini.close();
 
-    ui::MessageBox::setUnattended(true);
-    ui::ModalSeam::setUnattended(true);
     Run run;
     ClickProbe probe;
     probe.clock.start();
-    auto form = std::make_unique<ui::MainForm>();
-    ui::ModalSeam::setNextAction([](QDialog* d) {
-        if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("Btn_ok"))) {
-            ok->click();
-        }
-        return d->result();
-    });
-    form->FormCreate();
-    form->CreateDialogs();
+    auto form = bench::MakeUnattendedMainForm();
     QWidget* tree = form->MachineTree()->viewport();
     tree->installEventFilter(&probe);
 
