@@ -30,6 +30,7 @@
 #include <vector>
 
 using namespace vireo;
+using bench::spinUntil;
 
 namespace {
 
@@ -40,20 +41,6 @@ int countItems(QTreeWidget* tree)
         ++n;
     }
     return n;
-}
-
-// Runs the event loop until `done` holds or 60 s pass.
-template <typename F> bool spinUntil(F done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 60000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 double median(std::vector<double> v)

@@ -34,6 +34,7 @@
 #include <vector>
 
 using namespace vireo;
+using bench::spinUntil;
 
 namespace {
 
@@ -73,19 +74,6 @@ private:
     int m_fd = -1;
     std::vector<int> m_fillers;
 };
-
-template <typename F> bool spinUntil(F done, int limitMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 } // namespace
 

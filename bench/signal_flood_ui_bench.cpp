@@ -34,6 +34,7 @@
 #include <string>
 
 using namespace vireo;
+using bench::spinUntil;
 
 namespace {
 
@@ -47,19 +48,6 @@ double residentMegabytes()
         }
     }
     return 0;
-}
-
-template <typename F> bool spinUntil(F done, int limitMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 void spinFor(int ms)

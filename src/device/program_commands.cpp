@@ -8,6 +8,8 @@
 #include "link/message_code.h"
 
 #include <cstdlib>
+#include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace vireo {
@@ -26,6 +28,23 @@ constexpr int kAsiLevelShift = 5;
 int kindOf(bool radioTree)
 {
     return radioTree ? item_kind::Radio : item_kind::Tv;
+}
+
+// A copy of the record a node carries, read only while `db` still holds it
+// in its list: the node may carry a record of a database a refresh has
+// replaced (and freed). `kind` names the program list.
+template <class Record>
+std::optional<Record> heldCopy(ListManager& db, const void* data, int kind = 0)
+{
+    const auto* record = static_cast<const Record*>(data);
+    if constexpr (std::is_same_v<Record, ProgramRecord>) {
+        std::lock_guard lock(db.ProgramLock(kind));
+        return db.Holds(kind, record) ? std::optional<Record>(*record) : std::nullopt;
+    } else {
+        constexpr bool satellite = std::is_same_v<Record, SatelliteRecord>;
+        std::lock_guard lock(satellite ? db.SatelliteLock() : db.TpLock());
+        return db.Holds(record) ? std::optional<Record>(*record) : std::nullopt;
+    }
 }
 
 // The format of a PID line read back from its text: 1 decimal, 2 hexadecimal.
@@ -164,16 +183,9 @@ void ProgramCommands::Renew(bool radioTree)
     if (node.dataKind != TreeNodeData::Program || !db) {
         return;
     }
-    int index;
-    {
-        std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        const auto* record = static_cast<const ProgramRecord*>(node.data);
-        if (!db->Holds(kindOf(radioTree), record)) {
-            return;
-        }
-        index = record->Index();
+    if (const auto record = heldCopy<ProgramRecord>(*db, node.data, kindOf(radioTree))) {
+        m_content.SendRequest(msg::QueryProgram, record->Index(), kindOf(radioTree), {});
     }
-    m_content.SendRequest(msg::QueryProgram, index, kindOf(radioTree), {});
 }
 
 void ProgramCommands::MultiDescramble(bool radioTree, int module)
@@ -183,16 +195,9 @@ void ProgramCommands::MultiDescramble(bool radioTree, int module)
     if (node.dataKind != TreeNodeData::Program || !db) {
         return;
     }
-    std::array<uint8_t, ProgramRecord::kWireSize> wire;
-    {
-        std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        const auto* record = static_cast<const ProgramRecord*>(node.data);
-        if (!db->Holds(kindOf(radioTree), record)) {
-            return;
-        }
-        wire = record->wire;
+    if (const auto record = heldCopy<ProgramRecord>(*db, node.data, kindOf(radioTree))) {
+        m_content.SendRequest(msg::MultiDescramble, module, 0, record->wire);
     }
-    m_content.SendRequest(msg::MultiDescramble, module, 0, wire);
 }
 
 void ProgramCommands::SelectAudio(bool radioTree, int choice)
@@ -216,16 +221,9 @@ void ProgramCommands::SelectAudioAt(long position, int choice)
     if (node.dataKind != TreeNodeData::Program || !db) {
         return;
     }
-    std::array<uint8_t, ProgramRecord::kWireSize> wire;
-    {
-        std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-        const auto* record = static_cast<const ProgramRecord*>(node.data);
-        if (!db->Holds(kindOf(radioTree), record)) {
-            return;
-        }
-        wire = record->wire;
+    if (const auto record = heldCopy<ProgramRecord>(*db, node.data, kindOf(radioTree))) {
+        m_content.SendRequest(msg::SelectAudio, choice, 0, record->wire);
     }
-    m_content.SendRequest(msg::SelectAudio, choice, 0, wire);
 }
 
 void ProgramCommands::StopScan()
@@ -240,19 +238,14 @@ void ProgramCommands::ScanSatellite(bool radioTree)
     if (node.dataKind != TreeNodeData::Satellite || tree(radioTree).Level(node.id) != 0 || !db) {
         return;
     }
-    std::array<uint8_t, SatelliteRecord::kWireSize> wire;
-    {
-        std::lock_guard lock(db->SatelliteLock());
-        const auto* record = static_cast<const SatelliteRecord*>(node.data);
-        if (!db->Holds(record)) {
-            return;
-        }
-        wire = record->wire;
+    const auto record = heldCopy<SatelliteRecord>(*db, node.data);
+    if (!record) {
+        return;
     }
     DeviceSession& session = m_content.Session();
     session.scanCount = static_cast<int>(node.children.size());
     session.scanState = 0;
-    m_content.SendRequest(msg::ScanSatellite, 0, 0, std::span(wire.data(), 8));
+    m_content.SendRequest(msg::ScanSatellite, 0, 0, std::span(record->wire.data(), 8));
 }
 
 void ProgramCommands::ScanTp(bool radioTree)
@@ -262,19 +255,14 @@ void ProgramCommands::ScanTp(bool radioTree)
     if (node.dataKind != TreeNodeData::Tp || tree(radioTree).Level(node.id) != 1 || !db) {
         return;
     }
-    std::array<uint8_t, TpRecord::kWireSize> wire;
-    {
-        std::lock_guard lock(db->TpLock());
-        const auto* record = static_cast<const TpRecord*>(node.data);
-        if (!db->Holds(record)) {
-            return;
-        }
-        wire = record->wire;
+    const auto record = heldCopy<TpRecord>(*db, node.data);
+    if (!record) {
+        return;
     }
     DeviceSession& session = m_content.Session();
     session.scanCount = 1;
     session.scanState = 1;
-    m_content.SendRequest(msg::ScanTp, 0, 0, wire);
+    m_content.SendRequest(msg::ScanTp, 0, 0, record->wire);
 }
 
 void ProgramCommands::SwitchPidFormat(bool radioTree, int format)
@@ -291,12 +279,7 @@ std::optional<SatelliteRecord> ProgramCommands::SelectedSatellite(bool radioTree
     if (node.dataKind != TreeNodeData::Satellite || !db) {
         return std::nullopt;
     }
-    std::lock_guard lock(db->SatelliteLock());
-    const auto* record = static_cast<const SatelliteRecord*>(node.data);
-    if (!db->Holds(record)) {
-        return std::nullopt;
-    }
-    return *record;
+    return heldCopy<SatelliteRecord>(*db, node.data);
 }
 
 std::optional<TpRecord> ProgramCommands::SelectedTp(bool radioTree)
@@ -306,12 +289,7 @@ std::optional<TpRecord> ProgramCommands::SelectedTp(bool radioTree)
     if (node.dataKind != TreeNodeData::Tp || !db) {
         return std::nullopt;
     }
-    std::lock_guard lock(db->TpLock());
-    const auto* record = static_cast<const TpRecord*>(node.data);
-    if (!db->Holds(record)) {
-        return std::nullopt;
-    }
-    return *record;
+    return heldCopy<TpRecord>(*db, node.data);
 }
 
 std::string ProgramCommands::DeleteProgramQuestion(bool radioTree)
@@ -321,12 +299,8 @@ std::string ProgramCommands::DeleteProgramQuestion(bool radioTree)
     if (node.dataKind != TreeNodeData::Program || !db) {
         return {};
     }
-    std::lock_guard lock(db->ProgramLock(kindOf(radioTree)));
-    const auto* record = static_cast<const ProgramRecord*>(node.data);
-    if (!db->Holds(kindOf(radioTree), record)) {
-        return {};
-    }
-    return GetLangText(kRowDeleteProgram) + record->label;
+    const auto record = heldCopy<ProgramRecord>(*db, node.data, kindOf(radioTree));
+    return record ? GetLangText(kRowDeleteProgram) + record->label : std::string();
 }
 
 void ProgramCommands::DeleteProgram(bool radioTree)
@@ -362,12 +336,8 @@ std::string ProgramCommands::DeleteSatelliteQuestion(bool radioTree)
     if (node.dataKind != TreeNodeData::Satellite || !db) {
         return {};
     }
-    std::lock_guard lock(db->SatelliteLock());
-    const auto* record = static_cast<const SatelliteRecord*>(node.data);
-    if (!db->Holds(record)) {
-        return {};
-    }
-    return GetLangText(kRowDeleteSatellite) + record->DisplayName();
+    const auto record = heldCopy<SatelliteRecord>(*db, node.data);
+    return record ? GetLangText(kRowDeleteSatellite) + record->DisplayName() : std::string();
 }
 
 void ProgramCommands::DeleteSatellite(bool radioTree)
@@ -402,12 +372,8 @@ std::string ProgramCommands::DeleteTpQuestion(bool radioTree)
     if (node.dataKind != TreeNodeData::Tp || !db) {
         return {};
     }
-    std::lock_guard lock(db->TpLock());
-    const auto* record = static_cast<const TpRecord*>(node.data);
-    if (!db->Holds(record)) {
-        return {};
-    }
-    return GetLangText(kRowDeleteTp) + record->label;
+    const auto record = heldCopy<TpRecord>(*db, node.data);
+    return record ? GetLangText(kRowDeleteTp) + record->label : std::string();
 }
 
 void ProgramCommands::DeleteTp(bool radioTree)
