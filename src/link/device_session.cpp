@@ -190,7 +190,8 @@ void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
         }
         break;
     case oper_mode::ResendRequested:
-        if (current != nullptr) {
+        if (current != nullptr && current->resendRequests < OperEvent::kMaxResendRequests) {
+            ++current->resendRequests;
             current->retries = 3;
             current->timeoutAllowance = 1;
         }

@@ -12,6 +12,7 @@ void OperEvent::Reset()
     waiting = false;
     timeoutAllowance = 1;
     retries = 3;
+    resendRequests = 0;
     next = nullptr;
     standing = false;
     inUse = false;
@@ -24,6 +25,7 @@ void OperEvent::Rearm()
     waiting = false;
     timeoutAllowance = 1;
     retries = 3;
+    resendRequests = 0;
     next = nullptr;
     inUse.store(false, std::memory_order_release);
 }

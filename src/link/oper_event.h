@@ -22,6 +22,11 @@ struct OperEvent
     bool waiting = false;
     int timeoutAllowance = 1;
     int retries = 3;
+    // The device asked for this request again (statuses 1, 2, 35): it gets a
+    // fresh set of sends at most kMaxResendRequests times, so a device that
+    // asks for every request again cannot keep one going forever.
+    static constexpr int kMaxResendRequests = 3;
+    int resendRequests = 0;
     OperEvent* next = nullptr;
 
     // Bookkeeping of the queue that owns the event (guarded by its locks).

@@ -251,6 +251,13 @@ TEST(Session, TransportErrorPausesAndResends)
     h.session.SendRequest(msg::QuerySystemInfo);
     ASSERT_TRUE(h.pane.WaitFor("Transport error, Re-send auto", 2));
     EXPECT_GE(countCode(irb.ReceivedFrames(), msg::QuerySystemInfo), 2u);
+    // A device that asks for the request again every time does not keep it
+    // going forever: it is given up after a bounded number of sends.
+    ASSERT_TRUE(WaitUntil([&] { return h.session.CurrentCode() == 0; }));
+    const size_t sent = countCode(irb.ReceivedFrames(), msg::QuerySystemInfo);
+    EXPECT_LE(sent, size_t(4 * (1 + OperEvent::kMaxResendRequests)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(countCode(irb.ReceivedFrames(), msg::QuerySystemInfo), sent);
 }
 
 TEST(Session, RefusedHostAndBadCaptions)
