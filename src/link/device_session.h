@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/device_observer.h"
 #include "link/device_view.h"
 #include "link/frame_splitter.h"
 #include "link/hd_socket.h"
@@ -157,6 +158,9 @@ public:
     // lock and notifies it. Shared, so that a late notifier outlives nothing.
     std::shared_ptr<SessionWaiter> Waiter() const { return m_waiter; }
 
+    // Who keeps track of this device beside its window (history, fleet).
+    DeviceObservers& Observers() { return m_observers; }
+
     // OperQueueOwner
     bool IsStopping() const override { return stop.load(); }
     bool IsWindowClosing() const override { return closing.load(); }
@@ -205,6 +209,7 @@ private:
     LogBuffer& m_log;
     DeviceView& m_view;
     SessionContent& m_content;
+    DeviceObservers m_observers;
     LinkTiming m_timing;
     uint16_t m_port;
 

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vireo {
+
+// What happened to one device, for whoever keeps track of devices beside
+// their window (signal history, alarms, the fleet view, the monitor). Every
+// call comes from the thread that saw it happen (session thread, UI thread,
+// upgrade thread): an observer returns quickly and never blocks on a window.
+struct DeviceSignal
+{
+    int64_t timeMs = 0; // system clock, ms since the epoch
+    bool locked = false;
+    bool playing = false;
+    int intensity = 0; // the device's percentage, 0-100
+    int quality = 0;
+};
+
+struct DeviceEvent
+{
+    enum class Kind {
+        Connected,       // the link is up and the session started
+        ConnectFailed,   // a connect attempt failed (detail: why)
+        Disconnected,    // ended on request (operator, restart, upgrade, window)
+        LinkLost,        // the device stopped answering or closed the link
+        Reconnected,     // the link came back after a loss
+        RefreshComplete, // the whole database was read
+        RefreshFailed,   // a refresh ended incomplete (detail: why)
+        RequestTimeout,  // a request went unanswered (code: request code)
+        CommandSent,     // an operator command (code: request code, detail: what)
+        CommandAnswered, // its answer (code: status, detail: the status text)
+        ScanStarted,
+        ScanEnded,
+        UpgradeStarted,  // detail: the file or type
+        UpgradeEnded,    // code: 0 success, else failure; detail: result text
+        VersionReported, // detail: "loader software" as the device reports them
+        AddressChanged,  // detail: the new address
+        Restarted,       // the device restarted (asked for, or after an upgrade)
+    };
+    Kind kind = Kind::Connected;
+    int64_t timeMs = 0;
+    int code = 0;
+    std::string detail; // GBK, as the device or the log has it
+};
+
+class DeviceObserver
+{
+public:
+    virtual ~DeviceObserver() = default;
+    virtual void OnSignal(const DeviceSignal& /*signal*/) {}
+    virtual void OnEvent(const DeviceEvent& /*event*/) {}
+};
+
+// The observers of one device. Adding and removing may happen on any thread
+// while reports are delivered; a removed observer gets no call once Remove
+// has returned.
+class DeviceObservers
+{
+public:
+    void Add(std::shared_ptr<DeviceObserver> observer)
+    {
+        std::lock_guard lock(m_mutex);
+        m_observers.push_back(std::move(observer));
+    }
+    void Remove(const DeviceObserver* observer)
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_observers, [observer](const auto& o) { return o.get() == observer; });
+    }
+    void Signal(DeviceSignal signal)
+    {
+        if (signal.timeMs == 0) {
+            signal.timeMs = NowMs();
+        }
+        std::lock_guard lock(m_mutex);
+        for (const auto& o : m_observers) {
+            o->OnSignal(signal);
+        }
+    }
+    void Event(DeviceEvent::Kind kind, int code = 0, std::string detail = {})
+    {
+        DeviceEvent event{kind, NowMs(), code, std::move(detail)};
+        std::lock_guard lock(m_mutex);
+        for (const auto& o : m_observers) {
+            o->OnEvent(event);
+        }
+    }
+    static int64_t NowMs()
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::shared_ptr<DeviceObserver>> m_observers;
+};
+
+} // namespace vireo
