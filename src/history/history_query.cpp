@@ -230,11 +230,12 @@ std::vector<Period> HistoryQuery::Periods(const std::string& address, TimeRange 
         return list;
     }
     // An open period lasts as far as the device's last record.
-    SqliteStatement read(m_database->Handle(),
-                         "SELECT p.begin_ms, coalesce(p.end_ms, max(p.begin_ms, d.last_ms)), "
-                         "p.end_ms IS NULL FROM periods p JOIN devices d ON d.id = p.device "
-                         "WHERE p.device = ?1 AND p.kind = ?2 AND p.begin_ms < ?4 AND "
-                         "(p.end_ms IS NULL OR p.end_ms > ?3) ORDER BY p.begin_ms");
+    SqliteStatement read(
+        m_database->Handle(),
+        "SELECT p.begin_ms, coalesce(p.end_ms, max(p.begin_ms, coalesce(d.last_ms, 0))), "
+        "p.end_ms IS NULL FROM periods p JOIN devices d ON d.id = p.device "
+        "WHERE p.device = ?1 AND p.kind = ?2 AND p.begin_ms < ?4 AND "
+        "(p.end_ms IS NULL OR p.end_ms > ?3) ORDER BY p.begin_ms");
     read.Bind(1, device).Bind(2, static_cast<int64_t>(kind));
     read.Bind(3, range.beginMs).Bind(4, range.endMs);
     while (read.Step() == SQLITE_ROW) {
