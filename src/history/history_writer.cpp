@@ -89,6 +89,7 @@ struct HistoryWriter::Impl
     };
     std::unordered_map<DeviceHandle, Span> spans; // times recorded in this batch
     Clock::time_point pausedUntil{};
+    bool diskFull = false; // the last commit failed for a full disk
     int64_t nextPruneMs = 0;
 
     bool ended = false; // the thread has ended (mutex)
@@ -324,9 +325,11 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                 bool retention = false;
                 int error = SQLITE_OK;
                 if (Commit(w, batch, retention, error)) {
-                    if (w.m_paused.exchange(false) && w.m_log) {
+                    w.m_paused = false;
+                    if (diskFull && w.m_log) {
                         w.m_log("history: recording resumed");
                     }
+                    diskFull = false;
                     w.m_committed.fetch_add(taken, std::memory_order_relaxed);
                     if (retention) {
                         const int64_t nowMs = w.m_clock.NowMs();
@@ -338,9 +341,12 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                     w.m_dropped.fetch_add(taken, std::memory_order_relaxed);
                     if (error == SQLITE_FULL) {
                         pausedUntil = now + std::chrono::milliseconds(options.fullDiskRetryMs);
-                        if (!w.m_paused.exchange(true) && w.m_log) {
+                        w.m_paused = true;
+                        if (!diskFull && w.m_log) {
+                            // Once: the retries that follow stay quiet.
                             w.m_log("history: the disk is full; recording paused");
                         }
+                        diskFull = true;
                     } else if (w.m_log) {
                         w.m_log(std::string("history: a batch could not be written: ") +
                                 sqlite3_errstr(error));
