@@ -131,6 +131,11 @@ TEST(HistoryStore, RetentionKeepsSummariesAfterTheReportsGo)
     ASSERT_EQ(old.size(), 10u);
     EXPECT_EQ(old[0].count, 12);
     EXPECT_EQ(old[0].intensityMean, 60);
+    std::ostringstream csv;
+    ASSERT_TRUE(q->ExportCsv("10.0.0.7", within(kT0 + 200 * day), csv));
+    const std::string text = csv.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+    EXPECT_NE(text.find(",1.000,,60.0,70.0\n"), std::string::npos);
     // 500 days old: nothing at all.
     EXPECT_TRUE(q->Series("10.0.0.7", within(kT0)).empty());
     EXPECT_EQ(q->Events("10.0.0.7", {kT0, kT0 + 1000 * day}).size(), 2u);
