@@ -68,7 +68,6 @@ TEST(HistoryScenario, ScriptedOutageIsRecordedAlarmedAndCleared)
     auto recorder = history.MakeRecorder({address, "Scripted"});
     DeviceCore core(context, view, address + ":Scripted", LinkTiming{100us}, "no-logs",
                     DeviceSession::kIrdPort, recorder);
-    recorder->SetLogSink([&core](const std::string& line) { core.LogPane().AddLogLine(line); });
     core.LogPane().SetObserver(&pane);
 
     const int64_t begin = DeviceObservers::NowMs();
