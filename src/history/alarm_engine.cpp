@@ -1,6 +1,7 @@
 #include "history/alarm_engine.h"
 
 #include "history/history_writer.h"
+#include "lang/language_table.h"
 
 #include <algorithm>
 #include <deque>
@@ -538,8 +539,8 @@ void AlarmEngine::Restore(std::vector<Alarm> activeAlarms)
 
 std::string AlarmEngine::LogLine(const Alarm& alarm, bool raised)
 {
-    std::string line = raised ? "Alarm raised: " : "Alarm cleared: ";
-    line += AlarmRuleName(alarm.rule);
+    std::string line = GetLangText(raised ? history_row::AlarmRaised : history_row::AlarmCleared);
+    line += AlarmRuleText(alarm.rule);
     if (!alarm.detail.empty()) {
         line += " (" + alarm.detail + ")";
     }

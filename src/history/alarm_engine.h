@@ -99,7 +99,8 @@ public:
     // restarts keeps showing them). Called once before devices attach.
     void Restore(std::vector<Alarm> active);
 
-    // The log line of a raise or clear, as the device log shows it.
+    // The log line of a raise or clear, as the device log shows it (in the
+    // interface language).
     static std::string LogLine(const Alarm& alarm, bool raised);
 
     struct Impl;
