@@ -537,6 +537,15 @@ void AlarmEngine::Restore(std::vector<Alarm> activeAlarms)
     }
 }
 
+void AlarmEngine::RestoreVersion(const std::string& address, std::string version)
+{
+    std::lock_guard lock(m_impl->mutex);
+    Impl::Device& device = m_impl->DeviceFor(address);
+    if (device.version.empty()) {
+        device.version = std::move(version);
+    }
+}
+
 std::string AlarmEngine::LogLine(const Alarm& alarm, bool raised)
 {
     std::string line = GetLangText(raised ? history_row::AlarmRaised : history_row::AlarmCleared);
