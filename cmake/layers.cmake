@@ -12,8 +12,10 @@ set(VIREO_LAYERS
     device     # one device window's core: session + database + log, dispatcher, commands
     dialogs    # field logic of the network, satellite and transponder dialogs
     app        # machine registry, settings file
+    fleet      # every machine at a glance: fleet rows, search across devices, inventory
     ui         # widget helpers every window uses: GBK at the boundary, message boxes, icons
     dialogs/ui # the dialogs' widgets
     device/ui  # the device window's widgets
+    fleet/ui   # the fleet window and the search across devices
     app/ui     # the main window, start-up dialog, program entry
 )
