@@ -260,4 +260,39 @@ std::vector<SearchHit> SearchDevices(const std::vector<DeviceDatabaseRef>& devic
     return hits;
 }
 
+std::optional<HitLocation> LocateHit(ListManager& db, const SearchHit& hit)
+{
+    std::lock_guard satellites(db.SatelliteLock());
+    std::lock_guard tps(db.TpLock());
+    std::lock_guard tv(db.ProgramLock(1));
+    std::lock_guard radio(db.ProgramLock(2));
+    HitLocation at;
+    switch (hit.kind) {
+    case SearchHit::Kind::Satellite:
+        if (const SatelliteRecord* s = db.FindSatellite(hit.satelliteIndex);
+            s != nullptr && s->Name() == hit.satellite) {
+            at.node = s->tvNode;
+        }
+        break;
+    case SearchHit::Kind::Transponder:
+        if (const TpRecord* t = db.FindTp(hit.tpIndex)) {
+            at.node = t->tvNode;
+        }
+        break;
+    case SearchHit::Kind::TvProgram:
+    case SearchHit::Kind::RadioProgram: {
+        at.radioTree = hit.kind == SearchHit::Kind::RadioProgram;
+        if (const ProgramRecord* p = db.FindProgram(at.radioTree ? 2 : 1, hit.programIndex);
+            p != nullptr && p->name == hit.program) {
+            at.node = p->node;
+        }
+        break;
+    }
+    }
+    if (at.node == kNoTreeNode) {
+        return std::nullopt;
+    }
+    return at;
+}
+
 } // namespace vireo

@@ -2,6 +2,7 @@
 
 #include "app/machine_tree.h"
 #include "database/list_manager.h"
+#include "database/program_tree.h"
 
 #include <cstddef>
 #include <memory>
@@ -65,6 +66,16 @@ struct SearchHit
 // Every satellite, transponder and program of `devices` that matches, device
 // by device in their order, each in its list order; at most `limit` hits.
 // Each database's lists are locked while it is read.
+// Where a hit's record is in its device's program trees now: the radio tree
+// for a radio program, else the TV tree. nullopt when the database no longer
+// holds the record (gone, or renumbered to another name) or it has no node.
+struct HitLocation
+{
+    bool radioTree = false;
+    TreeNodeId node = kNoTreeNode;
+};
+std::optional<HitLocation> LocateHit(ListManager& db, const SearchHit& hit);
+
 std::vector<SearchHit> SearchDevices(const std::vector<DeviceDatabaseRef>& devices,
                                      const SearchQuery& query, size_t limit = 5000);
 
