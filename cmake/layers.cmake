@@ -10,6 +10,7 @@ set(VIREO_LAYERS
     database   # device records, lists, completeness, program-tree model
     upgrade    # firmware file and transfer
     device     # one device window's core: session + database + log, dispatcher, commands
+    snapshot   # the device's database as a JSON document, the headless dump
     dialogs    # field logic of the network, satellite and transponder dialogs
     app        # machine registry, settings file
     ui         # widget helpers every window uses: GBK at the boundary, message boxes, icons

@@ -1,7 +1,7 @@
 // vireo-dump ADDRESS [--out FILE] [--timeout SECONDS] [--verbose]
 // Reads the whole database of one IRD with the manager's own session and
 // prints it as JSON: an inventory and a backup of the device.
-#include "device_dump.h"
+#include "snapshot/device_dump.h"
 
 #include <CLI/CLI.hpp>
 #include <chrono>

@@ -1,7 +1,6 @@
 #include "database/list_manager.h"
 #include "device/device_core.h"
 #include "device/reply_dispatcher.h"
-#include "device_dump.h"
 #include "link/message_code.h"
 #include "link/request_frame.h"
 #include "session_harness.h"
@@ -9,6 +8,7 @@
 #include "sim/database_json.h"
 #include "sim/ird_responder.h"
 #include "sim/simulator.h"
+#include "snapshot/device_dump.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

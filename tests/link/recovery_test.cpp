@@ -1,11 +1,11 @@
 // Devices that are not our tidy simulator: indices with gaps, answers out of
 // order or lost, answers that never complete a list, links that drop at once.
 
-#include "device_dump.h"
 #include "link/message_code.h"
 #include "live_device.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
+#include "snapshot/device_dump.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
