@@ -4,6 +4,7 @@
 #include "lang/display_text.h"
 #include "lang/gbk_text.h"
 
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 namespace vireo {
@@ -56,9 +57,7 @@ Json programJson(const ProgramRecord& p)
     return json;
 }
 
-} // namespace
-
-std::string DatabaseJson(ListManager& db)
+Json databaseValue(ListManager& db)
 {
     Json satellites = Json::array();
     {
@@ -111,7 +110,37 @@ std::string DatabaseJson(ListManager& db)
                     {"system", hex(system.wire.data(), system.wire.size())},
                     {"volume", Json{{"level", volume.volume}, {"muted", volume.mute != 0}}},
                     {"version", versionJson}};
+    return root;
+}
+
+} // namespace
+
+std::string DatabaseJson(ListManager& db)
+{
+    return databaseValue(db).dump(2) + "\n";
+}
+
+std::string DatabaseJson(ListManager& db, const SnapshotHeader& header)
+{
+    const JsonName name = NameForJson(header.name);
+    Json root{{"format", kSnapshotFormat},
+              {"taken_at", IsoTimeUtc(header.takenAt)},
+              {"device", Json{{"address", header.address}, {"name", name.text}}}};
+    const Json database = databaseValue(db);
+    for (const auto& [key, value] : database.items()) {
+        root[key] = value;
+    }
     return root.dump(2) + "\n";
+}
+
+std::string IsoTimeUtc(std::chrono::system_clock::time_point time)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
 }
 
 } // namespace vireo
