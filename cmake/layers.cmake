@@ -11,6 +11,7 @@ set(VIREO_LAYERS
     history    # signal history and alarms on SQLite: writer, retention, queries, rules
     upgrade    # firmware file and transfer
     device     # one device window's core: session + database + log, dispatcher, commands
+    snapshot   # the device's database as a JSON document, the headless dump
     dialogs    # field logic of the network, satellite and transponder dialogs
     app        # machine registry, settings file
     fleet      # every machine at a glance: fleet rows, search across devices, inventory
