@@ -1,5 +1,7 @@
 #include "fleet/fleet_model.h"
 
+#include "app/machine_manager.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -30,6 +32,13 @@ struct FleetModel::Shared
     std::unordered_set<NodeId> dirty;
     bool notified = false; // RowsChanged was called and no drain followed yet
     FleetModelObserver* observer = nullptr;
+    std::unordered_map<std::string, int> alarmsAt; // address key -> active alarms
+
+    int alarmsOfLocked(const std::string& caption) const
+    {
+        const auto at = alarmsAt.find(MachineManager::AddressKey(caption));
+        return at == alarmsAt.end() ? 0 : at->second;
+    }
 
     Entry* findLocked(NodeId node)
     {
@@ -179,6 +188,7 @@ std::shared_ptr<DeviceObserver> FleetModel::AddMachine(NodeId node, std::string 
         values.node = node;
         values.caption = std::move(caption);
         values.ticked = ticked;
+        values.activeAlarms = s.alarmsOfLocked(values.caption);
         s.index[node] = s.entries.size();
         s.entries.push_back({std::move(values), std::move(source)});
         s.markLocked(node);
@@ -219,7 +229,26 @@ void FleetModel::RemoveMachine(NodeId node)
 
 void FleetModel::SetCaption(NodeId node, std::string caption)
 {
-    m_shared->change(node, [&](FleetRow& row) { row.caption = std::move(caption); });
+    Shared& s = *m_shared;
+    s.change(node, [&](FleetRow& row) {
+        row.caption = std::move(caption);
+        row.activeAlarms = s.alarmsOfLocked(row.caption);
+    });
+}
+
+void FleetModel::SetActiveAlarmsAt(const std::string& address, int count)
+{
+    Shared& s = *m_shared;
+    std::lock_guard lock(s.mutex);
+    const std::string key = MachineManager::AddressKey(address + ":");
+    s.alarmsAt[key] = count;
+    for (Shared::Entry& entry : s.entries) {
+        if (MachineManager::AddressKey(entry.row.caption) == key &&
+            entry.row.activeAlarms != count) {
+            entry.row.activeAlarms = count;
+            s.markLocked(entry.row.node);
+        }
+    }
 }
 
 void FleetModel::SetTicked(NodeId node, bool ticked)

@@ -94,6 +94,9 @@ public:
     // A connect attempt has begun (the device reports only its outcome).
     void NoteConnecting(NodeId node);
     void SetActiveAlarms(NodeId node, int count);
+    // The count of every machine with this dotted address, also of machines
+    // added later (alarms are kept by address).
+    void SetActiveAlarmsAt(const std::string& address, int count);
 
     size_t Count() const;
     FleetRow Row(size_t row) const;

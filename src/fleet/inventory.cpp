@@ -1,6 +1,7 @@
 #include "fleet/inventory.h"
 
 #include "lang/gbk_text.h"
+#include "snapshot/snapshot_document.h"
 
 #include <array>
 
@@ -73,6 +74,29 @@ std::string InventoryCsv(const std::vector<DeviceDatabaseRef>& devices)
         }
     }
     return csv;
+}
+
+std::string InventoryJson(const std::vector<DeviceDatabaseRef>& devices)
+{
+    std::string json = "[";
+    bool first = true;
+    for (const DeviceDatabaseRef& device : devices) {
+        if (!device.database) {
+            continue;
+        }
+        const size_t colon = device.caption.find(':');
+        SnapshotHeader header;
+        header.address = device.caption.substr(0, colon);
+        header.name = colon == std::string::npos ? std::string() : device.caption.substr(colon + 1);
+        std::string document = DatabaseJson(*device.database, header);
+        while (!document.empty() && document.back() == '\n') {
+            document.pop_back();
+        }
+        json += first ? "\n" : ",\n";
+        json += document;
+        first = false;
+    }
+    return json + "\n]\n";
 }
 
 } // namespace vireo

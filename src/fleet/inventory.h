@@ -13,6 +13,10 @@ namespace vireo {
 // transponder and PIDs (decimal; several audio PIDs joined by spaces).
 std::string InventoryCsv(const std::vector<DeviceDatabaseRef>& devices);
 
+// The snapshot document of each of `devices` (the one vireo-dump writes),
+// in one JSON array, UTF-8.
+std::string InventoryJson(const std::vector<DeviceDatabaseRef>& devices);
+
 // One CSV field: quoted when it holds a comma, quote or line end.
 std::string CsvField(const std::string& text);
 

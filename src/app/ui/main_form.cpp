@@ -86,6 +86,7 @@ MainForm::~MainForm()
         delete child;
     }
     m_registry->SetObserver(nullptr);
+    AttachAlarms(nullptr);
     // The fleet views observe the fleet model, a member that goes first.
     delete m_fleetDock;
     delete m_searchDock;

@@ -7,6 +7,7 @@
 #include "fleet/device_search.h"
 #include "fleet/fleet_model.h"
 #include "fleet/ui/fleet_window.h"
+#include "history/alarm_engine.h"
 #include "link/device_session.h"
 
 #include <QMainWindow>
@@ -129,7 +130,12 @@ public:
     void RunFleetCommand(FleetWindow::Command command, const std::vector<NodeId>& nodes);
     // The inventory of the connected devices; false with the reason.
     bool WriteInventoryCsv(const QString& path, QString* reason) const;
+    bool WriteInventoryJson(const QString& path, QString* reason) const;
     void ExportInventoryCsvClick();
+    void ExportInventoryJsonClick();
+    // The alarms the fleet counts and acknowledges (null: none; the
+    // Acknowledge command is then disabled). The engine outlives the form.
+    void AttachAlarms(AlarmEngine* engine);
 
     // Commands, by the component that raises them.
     void FileNewItemClick();
@@ -163,6 +169,7 @@ private:
     void addToFleet(MdiChild* window);
     void removeFromFleet(MdiChild* window);
     QString chooseExportFile(const char* name, const QString& filter, const QString& suffix);
+    void exportInventory(bool json);
     void applyCaptions();
     void rebuildWindowMenu();
     void onSubWindowActivated(QMdiSubWindow* window);
@@ -188,6 +195,8 @@ private:
     std::unique_ptr<FleetModel> m_fleet;
     // The fleet row observer each device window's session reports to.
     std::map<MdiChild*, std::shared_ptr<DeviceObserver>> m_fleetObservers;
+    AlarmEngine* m_alarms = nullptr;
+    std::shared_ptr<AlarmObserver> m_fleetAlarms;
     SessionContext m_context;
     DeviceOptions m_deviceOptions;
     std::filesystem::path m_settingsPath = kSettingsFileName;

@@ -1,6 +1,7 @@
 // The fleet window, the search across devices and the inventory export.
 
 #include "app/ui/main_form.h"
+#include "fleet/fleet_alarms.h"
 #include "fleet/fleet_texts.h"
 #include "fleet/inventory.h"
 #include "fleet/ui/search_panel.h"
@@ -69,11 +70,16 @@ void MainForm::buildFleet()
     addAction(m_fleetItem);
     addAction(m_searchItem);
     rebuildWindowMenu();
+    m_fleetView->CommandAction(FleetWindow::Command::AcknowledgeAlarms)->setVisible(false);
 
     m_exportCsv = new QAction(this);
     m_exportCsv->setObjectName(QStringLiteral("FileExportCsvItem"));
     connect(m_exportCsv, &QAction::triggered, this, &MainForm::ExportInventoryCsvClick);
+    m_exportJson = new QAction(this);
+    m_exportJson->setObjectName(QStringLiteral("FileExportJsonItem"));
+    connect(m_exportJson, &QAction::triggered, this, &MainForm::ExportInventoryJsonClick);
     m_fileMenu->insertAction(m_fileExit, m_exportCsv);
+    m_fileMenu->insertAction(m_fileExit, m_exportJson);
     m_fileMenu->insertSeparator(m_fileExit);
 }
 
@@ -210,6 +216,11 @@ void MainForm::RunFleetCommand(FleetWindow::Command command, const std::vector<N
             window->SetQuerySignal(command == Command::QuerySignalOn);
             break;
         case Command::AcknowledgeAlarms:
+            if (m_alarms != nullptr) {
+                const std::string caption = window->Caption();
+                m_alarms->AcknowledgeAll(caption.substr(0, caption.find(':')),
+                                         qEnvironmentVariable("USER", "operator").toStdString());
+            }
             break;
         }
     }
@@ -246,22 +257,66 @@ QString MainForm::chooseExportFile(const char* name, const QString& filter, cons
     return path;
 }
 
+bool MainForm::WriteInventoryJson(const QString& path, QString* reason) const
+{
+    const std::string json = InventoryJson(ConnectedDatabases());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(json.data(), static_cast<qint64>(json.size())) !=
+            static_cast<qint64>(json.size()) ||
+        !file.flush()) {
+        if (reason != nullptr) {
+            *reason = file.errorString();
+        }
+        return false;
+    }
+    return true;
+}
+
 void MainForm::ExportInventoryCsvClick()
+{
+    exportInventory(false);
+}
+
+void MainForm::ExportInventoryJsonClick()
+{
+    exportInventory(true);
+}
+
+void MainForm::exportInventory(bool json)
 {
     if (ConnectedDatabases().empty()) {
         MessageBox::Information(this, LangText(fleet_text::NothingToExport));
         return;
     }
-    const QString path = chooseExportFile("SaveDialog_inventory_csv", QStringLiteral("CSV (*.csv)"),
-                                          QStringLiteral("csv"));
+    const QString path =
+        json ? chooseExportFile("SaveDialog_inventory_json", QStringLiteral("JSON (*.json)"),
+                                QStringLiteral("json"))
+             : chooseExportFile("SaveDialog_inventory_csv", QStringLiteral("CSV (*.csv)"),
+                                QStringLiteral("csv"));
     if (path.isEmpty()) {
         return;
     }
     QString reason;
-    if (!WriteInventoryCsv(path, &reason)) {
+    if (!(json ? WriteInventoryJson(path, &reason) : WriteInventoryCsv(path, &reason))) {
         MessageBox::Information(this, LangText(fleet_text::CannotWrite) +
                                           QDir::toNativeSeparators(path) + "\n" + reason);
     }
+}
+
+void MainForm::AttachAlarms(AlarmEngine* engine)
+{
+    if (m_alarms != nullptr && m_fleetAlarms) {
+        m_alarms->RemoveObserver(m_fleetAlarms.get());
+    }
+    m_fleetAlarms.reset();
+    m_alarms = engine;
+    if (engine != nullptr) {
+        m_fleetAlarms = std::make_shared<FleetAlarmLink>(*m_fleet, *engine);
+        engine->AddObserver(m_fleetAlarms);
+    }
+    m_fleetView->CommandAction(FleetWindow::Command::AcknowledgeAlarms)
+        ->setVisible(engine != nullptr);
 }
 
 } // namespace vireo::ui
