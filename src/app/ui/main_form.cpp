@@ -69,7 +69,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent)
         return QString::localeAwareCompare(FromGbk(a), FromGbk(b));
     });
     m_context.hexShowing = 2;
-    m_fleet = std::make_unique<FleetModel>();
+    m_fleet = std::make_shared<FleetModel>();
     buildWidgets();
     m_registry->SetObserver(m_tree);
     m_btnClose->setEnabled(false);
@@ -87,9 +87,6 @@ MainForm::~MainForm()
     }
     m_registry->SetObserver(nullptr);
     AttachAlarms(nullptr);
-    // The fleet views observe the fleet model, a member that goes first.
-    delete m_fleetDock;
-    delete m_searchDock;
 }
 
 void MainForm::buildWidgets()

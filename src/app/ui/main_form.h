@@ -192,7 +192,7 @@ private:
     void closeAllForExit();
 
     std::unique_ptr<MachineManager> m_registry;
-    std::unique_ptr<FleetModel> m_fleet;
+    std::shared_ptr<FleetModel> m_fleet; // shared with the fleet window, which may go later
     // The fleet row observer each device window's session reports to.
     std::map<MdiChild*, std::shared_ptr<DeviceObserver>> m_fleetObservers;
     AlarmEngine* m_alarms = nullptr;

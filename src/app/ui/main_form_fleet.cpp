@@ -37,7 +37,7 @@ std::shared_ptr<ListManager> databaseOf(MdiChild& window)
 
 void MainForm::buildFleet()
 {
-    m_fleetView = new FleetWindow(*m_fleet);
+    m_fleetView = new FleetWindow(m_fleet);
     m_fleetDock = new QDockWidget(this);
     m_fleetDock->setObjectName(QStringLiteral("FleetDock"));
     m_fleetDock->setWidget(m_fleetView);
@@ -52,6 +52,7 @@ void MainForm::buildFleet()
     m_searchDock = new QDockWidget(this);
     m_searchDock->setObjectName(QStringLiteral("SearchDock"));
     m_searchDock->setWidget(m_search);
+    m_search->setMinimumWidth(420);
     addDockWidget(Qt::RightDockWidgetArea, m_searchDock);
     m_searchDock->hide();
     connect(m_search, &SearchPanel::hitActivated, this,

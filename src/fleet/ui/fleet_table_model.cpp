@@ -49,8 +49,8 @@ QString shown(const std::string& gbk)
 
 } // namespace
 
-FleetTableModel::FleetTableModel(FleetModel& model, QObject* parent)
-    : QAbstractTableModel(parent), m_model(model)
+FleetTableModel::FleetTableModel(std::shared_ptr<FleetModel> model, QObject* parent)
+    : QAbstractTableModel(parent), m_keep(std::move(model)), m_model(*m_keep)
 {
     m_drainTimer.setSingleShot(true);
     connect(&m_drainTimer, &QTimer::timeout, this, &FleetTableModel::DrainNow);

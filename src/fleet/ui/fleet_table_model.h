@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
+#include <memory>
 #include <vector>
 
 namespace vireo::ui {
@@ -40,7 +41,8 @@ public:
     static constexpr int SortRole = Qt::UserRole + 1;
     static constexpr int NodeRole = Qt::UserRole + 2;
 
-    explicit FleetTableModel(FleetModel& model, QObject* parent = nullptr);
+    // Keeps `model` alive for as long as it observes it.
+    explicit FleetTableModel(std::shared_ptr<FleetModel> model, QObject* parent = nullptr);
     ~FleetTableModel() override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -74,6 +76,7 @@ private:
     void scheduleDrain();
     Cached cache(const FleetRow& row) const;
 
+    std::shared_ptr<FleetModel> m_keep;
     FleetModel& m_model;
     std::vector<Cached> m_rows;
     QTimer m_drainTimer;

@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace vireo::ui {
 
@@ -26,10 +27,10 @@ constexpr int kCommandRows[] = {fleet_text::Connect,        fleet_text::Disconne
 
 } // namespace
 
-FleetWindow::FleetWindow(FleetModel& model, QWidget* parent) : QWidget(parent)
+FleetWindow::FleetWindow(std::shared_ptr<FleetModel> model, QWidget* parent) : QWidget(parent)
 {
     setObjectName("FleetWindow");
-    m_model = new FleetTableModel(model, this);
+    m_model = new FleetTableModel(std::move(model), this);
     m_proxy = new QSortFilterProxyModel(this);
     m_proxy->setSourceModel(m_model);
     m_proxy->setSortRole(FleetTableModel::SortRole);
@@ -84,7 +85,7 @@ FleetWindow::FleetWindow(FleetModel& model, QWidget* parent) : QWidget(parent)
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     const int w = m_table->fontMetrics().averageCharWidth();
-    const int widths[FleetTableModel::ColumnCount] = {26, 4, 26, 9, 9, 9, 22, 8, 9, 19, 9, 7, 40};
+    const int widths[FleetTableModel::ColumnCount] = {26, 9, 26, 9, 9, 9, 22, 8, 9, 19, 9, 7, 40};
     for (int c = 0; c < FleetTableModel::ColumnCount; ++c) {
         m_table->setColumnWidth(c, widths[c] * w);
     }

@@ -3,6 +3,7 @@
 #include "app/machine_tree.h"
 
 #include <QWidget>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -36,7 +37,7 @@ public:
         AcknowledgeAlarms
     };
 
-    explicit FleetWindow(FleetModel& model, QWidget* parent = nullptr);
+    explicit FleetWindow(std::shared_ptr<FleetModel> model, QWidget* parent = nullptr);
 
     void ApplyCaptions();
     // The machines of the selected rows, in the order shown.

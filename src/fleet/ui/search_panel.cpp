@@ -49,8 +49,8 @@ SearchPanel::SearchPanel(DeviceList devices, QWidget* parent)
     m_results->setUniformRowHeights(true);
     m_results->setAlternatingRowColors(true);
     m_results->header()->setStretchLastSection(true);
-    m_results->setColumnWidth(0, 26 * m_results->fontMetrics().averageCharWidth());
-    m_results->setColumnWidth(1, 14 * m_results->fontMetrics().averageCharWidth());
+    m_results->setColumnWidth(0, 18 * m_results->fontMetrics().averageCharWidth());
+    m_results->setColumnWidth(1, 10 * m_results->fontMetrics().averageCharWidth());
 
     m_typing = new QTimer(this);
     m_typing->setSingleShot(true);
@@ -65,11 +65,14 @@ SearchPanel::SearchPanel(DeviceList devices, QWidget* parent)
     auto* row = new QHBoxLayout;
     row->addWidget(m_label);
     row->addWidget(m_text, 1);
-    row->addWidget(m_mode);
-    row->addWidget(m_count);
+    auto* second = new QHBoxLayout;
+    second->addWidget(m_mode);
+    second->addStretch(1);
+    second->addWidget(m_count);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addLayout(row);
+    layout->addLayout(second);
     layout->addWidget(m_results);
     ApplyCaptions();
 }
