@@ -62,6 +62,11 @@ std::optional<int> hexPid(std::string_view text)
 
 constexpr int kMaxPid = 0x1FFF;
 
+char foldAscii(unsigned char c)
+{
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
+
 // Folds `text` into `out` (as FoldGbk); returns the length used.
 size_t foldInto(std::string_view text, char* out, size_t capacity)
 {
@@ -73,7 +78,7 @@ size_t foldInto(std::string_view text, char* out, size_t capacity)
             out[i + 1] = text[i + 1];
             ++i;
         } else {
-            out[i] = static_cast<char>(std::tolower(c));
+            out[i] = foldAscii(c);
         }
     }
     return n;
@@ -84,14 +89,23 @@ bool containsFolded(std::string_view text, std::string_view folded)
 {
     char buffer[256];
     const size_t n = foldInto(text, buffer, sizeof buffer);
-    if (folded.size() > n) {
-        return false;
+    if (folded.empty() || folded.size() > n) {
+        return folded.empty();
     }
-    for (size_t i = 0; i + folded.size() <= n;) {
-        if (std::memcmp(buffer + i, folded.data(), folded.size()) == 0) {
+    size_t boundary = 0; // the character boundaries walked so far end here
+    for (size_t from = 0; from + folded.size() <= n;) {
+        const void* found = memmem(buffer + from, n - from, folded.data(), folded.size());
+        if (found == nullptr) {
+            return false;
+        }
+        const size_t at = static_cast<size_t>(static_cast<const char*>(found) - buffer);
+        while (boundary < at) {
+            boundary += leadByte(static_cast<unsigned char>(buffer[boundary])) ? 2 : 1;
+        }
+        if (boundary == at) {
             return true;
         }
-        i += leadByte(static_cast<unsigned char>(buffer[i])) && i + 1 < n ? 2 : 1;
+        from = at + 1; // inside a two-byte character: look further
     }
     return false;
 }
@@ -130,7 +144,7 @@ std::string FoldGbk(std::string_view text)
         if (leadByte(c)) {
             ++i; // the trail byte stays
         } else {
-            folded[i] = static_cast<char>(std::tolower(c));
+            folded[i] = foldAscii(c);
         }
     }
     return folded;
