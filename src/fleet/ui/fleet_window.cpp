@@ -68,6 +68,11 @@ FleetWindow::FleetWindow(std::shared_ptr<FleetModel> model, QWidget* parent) : Q
     m_toolbar->addWidget(m_filter);
     connect(m_filter, &QLineEdit::textChanged, m_proxy,
             &QSortFilterProxyModel::setFilterFixedString);
+    // Return takes the rows the filter leaves, ready for a command.
+    connect(m_filter, &QLineEdit::returnPressed, this, [this] {
+        m_table->setFocus(Qt::OtherFocusReason);
+        m_table->selectAll();
+    });
 
     m_table = new QTableView(this);
     m_table->setObjectName("FleetTable");
@@ -85,12 +90,13 @@ FleetWindow::FleetWindow(std::shared_ptr<FleetModel> model, QWidget* parent) : Q
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     const int w = m_table->fontMetrics().averageCharWidth();
-    const int widths[FleetTableModel::ColumnCount] = {26, 9, 26, 9, 9, 9, 22, 8, 9, 19, 9, 7, 40};
+    const int widths[FleetTableModel::ColumnCount] = {26, 9, 26, 9, 11, 10, 22, 9, 11, 19, 13, 9, 40};
     for (int c = 0; c < FleetTableModel::ColumnCount; ++c) {
         m_table->setColumnWidth(c, widths[c] * w);
     }
     connect(m_table, &QTableView::customContextMenuRequested, this, [this](const QPoint& pos) {
-        if (!m_table->indexAt(pos).isValid()) {
+        // From the keyboard the menu may be asked for anywhere in the table.
+        if (!m_table->indexAt(pos).isValid() && !m_table->selectionModel()->hasSelection()) {
             return;
         }
         updateActions();

@@ -57,7 +57,15 @@ SearchPanel::SearchPanel(DeviceList devices, QWidget* parent)
     m_typing->setInterval(kTypingPauseMs);
     connect(m_typing, &QTimer::timeout, this, &SearchPanel::RunSearch);
     connect(m_text, &QLineEdit::textEdited, m_typing, qOverload<>(&QTimer::start));
-    connect(m_text, &QLineEdit::returnPressed, this, &SearchPanel::RunSearch);
+    // Return searches at once and takes the caret to the first hit, where a
+    // second Return shows it.
+    connect(m_text, &QLineEdit::returnPressed, this, [this] {
+        RunSearch();
+        if (m_results->topLevelItemCount() > 0) {
+            m_results->setCurrentItem(m_results->topLevelItem(0));
+            m_results->setFocus(Qt::OtherFocusReason);
+        }
+    });
     connect(m_mode, &QComboBox::currentIndexChanged, this, &SearchPanel::RunSearch);
     connect(m_results, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item) { ActivateHit(item->data(0, kHitRole).toULongLong()); });
