@@ -20,11 +20,11 @@
 #include <QDir>
 #include <QDockWidget>
 #include <QEventLoop>
-#include <QTimer>
 #include <QLineEdit>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <ctime>
 
