@@ -220,8 +220,9 @@ Program readProgram(const Reader& r)
 DeviceDatabase readDatabase(const Json& root)
 {
     const Reader top(root, "database");
-    top.allow(
-        {"satellites", "transponders", "tv", "radio", "playing", "system", "volume", "version"});
+    // A snapshot's head (format, time, device) says nothing about the database.
+    top.allow({"format", "taken_at", "device", "satellites", "transponders", "tv", "radio",
+               "playing", "system", "volume", "version"});
     DeviceDatabase db;
     // Links the file leaves out are taken from the list order afterwards.
     std::vector<bool> satLinks, tpLinks, tvLinks, radioLinks;

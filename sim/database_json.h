@@ -42,7 +42,8 @@ namespace vireo::sim {
 // satellites and transponders and index/next of programs may be left out,
 // label is ignored, numbers may also be strings ("0x1FFF"), and a missing
 // list or setting is empty or zero (volume 8, not muted; nothing plays).
-// Unknown keys and an inconsistent database are errors.
+// The head of a snapshot document ("format", "taken_at", "device") is
+// ignored. Other unknown keys and an inconsistent database are errors.
 
 nlohmann::ordered_json DatabaseToJsonValue(const DeviceDatabase& db);
 

@@ -1,38 +1,4 @@
 #pragma once
 
-#include <chrono>
-#include <cstdint>
-#include <string>
-
-namespace vireo {
-
-class ListManager;
-
-// Runs the manager's own device session against one IRD until its database
-// is complete, and renders that database as JSON. Used by vireo-dump.
-struct DumpOptions
-{
-    std::string address;                        // dotted IPv4 address of the IRD
-    std::chrono::milliseconds timeLimit{60000}; // for the whole refresh
-    // Idle link with the lists still incomplete this long: ask for what is missing.
-    std::chrono::milliseconds idleRequery{1500};
-    bool verbose = false; // every log line of the session to standard error
-};
-
-struct DumpResult
-{
-    // 0 done; 1 usage; 2 cannot connect, or the session ended; 3 no complete
-    // refresh in time, or the device's answers never complete its lists
-    int exitCode = 0;
-    std::string json;   // the database, when exitCode is 0
-    std::string reason; // one line, when exitCode is not 0
-};
-
-DumpResult RunDeviceDump(const DumpOptions& options);
-
-// The database as JSON (UTF-8), keys in a fixed order. A name is its display
-// text converted from GBK, followed by "name_hex" with the IRD's bytes when
-// that text does not give them back (control bytes, invalid GBK).
-std::string DatabaseJson(ListManager& database);
-
-} // namespace vireo
+// The headless dump and its JSON document are part of the core.
+#include "snapshot/device_dump.h"

@@ -35,7 +35,10 @@ struct DeviceEvent
         RefreshFailed,   // a refresh ended incomplete (detail: why)
         RequestTimeout,  // a request went unanswered (code: request code)
         CommandSent,     // an operator command (code: request code, detail: what)
-        CommandAnswered, // its answer (code: status, detail: the status text)
+        // The device's answer to a command in flight (code: status, 0 when it
+        // answered with the changed record; request: the command's code;
+        // detail: the status text).
+        CommandAnswered,
         ScanStarted,
         ScanEnded,
         UpgradeStarted,  // detail: the file or type
@@ -48,6 +51,7 @@ struct DeviceEvent
     int64_t timeMs = 0;
     int code = 0;
     std::string detail; // GBK, as the device or the log has it
+    int request = 0;    // CommandAnswered: the code of the request answered
 };
 
 class DeviceObserver
@@ -84,9 +88,9 @@ public:
             o->OnSignal(signal);
         }
     }
-    void Event(DeviceEvent::Kind kind, int code = 0, std::string detail = {})
+    void Event(DeviceEvent::Kind kind, int code = 0, std::string detail = {}, int request = 0)
     {
-        DeviceEvent event{kind, NowMs(), code, std::move(detail)};
+        DeviceEvent event{kind, NowMs(), code, std::move(detail), request};
         std::lock_guard lock(m_mutex);
         for (const auto& o : m_observers) {
             o->OnEvent(event);

@@ -148,6 +148,7 @@ void DeviceSession::useSend(OperEvent*& current, bool awaitingReply)
         --current->retries;
         current->sent = awaitingReply;
     } else {
+        m_observers.Event(DeviceEvent::Kind::RequestTimeout, current->Code());
         releaseEvent(current);
         current = nullptr;
     }
@@ -199,6 +200,17 @@ void DeviceSession::SetCurrentOper(int mode, OperEvent* event)
     default:
         break;
     }
+}
+
+bool DeviceSession::ReleaseIfCurrent(uint8_t code)
+{
+    std::lock_guard lock(m_operLock);
+    if (m_current == nullptr || m_current->Code() != code) {
+        return false;
+    }
+    releaseEvent(m_current);
+    m_current = nullptr;
+    return true;
 }
 
 void DeviceSession::requestEnded(uint8_t code)

@@ -75,6 +75,10 @@ public:
 
     bool SendRequest(uint8_t code, int a = 0, int b = 0, std::span<const uint8_t> data = {});
     void SetCurrentOper(int mode, OperEvent* event = nullptr);
+    // Ends the request in flight when its code is `code`, as if answered:
+    // for a caller that has taken the device's refusal as the answer and
+    // wants the request neither waited on nor sent again. True when it did.
+    bool ReleaseIfCurrent(uint8_t code);
 
     void RequestDisconnect();
     void RequestRestart();

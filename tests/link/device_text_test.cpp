@@ -1,12 +1,12 @@
 #include "core/temp_dir.h"
 #include "database/list_manager.h"
 #include "device/program_commands.h"
-#include "device_dump.h"
 #include "dialogs/satellite_fields.h"
 #include "link/message_code.h"
 #include "live_device.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
+#include "snapshot/device_dump.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,7 +1,6 @@
 #include "database/list_manager.h"
 #include "device/device_core.h"
 #include "device/reply_dispatcher.h"
-#include "device_dump.h"
 #include "link/message_code.h"
 #include "link/request_frame.h"
 #include "session_harness.h"
@@ -9,6 +8,8 @@
 #include "sim/database_json.h"
 #include "sim/ird_responder.h"
 #include "sim/simulator.h"
+#include "snapshot/device_dump.h"
+#include "snapshot_head.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -295,7 +296,11 @@ TEST(DeviceDump, MaximalDatabaseIsPrintedExactly)
     options.address = "127.0.62.3";
     const DumpResult result = RunDeviceDump(options);
     ASSERT_EQ(result.exitCode, 0) << result.reason;
-    EXPECT_EQ(result.json, sim::DatabaseToJson(irb.Database()));
+    EXPECT_EQ(WithoutSnapshotHead(result.json), sim::DatabaseToJson(irb.Database()));
+    const auto head = nlohmann::json::parse(result.json);
+    EXPECT_EQ(head["format"], 1);
+    EXPECT_EQ(head["device"]["address"], "127.0.62.3");
+    EXPECT_EQ(head["taken_at"].get<std::string>().size(), 20u); // 2026-12-09T02:11:35Z
 }
 
 TEST(DeviceDump, LostBurstFramesCutFramesAndNoiseStillGiveTheExactDatabase)
@@ -312,7 +317,7 @@ TEST(DeviceDump, LostBurstFramesCutFramesAndNoiseStillGiveTheExactDatabase)
     dump.timeLimit = 120s;
     const DumpResult result = RunDeviceDump(dump);
     ASSERT_EQ(result.exitCode, 0) << result.reason;
-    EXPECT_EQ(result.json, sim::DatabaseToJson(irb.Database()));
+    EXPECT_EQ(WithoutSnapshotHead(result.json), sim::DatabaseToJson(irb.Database()));
     EXPECT_GT(irb.Stats().dropped, 0u);
 }
 

@@ -1,10 +1,10 @@
 #include "database/list_manager.h"
 #include "device/program_commands.h"
-#include "device_dump.h"
 #include "link/message_code.h"
 #include "live_device.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
+#include "snapshot/device_dump.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

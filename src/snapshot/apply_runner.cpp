@@ -1,0 +1,266 @@
+#include "snapshot/apply_runner.h"
+
+#include "database/list_manager.h"
+#include "device/database_content.h"
+#include "lang/gbk_text.h"
+#include "link/device_observer.h"
+#include "link/device_session.h"
+#include "link/message_code.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace vireo {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The answers and time-outs the session reports while a step waits.
+class AnswerWatch : public DeviceObserver
+{
+public:
+    void OnEvent(const DeviceEvent& event) override
+    {
+        if (event.kind != DeviceEvent::Kind::CommandAnswered &&
+            event.kind != DeviceEvent::Kind::RequestTimeout) {
+            return;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_events.size() < kMaxHeld) {
+                m_events.push_back(event);
+            }
+        }
+        m_changed.notify_all();
+    }
+
+    void Clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_events.clear();
+    }
+
+    // The next event, waiting at most `wait` for one.
+    std::optional<DeviceEvent> Next(std::chrono::milliseconds wait)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, wait, [this] { return !m_events.empty(); });
+        if (m_events.empty()) {
+            return std::nullopt;
+        }
+        DeviceEvent event = m_events.front();
+        m_events.pop_front();
+        return event;
+    }
+
+private:
+    static constexpr size_t kMaxHeld = 256; // a device that floods answers costs no memory
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<DeviceEvent> m_events;
+};
+
+// Statuses after which the session sends the request again by itself: the
+// step goes on waiting.
+bool passing(int status)
+{
+    return status == 1 || status == 2 || status == 4 || status == 35;
+}
+
+std::vector<std::string> textsOf(const std::vector<PlanStep>& steps)
+{
+    std::vector<std::string> texts;
+    for (const PlanStep& s : steps) {
+        texts.push_back(s.text);
+    }
+    return texts;
+}
+
+// Marks the record a delete names as the database's pending removal, as the
+// program menu's delete does, so the confirmation removes it from the lists.
+void markPendingDelete(ListManager& db, const PlanStep& step)
+{
+    if (step.payload.empty()) {
+        return;
+    }
+    if (step.code == msg::DeleteTp) {
+        std::lock_guard lock(db.TpLock());
+        if (TpRecord* record = db.FindTp(step.payload[0])) {
+            db.SetPendingTp(record);
+        }
+    } else if (step.code == msg::DeleteSatellite) {
+        std::lock_guard lock(db.SatelliteLock());
+        if (SatelliteRecord* record = db.FindSatellite(step.payload[0])) {
+            db.SetPendingSatellite(record);
+        }
+    }
+}
+
+} // namespace
+
+ApplyRunner::ApplyRunner(DeviceRead reader, Limits limits)
+    : m_reader(std::move(reader)), m_limits(limits)
+{}
+
+std::string ApplyRunner::readFailure(DeviceRead::Outcome outcome) const
+{
+    switch (outcome) {
+    case DeviceRead::Outcome::LinkLost:
+        return "the connection to the device was lost";
+    case DeviceRead::Outcome::GaveUp:
+        return "the device's answers never completed its lists";
+    case DeviceRead::Outcome::Cancelled:
+        return "cancelled";
+    default:
+        return "the device could not be read within " +
+               std::to_string(m_limits.readLimit.count() / 1000) + " s";
+    }
+}
+
+ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database, std::string* why)
+{
+    DeviceSession& session = m_reader.content.Session();
+    auto watch = std::make_shared<AnswerWatch>();
+    session.Observers().Add(watch);
+    struct Unwatch
+    {
+        DeviceSession& session;
+        const DeviceObserver* watch;
+        ~Unwatch() { session.Observers().Remove(watch); }
+    } unwatch{session, watch.get()};
+
+    const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
+    if (deletes) {
+        markPendingDelete(database, step);
+        session.deletePending = true;
+    }
+    if (session.SendRequest(step.code, 0, 0, step.payload)) {
+        *why = "the request could not be queued";
+        return Sent::Unanswered;
+    }
+    const auto deadline = Clock::now() + m_limits.answerLimit;
+    for (;;) {
+        if (m_reader.cancel != nullptr && m_reader.cancel->load()) {
+            *why = "cancelled";
+            return Sent::Cancelled;
+        }
+        if (!session.linked && !session.threadRunning) {
+            *why = "the connection to the device was lost";
+            return Sent::LinkLost;
+        }
+        if (Clock::now() >= deadline) {
+            session.ReleaseIfCurrent(step.code);
+            *why = "no answer within " + std::to_string(m_limits.answerLimit.count() / 1000) + " s";
+            return Sent::Unanswered;
+        }
+        const std::optional<DeviceEvent> event = watch->Next(std::chrono::milliseconds(50));
+        if (!event) {
+            continue;
+        }
+        if (event->kind == DeviceEvent::Kind::RequestTimeout && event->code == step.code) {
+            *why = "the device did not answer";
+            return Sent::Unanswered;
+        }
+        if (event->kind != DeviceEvent::Kind::CommandAnswered || event->request != step.code ||
+            passing(event->code)) {
+            continue;
+        }
+        if (event->code == 0) {
+            return Sent::Answered;
+        }
+        // The dispatcher keeps some refused requests in flight until their
+        // time-outs; the refusal is the answer, so none is sent again.
+        session.ReleaseIfCurrent(step.code);
+        *why = "refused: " + GbkToUtf8(event->detail) + " (status " + std::to_string(event->code) +
+               ")";
+        return Sent::Refused;
+    }
+}
+
+ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
+                             std::shared_ptr<ListManager> db, ApplyListener* listener)
+{
+    ApplyResult result;
+    auto read = [&](bool refresh) {
+        if (listener != nullptr) {
+            listener->OnReading();
+        }
+        const auto deadline = Clock::now() + m_limits.readLimit;
+        const DeviceRead::Outcome outcome =
+            refresh ? m_reader.Refresh(deadline, &db) : m_reader.Wait(nullptr, deadline, &db);
+        if (outcome != DeviceRead::Outcome::Complete) {
+            result.stopped = readFailure(outcome);
+            return false;
+        }
+        return true;
+    };
+    if (!db && !read(false)) {
+        return result;
+    }
+
+    ApplyPlan plan = PlanApply(wanted, SnapshotOf(*db), sections);
+    result.initialPlan = plan;
+    size_t done = 0;
+    size_t total = plan.steps.size();
+    bool fresh = true; // `db` was read after the last step
+    std::vector<std::string> previousStage;
+    for (int round = 0; !plan.Empty(); ++round) {
+        const std::vector<PlanStep> stage = plan.FirstStage();
+        if (round >= m_limits.maxRounds || textsOf(stage) == previousStage) {
+            // The device confirmed these steps and does not hold their result.
+            result.stopped = "the device does not keep what it confirmed";
+            result.failedStep = stage.front().text;
+            break;
+        }
+        previousStage = textsOf(stage);
+        bool stop = false;
+        for (const PlanStep& step : stage) {
+            if (step.awaitsSatellite) {
+                result.stopped = "its satellite is not on the device";
+                result.failedStep = step.text;
+                stop = true;
+                break;
+            }
+            if (listener != nullptr) {
+                listener->OnStep(++done, std::max(total, done), step.text);
+            }
+            fresh = false;
+            std::string why;
+            if (send(step, *db, &why) != Sent::Answered) {
+                result.stopped = why;
+                result.failedStep = step.text;
+                stop = true;
+                break;
+            }
+            result.done.push_back(step.text);
+        }
+        if (stop) {
+            break;
+        }
+        if (!read(true)) {
+            return result;
+        }
+        fresh = true;
+        plan = PlanApply(wanted, SnapshotOf(*db), sections);
+        total = done + plan.steps.size();
+    }
+
+    if (!fresh) {
+        const std::string stopped = result.stopped;
+        if (!read(true)) {
+            result.stopped = stopped + "; then " + result.stopped;
+            return result;
+        }
+    }
+    DiffOptions options;
+    options.sections = DiffSectionsOf(sections);
+    options.appliedSystemOnly = true;
+    result.remaining = DiffSnapshots(wanted, SnapshotOf(*db), options);
+    result.remainingKnown = true;
+    result.matches = result.remaining.Empty();
+    return result;
+}
+
+} // namespace vireo
