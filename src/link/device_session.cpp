@@ -30,7 +30,6 @@ constexpr int kRowNoResponse = 187;
 
 // Back-off between reconnects to a device that keeps dropping the link.
 constexpr long kReconnectBaseMs = 1000;
-constexpr long kReconnectMaxMs = 30000;
 constexpr int kLoggedReconnects = 2;
 
 } // namespace
@@ -509,6 +508,7 @@ void DeviceSession::sendCurrent(OperEvent* event)
         SetCurrentOper(oper_mode::SendFailed);
         return;
     }
+    ++requestsSent;
     SetCurrentOper(oper_mode::Sent);
     receiveStep();
 }
@@ -522,6 +522,9 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
         if (!linked) {
             if (reconnect()) {
                 continue;
+            }
+            if (m_timing.reconnectForever) {
+                continue; // tried again after the next pause
             }
             logRow(kRowReconnectFailed);
             RequestDisconnect();
@@ -594,20 +597,22 @@ bool DeviceSession::reconnect()
 {
     // The first reconnect after a lost link goes at once; a device that
     // keeps dropping the link (accepting and closing at once, say) is tried
-    // again after 1 s, then 2, 4... up to 30 s, and from the third attempt
-    // on its connect lines are no longer logged until a frame comes through.
+    // again after 1 s, then 2, 4... up to the timing's cap (30 s for a
+    // window), and from the third attempt on its connect lines are no longer
+    // logged until a frame comes through.
     if (m_linkLosses > 0) {
-        const long shift = std::min(m_linkLosses - 1, 5);
-        PauseFor(std::min(kReconnectBaseMs << shift, kReconnectMaxMs));
+        const long shift = std::min(m_linkLosses - 1, 16);
+        PauseFor(std::min(kReconnectBaseMs << shift, m_timing.reconnectMaxMs));
         if (stop) {
             return true; // the loop ends on its own
         }
     }
-    ++m_linkLosses;
+    m_linkLosses = std::min(m_linkLosses + 1, 1000); // only its first steps matter
     ++reconnects;
     if (!ConnectIrd(m_linkLosses > kLoggedReconnects)) {
         return stop.load(); // a connect given up for a stop is no failure
     }
+    ++linksRestored;
     // The request in flight went down with the old link: send it again on
     // the new one, and drop whatever half frame the old link left.
     m_splitter.Reset();
@@ -642,7 +647,14 @@ void DeviceSession::receiveStep()
         limit = ReplyLimitSeconds(code);
     } else {
         limit = 1;
-        if (refreshed && m_content.HasPlayingProgram()) {
+        if (refreshed && m_content.HasPlayingProgram() && m_timing.signalPollMs > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= m_nextSignalPoll) {
+                m_nextSignalPoll = now + m_timing.Scaled(m_timing.signalPollMs);
+                queryChecked = ticked;
+                SendRequest(msg::QuerySignal);
+            }
+        } else if (refreshed && m_content.HasPlayingProgram()) {
             if (pollCountdown > 0) {
                 --pollCountdown;
             } else {
@@ -680,6 +692,7 @@ void DeviceSession::receiveStep()
             outstanding = m_current != nullptr;
         }
         if (outstanding) {
+            ++requestTimeouts;
             SetCurrentOper(oper_mode::TimedOut);
             logRow(kRowNoResponse);
             dataOk = false;
