@@ -231,6 +231,14 @@ bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint
         return false;
     }
     const bool refused = queue->Push(code, a, b, data);
+    if (!refused && msg::IsOperatorCommand(code)) {
+        char what[8];
+        std::snprintf(what, sizeof what, "0x%02X", code);
+        m_observers.Event(DeviceEvent::Kind::CommandSent, code, what);
+        if (code == msg::ScanSatellite || code == msg::ScanTp) {
+            m_observers.Event(DeviceEvent::Kind::ScanStarted, code);
+        }
+    }
     // With nothing in flight the session thread sits in an idle receive pass;
     // end that pass so the new request goes out now rather than after it.
     if (!refused && CurrentCode() == 0 && threadRunning) {
@@ -313,6 +321,10 @@ bool DeviceSession::ConnectIrd(bool quiet)
         everConnected = true;
         linked = true;
         m_view.SetMachineState(2);
+        m_observers.Event(m_reconnecting ? DeviceEvent::Kind::Reconnected
+                                         : DeviceEvent::Kind::Connected);
+    } else {
+        m_observers.Event(DeviceEvent::Kind::ConnectFailed, result);
     }
     m_view.SetToolbarLinked(linked.load());
     return ok;
@@ -551,7 +563,7 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
         }
         if (resendDue) {
             if (m_socket.CheckAlive() != 0) {
-                linked = false;
+                loseLink();
                 lastError = 32;
                 continue;
             }
@@ -563,7 +575,7 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
             OperEvent* next = queue ? queue->TakeNext() : nullptr;
             if (next != nullptr) {
                 if (m_socket.CheckAlive() != 0) {
-                    linked = false;
+                    loseLink();
                     lastError = 32;
                     continue; // sent after reconnecting
                 }
@@ -609,10 +621,18 @@ bool DeviceSession::reconnect()
     }
     m_linkLosses = std::min(m_linkLosses + 1, 1000); // only its first steps matter
     ++reconnects;
-    if (!ConnectIrd(m_linkLosses > kLoggedReconnects)) {
+    // A session started without a link (a service that lets the session
+    // make its first connect) connects here too: that is no reconnect.
+    m_reconnecting = everConnected.load();
+    const bool connected = ConnectIrd(m_linkLosses > kLoggedReconnects);
+    const bool restored = m_reconnecting;
+    m_reconnecting = false;
+    if (!connected) {
         return stop.load(); // a connect given up for a stop is no failure
     }
-    ++linksRestored;
+    if (restored) {
+        ++linksRestored;
+    }
     // The request in flight went down with the old link: send it again on
     // the new one, and drop whatever half frame the old link left.
     m_splitter.Reset();
@@ -681,7 +701,7 @@ void DeviceSession::receiveStep()
         if (m_socket.PeerClosed()) {
             // The IRD closed the connection: the link is lost, reconnect.
             m_socket.Close();
-            linked = false;
+            loseLink();
         } else {
             dataOk = true;
         }
@@ -695,6 +715,7 @@ void DeviceSession::receiveStep()
             ++requestTimeouts;
             SetCurrentOper(oper_mode::TimedOut);
             logRow(kRowNoResponse);
+            m_observers.Event(DeviceEvent::Kind::RequestTimeout, code);
             dataOk = false;
         }
     } else if (got == io_result::Stopped) {
@@ -703,7 +724,7 @@ void DeviceSession::receiveStep()
         }
     } else if (got == io_result::WaitFailed) {
         m_socket.Close();
-        linked = false;
+        loseLink();
     } else {
         logRow(kRowCommunicationFailed);
         RequestDisconnect();
@@ -739,14 +760,23 @@ void DeviceSession::disconnectCleanUp()
     SetCurrentOper(oper_mode::Done);
     m_content.DestroyDatabase();
     logRow(kRowDisconnected);
+    m_observers.Event(DeviceEvent::Kind::Disconnected);
     everConnected = false;
     m_view.SetToolbarRefreshEnabled(false);
     m_view.SetToolbarLinked(false);
     m_view.SetMachineState(1);
 }
 
+void DeviceSession::loseLink()
+{
+    if (linked.exchange(false)) {
+        m_observers.Event(DeviceEvent::Kind::LinkLost, lastError.load());
+    }
+}
+
 void DeviceSession::restartCleanUp()
 {
+    m_observers.Event(DeviceEvent::Kind::Restarted);
     m_content.DestroyDatabase();
     SetCurrentOper(oper_mode::Done);
     resetSessionDisplay();

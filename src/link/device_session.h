@@ -128,7 +128,8 @@ public:
     std::atomic<bool> upgradeRunning{false};
     std::atomic<bool> upgradeEnded{false};
     // Reconnect attempts after a lost link, over the session's life, and
-    // those that brought the link back.
+    // those that brought a link back (not the first link of a session that
+    // was started unconnected).
     std::atomic<int> reconnects{0};
     std::atomic<int> linksRestored{0};
     // Requests written to the device and replies that did not come in time
@@ -207,6 +208,8 @@ private:
     void destroyQueue();
     void disconnectCleanUp();
     void restartCleanUp();
+    // The link went down without being asked to: mark it and tell the observers.
+    void loseLink();
     void upgradeHandOver();
     void logRow(int row);
     void joinRetiredThreads();
@@ -241,6 +244,7 @@ private:
     bool m_tornDown = false;
     std::atomic<bool> m_replacing{false}; // StartSession is ending the previous thread
     int m_linkLosses = 0;                 // since a frame last came in (session thread only)
+    bool m_reconnecting = false;          // ConnectIrd runs for reconnect() (session thread only)
     std::chrono::steady_clock::time_point m_nextSignalPoll{}; // with signalPollMs (session thread)
 };
 

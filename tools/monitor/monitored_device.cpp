@@ -117,15 +117,16 @@ std::vector<std::string> MonitoredDevice::Tend()
     const int restored = session.linksRestored;
     bool refresh = m_view->refreshWanted.exchange(false);
     if (restored != m_seenRestored) {
-        // The first link reads the database queued at the start; a link
-        // brought back reads it again, as the device may have restarted.
-        refresh = refresh || m_seenRestored > 0;
+        // A link brought back reads the database again: the device may have
+        // restarted meanwhile. (The first link reads the one queued at the
+        // start.)
+        refresh = true;
         m_seenRestored = restored;
     }
     if (linked != m_wasLinked) {
         if (!linked) {
             m_signal->Forget();
-            lines.push_back(m_seenRestored > 0 ? "link lost" : "not connected");
+            lines.push_back("link lost");
         }
         m_wasLinked = linked;
     }
@@ -179,8 +180,7 @@ DeviceSample MonitoredDevice::Sample() const
     sample.address = m_address;
     sample.name = GbkToUtf8(m_name);
     sample.linked = session.linked;
-    const int restored = session.linksRestored;
-    sample.reconnects = restored > 1 ? static_cast<uint64_t>(restored - 1) : 0;
+    sample.reconnects = static_cast<uint64_t>(session.linksRestored.load());
     sample.requests = session.requestsSent;
     sample.timeouts = session.requestTimeouts;
 
