@@ -203,7 +203,7 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
     EXPECT_EQ(page.Value(Series("vireo_ird_signal_quality_ratio", b, "B")), 0.07);
     EXPECT_EQ(page.Value(Series("vireo_ird_signal_locked", b, "B")), 1);
     EXPECT_EQ(page.Value(Series("vireo_ird_up", late, "Late")), 0);
-    EXPECT_GT(page.Value(Series("vireo_ird_requests_total", a, nameA)), 10);
+    EXPECT_GE(page.Value(Series("vireo_ird_requests_total", a, nameA)), 2); // refresh and signal
     EXPECT_GT(page.Value(Series("vireo_ird_last_refresh_timestamp_seconds", a, nameA)), 1.7e9);
     const auto version = db.version;
     const std::string versions =

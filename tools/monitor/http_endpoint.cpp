@@ -22,7 +22,7 @@ HttpEndpoint::HttpEndpoint(FleetMonitor& fleet)
     // httplib's default sets SO_REUSEPORT, which would let a second monitor
     // bind the same port beside this one; SO_REUSEADDR alone still allows a
     // restart while the old socket is in TIME_WAIT.
-    server.set_socket_options([](httplib::socket_t sock) {
+    server.set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
