@@ -114,10 +114,27 @@ void describe(CLI::App& app, CommandLine& line)
     };
 
     const char* device = "Device";
-    valued(
-        "--address", "ADDR", [&](const std::string&, const std::string& v) { line.address = v; },
-        "listen address, 127.x.y.z only (default 127.0.0.1)")
-        ->group(device);
+    auto* single = valued(
+                       "--address", "ADDR",
+                       [&](const std::string&, const std::string& v) { line.address = v; },
+                       "listen address, 127.x.y.z only (default 127.0.0.1)")
+                       ->group(device);
+    auto* many =
+        valued(
+            "--addresses", "FIRST-LAST",
+            [&](const std::string& o, const std::string& v) {
+                std::string why;
+                line.addresses = ParseAddressRange(v, &why);
+                if (!line.addresses) {
+                    throw BadArgument{o + ": " + why};
+                }
+            },
+            "play one IRD on every address from FIRST to LAST (e.g. 127.0.1.1-127.0.1.200; "
+            "x.y.z.0 and x.y.z.255 left out; at most 4096) in one process, each with a database "
+            "of its own drawn from its address (the same every run; with --db, copies of the "
+            "file); faults and signal apply to all")
+            ->group(device);
+    single->excludes(many);
     valued(
         "--port", "N",
         [&](const std::string& o, const std::string& v) {

@@ -46,6 +46,16 @@ Simulator::~Simulator()
 bool Simulator::Start(const std::string& address, uint16_t port, std::string* error)
 {
     std::lock_guard lifecycle(m_lifecycleMutex);
+    if (!bind(address, port, -1, -1, error)) {
+        return false;
+    }
+    m_server = std::thread([this] { serve(); });
+    return true;
+}
+
+bool Simulator::bind(const std::string& address, uint16_t port, int stopFd, int reapFd,
+                     std::string* error)
+{
     auto fail = [&](const std::string& why) {
         closeDescriptors();
         if (error != nullptr) {
@@ -59,6 +69,7 @@ bool Simulator::Start(const std::string& address, uint16_t port, std::string* er
         }
         return false;
     }
+    m_ownDescriptors = stopFd < 0;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
@@ -75,7 +86,7 @@ bool Simulator::Start(const std::string& address, uint16_t port, std::string* er
     }
     const int on = 1;
     setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
         return fail(errnoText("cannot bind " + address + ":" + std::to_string(port)));
     }
     if (listen(m_listenFd, 16) < 0) {
@@ -84,15 +95,19 @@ bool Simulator::Start(const std::string& address, uint16_t port, std::string* er
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&bound), &length);
-    m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    m_reapFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_ownDescriptors) {
+        m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        m_reapFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    } else {
+        m_stopFd = stopFd;
+        m_reapFd = reapFd;
+    }
     if (m_stopFd < 0 || m_reapFd < 0) {
         return fail(errnoText("eventfd"));
     }
     m_port = ntohs(bound.sin_port);
     m_stopping = false;
     m_running = true;
-    m_server = std::thread([this] { serve(); });
     Log(false, "listening on " + address + ":" + std::to_string(m_port));
     return true;
 }
@@ -108,7 +123,13 @@ void Simulator::Stop()
     if (write(m_stopFd, &one, sizeof one) < 0) {
         Log(false, errnoText("cannot wake the server thread"));
     }
-    m_server.join();
+    if (m_server.joinable()) {
+        m_server.join();
+    } else {
+        // Served by a fleet, whose thread has ended: the connections see the
+        // stop descriptor and end by themselves.
+        m_connections.clear();
+    }
     closeDescriptors();
     m_running = false;
     Log(false, "stopped");
@@ -117,10 +138,10 @@ void Simulator::Stop()
 void Simulator::closeDescriptors()
 {
     for (int* fd : {&m_listenFd, &m_stopFd, &m_reapFd}) {
-        if (*fd >= 0) {
+        if (*fd >= 0 && (fd == &m_listenFd || m_ownDescriptors)) {
             close(*fd);
-            *fd = -1;
         }
+        *fd = -1;
     }
 }
 

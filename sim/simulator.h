@@ -68,6 +68,8 @@ struct SimulatorStats
 //     sim.Stop();
 class Simulator : private ConnectionHost
 {
+    friend class SimulatorFleet; // serves the listening sockets of many from one thread
+
 public:
     explicit Simulator(DeviceDatabase db, SimulatorOptions options = {});
     ~Simulator() override;
@@ -112,6 +114,10 @@ private:
                                      std::span<const uint8_t> payload) override;
     std::vector<uint8_t> Greeting() override;
 
+    // Binds and listens; with stopFd/reapFd given (a fleet's), they are
+    // shared and not closed here, else the simulator makes its own.
+    bool bind(const std::string& address, uint16_t port, int stopFd, int reapFd,
+              std::string* error);
     void serve();
     void acceptClient();
     void reapFinished();
@@ -139,8 +145,9 @@ private:
 
     std::mutex m_lifecycleMutex; // Start and Stop
     int m_listenFd = -1;
-    int m_stopFd = -1; // eventfd, readable once stopping: wakes every poll()
-    int m_reapFd = -1; // eventfd, a connection has finished
+    int m_stopFd = -1;            // eventfd, readable once stopping: wakes every poll()
+    int m_reapFd = -1;            // eventfd, a connection has finished
+    bool m_ownDescriptors = true; // false: stop and reap descriptors belong to a fleet
     std::atomic<uint16_t> m_port{0};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopping{false};
