@@ -130,6 +130,10 @@ std::vector<std::string> MonitoredDevice::Tend()
         }
         m_wasLinked = linked;
     }
+    if (!linked && !m_toldUnreachable && !session.everConnected && session.reconnects > 1) {
+        lines.push_back("cannot connect, trying again (at most a minute apart)");
+        m_toldUnreachable = true;
+    }
     std::shared_ptr<ListManager> db = m_core.Database();
     const bool loaded = db && db->Loaded();
     if (linked && !loaded && !refresh && now - m_refreshStarted >= m_timing.refreshRetry) {

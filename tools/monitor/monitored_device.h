@@ -81,6 +81,7 @@ private:
     int m_seenRestored = 0;
     bool m_wasUp = false;
     bool m_wasLinked = false;
+    bool m_toldUnreachable = false; // the first connect failed, and it was logged
     Clock::time_point m_refreshStarted{};
     std::weak_ptr<ListManager> m_countedDatabase;
 
