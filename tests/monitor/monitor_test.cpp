@@ -71,8 +71,9 @@ TEST(MetricsText, LabelValuesSurviveTheFormatAndEveryFamilyIsAnnounced)
         d.lastRefreshMs = i == 0 ? 0 : 1700000000123;
         d.loader = "1.2";
         d.software = i == 1 ? "" : "3.\"4\"";
+        d.alarmRules = {"unlocked", "low_quality"};
         if (i == 2) {
-            d.alarms = {"quality_low", "signal_unlocked"};
+            d.alarms = {"low_quality", "retired"};
         }
         devices.push_back(d);
     }
@@ -113,9 +114,14 @@ TEST(MetricsText, LabelValuesSurviveTheFormatAndEveryFamilyIsAnnounced)
     EXPECT_DOUBLE_EQ(
         page.Value(Series("vireo_ird_last_refresh_timestamp_seconds", "10.0.0.2", names[1])),
         1700000000.123);
-    EXPECT_EQ(page.Value(Series("vireo_ird_alarm_active", "10.0.0.3", names[2],
-                                ",rule=\"signal_unlocked\"")),
-              1);
+    auto alarm = [&](size_t device, const std::string& rule) {
+        return page.Value(Series("vireo_ird_alarm_active", devices[device].address, names[device],
+                                 ",rule=\"" + rule + "\""));
+    };
+    EXPECT_EQ(alarm(2, "low_quality"), 1);
+    EXPECT_EQ(alarm(2, "unlocked"), 0);
+    EXPECT_EQ(alarm(2, "retired"), 1);
+    EXPECT_EQ(alarm(0, "low_quality"), 0);
     EXPECT_EQ(page.Value("vireo_monitor_devices"), 6);
 }
 

@@ -32,7 +32,9 @@ struct DeviceSample
     std::string loader;
     std::string software;
 
-    std::vector<std::string> alarms; // rules active now
+    // The alarm rules watching the device, and those of them active now.
+    std::vector<std::string> alarmRules;
+    std::vector<std::string> alarms;
 };
 
 } // namespace vireo

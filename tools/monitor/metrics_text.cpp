@@ -1,5 +1,6 @@
 #include "metrics_text.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -188,11 +189,24 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
 
     header(out, kAlarm);
     for (const DeviceSample& device : devices) {
-        for (const std::string& rule : device.alarms) {
+        auto active = [&](const std::string& rule) {
+            return std::find(device.alarms.begin(), device.alarms.end(), rule) !=
+                   device.alarms.end();
+        };
+        auto sample = [&](const std::string& rule, bool on) {
             openSample(out, kAlarm, device);
             out += ',';
             label(out, "rule", rule);
-            closeSample(out, "1");
+            closeSample(out, on ? "1" : "0");
+        };
+        for (const std::string& rule : device.alarmRules) {
+            sample(rule, active(rule));
+        }
+        for (const std::string& rule : device.alarms) {
+            if (std::find(device.alarmRules.begin(), device.alarmRules.end(), rule) ==
+                device.alarmRules.end()) {
+                sample(rule, true); // raised by a rule no longer watched
+            }
         }
     }
 

@@ -17,7 +17,8 @@ std::string EscapeLabelValue(std::string_view value);
 // The whole /metrics page in the Prometheus text exposition format 0.0.4:
 // every family with its HELP and TYPE lines, then one sample per device that
 // has a value for it (a device without a current signal has no signal
-// samples, one whose versions are unknown no info sample).
+// samples, one whose versions are unknown no info sample). Every alarm rule
+// watching a device has a sample, 1 while its alarm is active, else 0.
 std::string RenderMetrics(const std::vector<DeviceSample>& devices);
 
 } // namespace vireo

@@ -88,7 +88,7 @@ MonitoredDevice::~MonitoredDevice()
     Teardown();
 }
 
-void MonitoredDevice::SetAlarmSource(std::function<std::vector<std::string>()> source)
+void MonitoredDevice::SetAlarmSource(AlarmSource source)
 {
     std::lock_guard lock(m_mutex);
     m_alarms = std::move(source);
@@ -203,7 +203,7 @@ DeviceSample MonitoredDevice::Sample() const
             sample.software = versionText(version->bytes[2], version->bytes[3]);
         }
     }
-    std::function<std::vector<std::string>()> alarms;
+    AlarmSource alarms;
     {
         std::lock_guard lock(m_mutex);
         sample.up = m_up && sample.linked;
@@ -211,7 +211,7 @@ DeviceSample MonitoredDevice::Sample() const
         alarms = m_alarms;
     }
     if (alarms) {
-        sample.alarms = alarms();
+        alarms(sample);
     }
     return sample;
 }

@@ -48,8 +48,9 @@ public:
 
     // Observers of the device (history, alarms); added before Start().
     DeviceObservers& Observers() { return m_core.Session().Observers(); }
-    // Where the rules active on this device come from (none by default).
-    void SetAlarmSource(std::function<std::vector<std::string>()> source);
+    // Fills in the alarm rules of a sample (none by default).
+    using AlarmSource = std::function<void(DeviceSample& sample)>;
+    void SetAlarmSource(AlarmSource source);
 
     // Starts the session: it connects on its own thread and reads the database.
     void Start();
@@ -88,7 +89,7 @@ private:
     mutable std::mutex m_mutex; // what Sample() reads beside the session's atomics
     int64_t m_lastRefreshMs = 0;
     bool m_up = false;
-    std::function<std::vector<std::string>()> m_alarms;
+    AlarmSource m_alarms;
 };
 
 } // namespace vireo
