@@ -614,7 +614,16 @@ bool DeviceSession::reconnect()
     // logged until a frame comes through.
     if (m_linkLosses > 0) {
         const long shift = std::min(m_linkLosses - 1, 16);
-        PauseFor(std::min(kReconnectBaseMs << shift, m_timing.reconnectMaxMs));
+        long pause = std::min(kReconnectBaseMs << shift, m_timing.reconnectMaxMs);
+        if (m_timing.reconnectForever) {
+            // A service's devices that lost their links together (a switch
+            // restarted) spread their attempts over a quarter of the pause,
+            // each by its address, rather than all knocking at once.
+            const uint32_t spread =
+                m_targetAddress.load() * 2654435761u + static_cast<uint32_t>(m_linkLosses) * 40503u;
+            pause += static_cast<long>(spread % static_cast<uint32_t>(pause / 4 + 1));
+        }
+        PauseFor(pause);
         if (stop) {
             return true; // the loop ends on its own
         }

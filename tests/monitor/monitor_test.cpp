@@ -1,5 +1,6 @@
 #include "devices_json.h"
 #include "exposition_parser.h"
+#include "fleet_history.h"
 #include "fleet_monitor.h"
 #include "http_endpoint.h"
 #include "lang/language_table.h"
@@ -14,6 +15,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -175,6 +177,27 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
     ASSERT_NE(fleet.Add({1, b, true, true, "B"}), nullptr);
     ASSERT_NE(fleet.Add({2, late, true, true, "Late"}), nullptr);
     EXPECT_EQ(fleet.Add({3, b, true, true, "again"}), nullptr);
+
+    // History and alarms, with a link-lost alarm raised and cleared at once.
+    const auto folder = std::filesystem::temp_directory_path() / "vireo-monitor-test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    HistoryService::Options historyOptions;
+    historyOptions.file = folder / "History.sqlite";
+    HistoryService history(historyOptions);
+    ASSERT_TRUE(history.Ok()) << history.Error();
+    AlarmRuleBook rules;
+    AlarmRuleSet global = AlarmRuleSet::Defaults();
+    global.Rule(AlarmRuleKind::LinkLost).raiseAfterS = 0;
+    global.Rule(AlarmRuleKind::LinkLost).clearAfterS = 0;
+    rules.SetGlobal(global);
+    history.Alarms().SetRules(rules);
+    std::vector<std::string> alarmLines;
+    std::mutex alarmLinesMutex;
+    RecordFleet(fleet, history, [&](const std::string& line) {
+        std::lock_guard lock(alarmLinesMutex);
+        alarmLines.push_back(line);
+    });
     fleet.Start();
 
     HttpEndpoint http(fleet);
@@ -241,10 +264,23 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
         WaitFor([&] { return scrape() && page.Value(Series("vireo_ird_up", a, nameA)) == 0; }));
     EXPECT_FALSE(page.Has(Series("vireo_ird_signal_locked", a, nameA)));
     EXPECT_EQ(page.Value(Series("vireo_ird_reconnects_total", a, nameA)), 0);
+    const std::string linkLost = ",rule=\"link_lost\"";
+    ASSERT_TRUE(WaitFor([&] {
+        return scrape() && page.Value(Series("vireo_ird_alarm_active", a, nameA, linkLost)) == 1;
+    }));
+    EXPECT_EQ(page.Value(Series("vireo_ird_alarm_active", b, "B", linkLost)), 0);
     simA = std::make_unique<sim::Simulator>(db, options(78, 64));
     ASSERT_TRUE(simA->Start(a, 8888));
-    ASSERT_TRUE(WaitFor([&] { return upAndSignalled(a, nameA); }));
+    ASSERT_TRUE(WaitFor([&] {
+        return upAndSignalled(a, nameA) &&
+               page.Value(Series("vireo_ird_alarm_active", a, nameA, linkLost)) == 0;
+    }));
     EXPECT_EQ(page.Value(Series("vireo_ird_reconnects_total", a, nameA)), 1);
+    {
+        std::lock_guard lock(alarmLinesMutex);
+        ASSERT_GE(alarmLines.size(), 2u); // raised and cleared, each one line
+        EXPECT_EQ(alarmLines[0].rfind(a + " " + nameA + ": ", 0), 0u) << alarmLines[0];
+    }
 
     // The IRD that was down at the start is connected once it answers.
     sim::Simulator simLate(db, options(90, 90));
@@ -255,6 +291,8 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
 
     http.Stop();
     fleet.Stop();
+    history.Stop();
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

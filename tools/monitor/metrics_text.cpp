@@ -33,7 +33,7 @@ constexpr Family kLastRefresh{"vireo_ird_last_refresh_timestamp_seconds", "gauge
 constexpr Family kInfo{"vireo_ird_info", "gauge",
                        "Versions the IRD reports, as labels; the value is always 1."};
 constexpr Family kAlarm{"vireo_ird_alarm_active", "gauge",
-                        "1 for each alarm rule active on the IRD."};
+                        "Per alarm rule watching the IRD: 1 while its alarm is active, else 0."};
 constexpr Family kDevices{"vireo_monitor_devices", "gauge", "IRDs this monitor watches."};
 
 void header(std::string& out, const Family& family)

@@ -2,6 +2,7 @@
 // and publishes them over HTTP for Prometheus.
 
 #include "app/settings_file.h"
+#include "fleet_history.h"
 #include "fleet_monitor.h"
 #include "http_endpoint.h"
 #include "lang/language_table.h"
@@ -85,33 +86,51 @@ int main(int argc, char** argv)
     options.timing.link = MonitorLinkTiming(pollSeconds);
     options.deviceLogs = deviceLogs;
     options.log = logLine;
-    FleetMonitor fleet(options);
+    auto fleet = std::make_unique<FleetMonitor>(options);
     for (const ChosenMachine& machine : settings.machines) {
         if (!machine.autoConnect) {
             continue;
         }
-        if (fleet.Add(machine) == nullptr) {
+        if (fleet->Add(machine) == nullptr) {
             logLine("vireo-monitor: " + machine.address + " listed twice, watched once");
         }
     }
 
-    HttpEndpoint http(fleet);
+    auto http = std::make_unique<HttpEndpoint>(*fleet);
     std::string error;
-    if (!http.Bind(host, port, &error)) {
+    if (!http->Bind(host, port, &error)) {
         return fail(error);
     }
 
-    logLine("vireo-monitor: watching " + std::to_string(fleet.Devices().size()) + " IRDs of " +
-            config + ", serving http://" + host + ":" + std::to_string(http.Port()) + "/metrics");
-    fleet.Start();
-    http.Start();
+    HistoryService::Options historyOptions;
+    historyOptions.file = history;
+    historyOptions.log = [](const std::string& line) { logLine("vireo-monitor: " + line); };
+    HistoryService service(historyOptions);
+    if (!service.Ok()) {
+        return fail("cannot open history " + history + ": " + service.Error());
+    }
+    if (!service.MovedAside().empty()) {
+        logLine("vireo-monitor: history " + history + " failed its check and was moved to " +
+                service.MovedAside().string() + "; a new history starts");
+    }
+    RecordFleet(*fleet, service, logLine);
+
+    logLine("vireo-monitor: watching " + std::to_string(fleet->Devices().size()) + " IRDs of " +
+            config + ", history " + history + ", serving http://" + host + ":" +
+            std::to_string(http->Port()) + "/metrics");
+    fleet->Start();
+    http->Start();
 
     int received = 0;
     sigwait(&signals, &received);
     logLine(std::string("vireo-monitor: ") + (received == SIGINT ? "SIGINT" : "SIGTERM") +
             ", stopping");
-    http.Stop();
-    fleet.Stop();
+    http.reset();
+    // The sessions end first; their recorders, dropped with them, close the
+    // devices' open periods; then the history commits what is queued.
+    fleet->Stop();
+    fleet.reset();
+    service.Stop();
     logLine("vireo-monitor: stopped");
     return 0;
 }
