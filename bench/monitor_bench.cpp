@@ -4,6 +4,7 @@
 //
 //     build/bench/monitor_bench [--addresses FIRST-LAST] [--steady-seconds N]
 
+#include "fleet_history.h"
 #include "fleet_monitor.h"
 #include "http_endpoint.h"
 #include "lang/language_table.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -136,6 +138,14 @@ int main(int argc, char** argv)
         fleet.Add({n, address, true, true, "IRD " + std::to_string(n)});
         ++n;
     }
+    // History and alarms as the service keeps them.
+    const auto folder = std::filesystem::temp_directory_path() / "vireo-monitor-bench";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    HistoryService::Options historyOptions;
+    historyOptions.file = folder / "History.sqlite";
+    HistoryService history(historyOptions);
+    RecordFleet(fleet, history, {});
     const long rssBefore = statusKb("VmRSS:");
 
     const auto start = steady_clock::now();
@@ -197,6 +207,10 @@ int main(int argc, char** argv)
     fleet.Stop();
     std::printf("monitor_%zu_stop %.2f s\n", addresses.size(),
                 duration<double>(steady_clock::now() - stopStart).count());
+    history.Stop();
+    std::printf("history_file_%zu %.1f KB\n", addresses.size(),
+                static_cast<double>(std::filesystem::file_size(historyOptions.file)) / 1024);
+    std::filesystem::remove_all(folder);
     kill(sim, SIGTERM);
     int status = 0;
     waitpid(sim, &status, 0);
