@@ -287,6 +287,13 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
     ASSERT_TRUE(simLate.Start(late, 8888));
     ASSERT_TRUE(WaitFor([&] { return upAndSignalled(late, "Late"); }));
     EXPECT_EQ(page.Value(Series("vireo_ird_reconnects_total", late, "Late")), 0);
+
+    // A session that ends by itself (as after a link error it cannot go on
+    // from) is started again.
+    fleet.Find(b)->Session().RequestDisconnect();
+    ASSERT_TRUE(
+        WaitFor([&] { return scrape() && page.Value(Series("vireo_ird_up", b, "B")) == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return upAndSignalled(b, "B"); }));
     PromtoolAccepts(RenderMetrics(fleet.Samples()));
 
     http.Stop();

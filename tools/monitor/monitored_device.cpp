@@ -11,6 +11,7 @@ namespace vireo {
 namespace {
 
 constexpr long kReconnectCapMs = 60000;
+constexpr std::chrono::seconds kMaxRestartPause{60};
 
 std::string versionText(uint8_t major, uint8_t minor)
 {
@@ -113,6 +114,22 @@ std::vector<std::string> MonitoredDevice::Tend()
         return lines;
     }
     const auto now = Clock::now();
+    if (session.threadEnded && !session.threadRunning) {
+        // The session ended on its own (the device sent what the link cannot
+        // go on with): start it again, the pauses doubling up to a minute.
+        {
+            std::lock_guard lock(m_mutex);
+            m_up = false;
+        }
+        m_wasUp = m_wasLinked = false;
+        if (now >= m_restartAt) {
+            lines.push_back("session ended, starting it again");
+            m_restartAt = now + m_restartPause;
+            m_restartPause = std::min<Clock::duration>(m_restartPause * 2, kMaxRestartPause);
+            Start();
+        }
+        return lines;
+    }
     const bool linked = session.linked;
     const int restored = session.linksRestored;
     bool refresh = m_view->refreshWanted.exchange(false);
@@ -154,6 +171,9 @@ std::vector<std::string> MonitoredDevice::Tend()
             m_lastRefreshMs = DeviceObservers::NowMs();
         }
         m_up = up;
+    }
+    if (up) {
+        m_restartPause = kFirstRestartPause;
     }
     if (up != m_wasUp) {
         if (up) {

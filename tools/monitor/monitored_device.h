@@ -46,6 +46,7 @@ public:
     const std::string& Address() const { return m_address; }
     const std::string& Name() const { return m_name; } // GBK, as the settings file has it
 
+    DeviceSession& Session() { return m_core.Session(); }
     // Observers of the device (history, alarms); added before Start().
     DeviceObservers& Observers() { return m_core.Session().Observers(); }
     // Fills in the alarm rules of a sample (none by default).
@@ -83,6 +84,9 @@ private:
     bool m_wasUp = false;
     bool m_wasLinked = false;
     bool m_toldUnreachable = false; // the first connect failed, and it was logged
+    static constexpr std::chrono::seconds kFirstRestartPause{1};
+    Clock::time_point m_restartAt{};
+    Clock::duration m_restartPause = kFirstRestartPause;
     Clock::time_point m_refreshStarted{};
     std::weak_ptr<ListManager> m_countedDatabase;
 
