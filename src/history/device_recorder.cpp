@@ -73,9 +73,13 @@ void DeviceRecorder::OnSignal(const DeviceSignal& signal)
         } else {
             beginPeriod(PeriodKind::Unlocked, t);
         }
-        if (m_writer) {
+        const bool due = signal.locked != m_lastLocked || m_lastSampleMs == INT64_MIN ||
+                         t - m_lastSampleMs >= kMinSampleGapMs || t < m_lastSampleMs;
+        if (m_writer && due) {
             m_writer->Sample(m_handle, SignalSample{t, signal.locked, signal.playing,
                                                     signal.intensity, signal.quality});
+            m_lastSampleMs = t;
+            m_lastLocked = signal.locked;
         }
     }
     if (m_alarms) {

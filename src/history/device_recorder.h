@@ -5,6 +5,7 @@
 #include "history/history_writer.h"
 #include "link/device_observer.h"
 
+#include <climits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,10 @@ public:
 
     const DeviceKey& Key() const { return m_key; }
 
+    // Reports closer together than this are not stored (a device that floods
+    // the link); one that changes the lock always is. Alarms see them all.
+    static constexpr int64_t kMinSampleGapMs = 100;
+
     void OnSignal(const DeviceSignal& signal) override;
     void OnEvent(const DeviceEvent& event) override;
 
@@ -44,6 +49,8 @@ private:
     bool m_unlocked = false;
     bool m_linkLost = false;
     int64_t m_lastMs = 0;
+    int64_t m_lastSampleMs = INT64_MIN;
+    bool m_lastLocked = false;
 };
 
 } // namespace vireo

@@ -84,8 +84,9 @@ public:
 
     // Writes the reports of `range` as CSV: a header line, then one line per
     // report: time (ISO 8601, UTC, ms), time in ms, locked, playing,
-    // intensity, quality. Past the raw retention, one line per minute summary
-    // (mean values, locked share). False on a write or read failure.
+    // intensity, quality. A minute whose reports are gone (past the raw
+    // retention) gives one line of its summary: mean values, the locked share
+    // for locked, playing empty. False on a write or read failure.
     bool ExportCsv(const std::string& address, TimeRange range, std::ostream& out);
 
 private:
