@@ -190,6 +190,8 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
     AlarmRuleSet global = AlarmRuleSet::Defaults();
     global.Rule(AlarmRuleKind::LinkLost).raiseAfterS = 0;
     global.Rule(AlarmRuleKind::LinkLost).clearAfterS = 0;
+    global.Rule(AlarmRuleKind::Unlocked).raiseAfterS = 0;
+    global.Rule(AlarmRuleKind::Unlocked).clearAfterS = 0;
     rules.SetGlobal(global);
     history.Alarms().SetRules(rules);
     std::vector<std::string> alarmLines;
@@ -282,10 +284,24 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
         EXPECT_EQ(alarmLines[0].rfind(a + " " + nameA + ": ", 0), 0u) << alarmLines[0];
     }
 
-    // The IRD that was down at the start is connected once it answers.
-    sim::Simulator simLate(db, options(90, 90));
+    // The IRD that was down at the start is connected once it answers; its
+    // signal has no lock for its first seconds, then keeps it.
+    sim::SimulatorOptions lateOptions = options(90, 90);
+    lateOptions.signalScript = sim::ParseSignalScript("4 0 0 0\n1000 90 90 1\n", nullptr).value();
+    sim::Simulator simLate(db, lateOptions);
     ASSERT_TRUE(simLate.Start(late, 8888));
-    ASSERT_TRUE(WaitFor([&] { return upAndSignalled(late, "Late"); }));
+    const std::string unlocked = ",rule=\"unlocked\"";
+    ASSERT_TRUE(WaitFor([&] {
+        return scrape() &&
+               page.Value(Series("vireo_ird_alarm_active", late, "Late", unlocked)) == 1;
+    }));
+    EXPECT_EQ(page.Value(Series("vireo_ird_signal_locked", late, "Late")), 0);
+    ASSERT_TRUE(WaitFor([&] {
+        return upAndSignalled(late, "Late") &&
+               page.Value(Series("vireo_ird_signal_locked", late, "Late")) == 1 &&
+               page.Value(Series("vireo_ird_alarm_active", late, "Late", unlocked)) == 0;
+    }));
+    EXPECT_EQ(page.Value(Series("vireo_ird_signal_intensity_ratio", late, "Late")), 0.9);
     EXPECT_EQ(page.Value(Series("vireo_ird_reconnects_total", late, "Late")), 0);
 
     // A session that ends by itself (as after a link error it cannot go on
