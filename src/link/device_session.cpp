@@ -616,9 +616,15 @@ bool DeviceSession::reconnect()
     // keeps dropping the link (accepting and closing at once, say) is tried
     // again after 1 s, then 2, 4... up to the timing's cap (30 s for a
     // window), and from the third attempt on its connect lines are no longer
-    // logged until a frame comes through.
-    if (m_linkLosses > 0) {
-        const long shift = std::min(m_linkLosses - 1, 16);
+    // logged until a frame comes through. A service that reconnects forever
+    // waits 1 s before its first reconnect too, so a device that drops each
+    // link right after a frame is not tried more than once a second.
+    int step = m_linkLosses;
+    if (!(m_timing.reconnectForever && everConnected)) {
+        --step;
+    }
+    if (step >= 0) {
+        const long shift = std::min(step, 16);
         long pause = std::min(kReconnectBaseMs << shift, m_timing.reconnectMaxMs);
         if (m_timing.reconnectForever) {
             // A service's devices that lost their links together (a switch
