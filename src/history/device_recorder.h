@@ -26,7 +26,9 @@ public:
     // Where raise and clear lines of this device's alarms go (its LogBuffer).
     void SetLogSink(AlarmLogSink sink);
 
-    const DeviceKey& Key() const { return m_key; }
+    DeviceKey Key() const;
+    // The device is called something else now (its caption changed).
+    void Rename(const std::string& name);
 
     // Reports closer together than this are not stored (a device that floods
     // the link); one that changes the lock always is. Alarms see them all.
@@ -44,7 +46,7 @@ private:
     DeviceKey m_key;
     HistoryWriter::DeviceHandle m_handle = 0;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     bool m_connected = false;
     bool m_unlocked = false;
     bool m_linkLost = false;

@@ -368,6 +368,26 @@ std::vector<Alarm> HistoryQuery::ActiveAlarms()
     return readAlarms(read);
 }
 
+std::vector<std::pair<std::string, std::string>> HistoryQuery::LastVersions()
+{
+    std::vector<std::pair<std::string, std::string>> list;
+    SqliteStatement devices(m_database->Handle(), "SELECT id, address FROM devices");
+    // Newest first along the (device, time) index: a device reports its
+    // version at every connect, so the walk is short.
+    SqliteStatement last(m_database->Handle(),
+                         "SELECT detail FROM events WHERE device = ?1 AND kind = ?2 "
+                         "ORDER BY t DESC LIMIT 1");
+    while (devices.Step() == SQLITE_ROW) {
+        last.Bind(1, devices.Int(0));
+        last.Bind(2, static_cast<int64_t>(DeviceEvent::Kind::VersionReported));
+        if (last.Step() == SQLITE_ROW) {
+            list.emplace_back(devices.Text(1), last.Text(0));
+        }
+        last.Reset();
+    }
+    return list;
+}
+
 bool HistoryQuery::ExportCsv(const std::string& address, TimeRange range, std::ostream& out)
 {
     out << "time,time_ms,locked,playing,intensity,quality\n";

@@ -81,6 +81,9 @@ public:
     std::vector<Alarm> Alarms(const std::string& address, TimeRange range, size_t limit = 1000);
     // Alarms not cleared yet, of every device.
     std::vector<Alarm> ActiveAlarms();
+    // The version each device reported last (address, version text); devices
+    // that never reported one are left out.
+    std::vector<std::pair<std::string, std::string>> LastVersions();
 
     // Writes the reports of `range` as CSV: a header line, then one line per
     // report: time (ISO 8601, UTC, ms), time in ms, locked, playing,

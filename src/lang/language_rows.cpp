@@ -221,6 +221,13 @@ const char* const kEnglish[kLanguageRowCount] = {
     /* 212 */ "Can't save the IRD list to ",
     /* 213 */ "\nThe file is kept as it was. Exit without saving?",
     /* 214 */ "The IRD did not report its version",
+    /* 215 */ "Alarm raised: ",
+    /* 216 */ "Alarm cleared: ",
+    /* 217 */ "signal unlocked",
+    /* 218 */ "low signal quality",
+    /* 219 */ "link lost",
+    /* 220 */ "device restarted",
+    /* 221 */ "version changed",
 };
 
 const char* const kChinese[kLanguageRowCount] = {
@@ -497,6 +504,13 @@ const char* const kChinese[kLanguageRowCount] = {
     "\243\264\346\266\370\315\313\263\366?", // 原文件保持不变。是否不保存而退出?
                                              /* 214 */
     "\275\342\302\353\306\367\303\273\323\320\261\250\270\346\260\346\261\276\320\305\317\242", // 解码器没有报告版本信息
+    /* 215 */ "\270\346\276\257\262\372\311\372\243\272", // 告警产生：
+    /* 216 */ "\270\346\276\257\275\342\263\375\243\272", // 告警解除：
+    /* 217 */ "\320\305\272\305\312\247\313\370",         // 信号失锁
+    /* 218 */ "\320\305\272\305\326\312\301\277\265\315", // 信号质量低
+    /* 219 */ "\301\264\302\267\326\320\266\317",         // 链路中断
+    /* 220 */ "\311\350\261\270\326\330\306\364",         // 设备重启
+    /* 221 */ "\260\346\261\276\261\344\270\374",         // 版本变更
 };
 
 } // namespace vireo::lang_rows
