@@ -30,7 +30,6 @@ constexpr int kRowNoResponse = 187;
 
 // Back-off between reconnects to a device that keeps dropping the link.
 constexpr long kReconnectBaseMs = 1000;
-constexpr long kReconnectMaxMs = 30000;
 constexpr int kLoggedReconnects = 2;
 
 } // namespace
@@ -538,6 +537,7 @@ void DeviceSession::sendCurrent(OperEvent* event)
         SetCurrentOper(oper_mode::SendFailed);
         return;
     }
+    ++requestsSent;
     SetCurrentOper(oper_mode::Sent);
     receiveStep();
 }
@@ -551,6 +551,9 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
         if (!linked) {
             if (reconnect()) {
                 continue;
+            }
+            if (m_timing.reconnectForever) {
+                continue; // tried again after the next pause
             }
             logRow(kRowReconnectFailed);
             RequestDisconnect();
@@ -623,22 +626,44 @@ bool DeviceSession::reconnect()
 {
     // The first reconnect after a lost link goes at once; a device that
     // keeps dropping the link (accepting and closing at once, say) is tried
-    // again after 1 s, then 2, 4... up to 30 s, and from the third attempt
-    // on its connect lines are no longer logged until a frame comes through.
-    if (m_linkLosses > 0) {
-        const long shift = std::min(m_linkLosses - 1, 5);
-        PauseFor(std::min(kReconnectBaseMs << shift, kReconnectMaxMs));
+    // again after 1 s, then 2, 4... up to the timing's cap (30 s for a
+    // window), and from the third attempt on its connect lines are no longer
+    // logged until a frame comes through. A service that reconnects forever
+    // waits 1 s before its first reconnect too, so a device that drops each
+    // link right after a frame is not tried more than once a second.
+    int step = m_linkLosses;
+    if (!(m_timing.reconnectForever && everConnected)) {
+        --step;
+    }
+    if (step >= 0) {
+        const long shift = std::min(step, 16);
+        long pause = std::min(kReconnectBaseMs << shift, m_timing.reconnectMaxMs);
+        if (m_timing.reconnectForever) {
+            // A service's devices that lost their links together (a switch
+            // restarted) spread their attempts over a quarter of the pause,
+            // each by its address, rather than all knocking at once.
+            const uint32_t spread =
+                m_targetAddress.load() * 2654435761u + static_cast<uint32_t>(m_linkLosses) * 40503u;
+            pause += static_cast<long>(spread % static_cast<uint32_t>(pause / 4 + 1));
+        }
+        PauseFor(pause);
         if (stop) {
             return true; // the loop ends on its own
         }
     }
-    ++m_linkLosses;
+    m_linkLosses = std::min(m_linkLosses + 1, 1000); // only its first steps matter
     ++reconnects;
-    m_reconnecting = true;
+    // A session started without a link (a service that lets the session
+    // make its first connect) connects here too: that is no reconnect.
+    m_reconnecting = everConnected.load();
     const bool connected = ConnectIrd(m_linkLosses > kLoggedReconnects);
+    const bool restored = m_reconnecting;
     m_reconnecting = false;
     if (!connected) {
         return stop.load(); // a connect given up for a stop is no failure
+    }
+    if (restored) {
+        ++linksRestored;
     }
     // The request in flight went down with the old link: send it again on
     // the new one, and drop whatever half frame the old link left.
@@ -674,7 +699,14 @@ void DeviceSession::receiveStep()
         limit = ReplyLimitSeconds(code);
     } else {
         limit = 1;
-        if (refreshed && m_content.HasPlayingProgram()) {
+        if (refreshed && m_content.HasPlayingProgram() && m_timing.signalPollMs > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= m_nextSignalPoll) {
+                m_nextSignalPoll = now + m_timing.Scaled(m_timing.signalPollMs);
+                queryChecked = ticked;
+                SendRequest(msg::QuerySignal);
+            }
+        } else if (refreshed && m_content.HasPlayingProgram()) {
             if (pollCountdown > 0) {
                 --pollCountdown;
             } else {
@@ -712,6 +744,7 @@ void DeviceSession::receiveStep()
             outstanding = m_current != nullptr;
         }
         if (outstanding) {
+            ++requestTimeouts;
             SetCurrentOper(oper_mode::TimedOut);
             logRow(kRowNoResponse);
             m_observers.Event(DeviceEvent::Kind::RequestTimeout, code);

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -130,8 +131,15 @@ public:
     // An upgrade thread owns the link; it has ended (set at its end).
     std::atomic<bool> upgradeRunning{false};
     std::atomic<bool> upgradeEnded{false};
-    // Reconnects after a lost link, over the session's life.
+    // Reconnect attempts after a lost link, over the session's life, and
+    // those that brought a link back (not the first link of a session that
+    // was started unconnected).
     std::atomic<int> reconnects{0};
+    std::atomic<int> linksRestored{0};
+    // Requests written to the device and replies that did not come in time
+    // (a request may time out more than once), over the session's life.
+    std::atomic<uint64_t> requestsSent{0};
+    std::atomic<uint64_t> requestTimeouts{0};
     // A delete awaits its answer: the program menus offer nothing. Set by the
     // command before its request is queued; cleared when that request ends in
     // any way (answered, dropped, never queued) and by every refresh. Lives
@@ -241,6 +249,7 @@ private:
     std::atomic<bool> m_replacing{false}; // StartSession is ending the previous thread
     int m_linkLosses = 0;                 // since a frame last came in (session thread only)
     bool m_reconnecting = false;          // ConnectIrd runs for reconnect() (session thread only)
+    std::chrono::steady_clock::time_point m_nextSignalPoll{}; // with signalPollMs (session thread)
 };
 
 } // namespace vireo

@@ -1,0 +1,76 @@
+#include "fleet_alarms.h"
+
+namespace vireo {
+
+FleetAlarms::FleetAlarms(const AlarmEngine& engine) : m_rules(engine.Rules())
+{
+    for (const Alarm& alarm : engine.Active()) {
+        OnAlarmRaised(alarm);
+    }
+}
+
+const char* FleetAlarms::RuleLabel(AlarmRuleKind kind)
+{
+    switch (kind) {
+    case AlarmRuleKind::Unlocked:
+        return "unlocked";
+    case AlarmRuleKind::LowQuality:
+        return "low_quality";
+    case AlarmRuleKind::LinkLost:
+        return "link_lost";
+    case AlarmRuleKind::Restarted:
+        return "restarted";
+    case AlarmRuleKind::VersionChanged:
+        return "version_changed";
+    }
+    return "unknown";
+}
+
+bool FleetAlarms::published(AlarmRuleKind kind)
+{
+    return AlarmRule{kind}.Severity() == AlarmSeverity::Warning;
+}
+
+std::vector<std::string> FleetAlarms::WatchedRules(const std::string& address) const
+{
+    std::vector<std::string> rules;
+    for (const AlarmRule& rule : m_rules.ForDevice(address).rules) {
+        if (rule.enabled && published(rule.kind)) {
+            rules.emplace_back(RuleLabel(rule.kind));
+        }
+    }
+    return rules;
+}
+
+std::vector<std::string> FleetAlarms::ActiveRules(const std::string& address) const
+{
+    std::vector<std::string> rules;
+    std::lock_guard lock(m_mutex);
+    const auto it = m_active.find(address);
+    if (it != m_active.end()) {
+        for (AlarmRuleKind kind : it->second) {
+            rules.emplace_back(RuleLabel(kind));
+        }
+    }
+    return rules;
+}
+
+void FleetAlarms::OnAlarmRaised(const Alarm& alarm)
+{
+    if (!published(alarm.rule) || !alarm.Active()) {
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_active[alarm.address].insert(alarm.rule);
+}
+
+void FleetAlarms::OnAlarmCleared(const Alarm& alarm)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_active.find(alarm.address);
+    if (it != m_active.end()) {
+        it->second.erase(alarm.rule);
+    }
+}
+
+} // namespace vireo

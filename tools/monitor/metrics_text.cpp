@@ -1,0 +1,221 @@
+#include "metrics_text.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+namespace vireo {
+
+namespace {
+
+struct Family
+{
+    const char* name;
+    const char* type;
+    const char* help;
+};
+
+constexpr Family kUp{"vireo_ird_up", "gauge",
+                     "1 when the IRD is connected and its database has been read, else 0."};
+constexpr Family kLocked{"vireo_ird_signal_locked", "gauge",
+                         "1 when the IRD's last signal report says locked, else 0."};
+constexpr Family kIntensity{"vireo_ird_signal_intensity_ratio", "gauge",
+                            "Signal intensity of the last report, 0 to 1."};
+constexpr Family kQuality{"vireo_ird_signal_quality_ratio", "gauge",
+                          "Signal quality of the last report, 0 to 1."};
+constexpr Family kReconnects{"vireo_ird_reconnects_total", "counter",
+                             "Links to the IRD brought back after a loss."};
+constexpr Family kRequests{"vireo_ird_requests_total", "counter", "Requests written to the IRD."};
+constexpr Family kTimeouts{"vireo_ird_request_timeouts_total", "counter",
+                           "Replies of the IRD that did not come in time."};
+constexpr Family kLastRefresh{"vireo_ird_last_refresh_timestamp_seconds", "gauge",
+                              "When the IRD's whole database was last read (Unix time)."};
+constexpr Family kInfo{"vireo_ird_info", "gauge",
+                       "Versions the IRD reports, as labels; the value is always 1."};
+constexpr Family kAlarm{"vireo_ird_alarm_active", "gauge",
+                        "Per alarm rule watching the IRD: 1 while its alarm is active, else 0."};
+constexpr Family kDevices{"vireo_monitor_devices", "gauge", "IRDs this monitor watches."};
+
+void header(std::string& out, const Family& family)
+{
+    out += "# HELP ";
+    out += family.name;
+    out += ' ';
+    out += family.help;
+    out += "\n# TYPE ";
+    out += family.name;
+    out += ' ';
+    out += family.type;
+    out += '\n';
+}
+
+void label(std::string& out, const char* name, std::string_view value)
+{
+    out += name;
+    out += "=\"";
+    out += EscapeLabelValue(value);
+    out += '"';
+}
+
+// `name{address="...",name="..."` (the brace left open for more labels).
+void openSample(std::string& out, const Family& family, const DeviceSample& device)
+{
+    out += family.name;
+    out += '{';
+    label(out, "address", device.address);
+    out += ',';
+    label(out, "name", device.name);
+}
+
+void closeSample(std::string& out, std::string_view value)
+{
+    out += "} ";
+    out += value;
+    out += '\n';
+}
+
+std::string number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    // Shortest text that reads back as the same double.
+    for (int precision = 1; precision <= 17; ++precision) {
+        char shorter[32];
+        std::snprintf(shorter, sizeof shorter, "%.*g", precision, value);
+        double back = 0;
+        if (std::sscanf(shorter, "%lf", &back) == 1 && back == value) {
+            return shorter;
+        }
+    }
+    return text;
+}
+
+std::string integer(uint64_t value)
+{
+    return std::to_string(value);
+}
+
+template <typename Value>
+void family(std::string& out, const Family& f, const std::vector<DeviceSample>& devices,
+            Value value)
+{
+    header(out, f);
+    for (const DeviceSample& device : devices) {
+        std::string text;
+        if (value(device, text)) {
+            openSample(out, f, device);
+            closeSample(out, text);
+        }
+    }
+}
+
+} // namespace
+
+std::string EscapeLabelValue(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
+            break;
+        }
+    }
+    return out;
+}
+
+std::string RenderMetrics(const std::vector<DeviceSample>& devices)
+{
+    std::string out;
+    out.reserve(1024 + devices.size() * 1200);
+    family(out, kUp, devices, [](const DeviceSample& d, std::string& v) {
+        v = d.up ? "1" : "0";
+        return true;
+    });
+    family(out, kLocked, devices, [](const DeviceSample& d, std::string& v) {
+        v = d.locked ? "1" : "0";
+        return d.haveSignal;
+    });
+    family(out, kIntensity, devices, [](const DeviceSample& d, std::string& v) {
+        v = number(d.intensity / 100.0);
+        return d.haveSignal;
+    });
+    family(out, kQuality, devices, [](const DeviceSample& d, std::string& v) {
+        v = number(d.quality / 100.0);
+        return d.haveSignal;
+    });
+    family(out, kReconnects, devices, [](const DeviceSample& d, std::string& v) {
+        v = integer(d.reconnects);
+        return true;
+    });
+    family(out, kRequests, devices, [](const DeviceSample& d, std::string& v) {
+        v = integer(d.requests);
+        return true;
+    });
+    family(out, kTimeouts, devices, [](const DeviceSample& d, std::string& v) {
+        v = integer(d.timeouts);
+        return true;
+    });
+    family(out, kLastRefresh, devices, [](const DeviceSample& d, std::string& v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%" PRId64 ".%03d", d.lastRefreshMs / 1000,
+                      static_cast<int>(d.lastRefreshMs % 1000));
+        v = text;
+        return d.lastRefreshMs > 0;
+    });
+
+    header(out, kInfo);
+    for (const DeviceSample& device : devices) {
+        if (device.loader.empty() && device.software.empty()) {
+            continue;
+        }
+        openSample(out, kInfo, device);
+        out += ',';
+        label(out, "loader", device.loader);
+        out += ',';
+        label(out, "software", device.software);
+        closeSample(out, "1");
+    }
+
+    header(out, kAlarm);
+    for (const DeviceSample& device : devices) {
+        auto active = [&](const std::string& rule) {
+            return std::find(device.alarms.begin(), device.alarms.end(), rule) !=
+                   device.alarms.end();
+        };
+        auto sample = [&](const std::string& rule, bool on) {
+            openSample(out, kAlarm, device);
+            out += ',';
+            label(out, "rule", rule);
+            closeSample(out, on ? "1" : "0");
+        };
+        for (const std::string& rule : device.alarmRules) {
+            sample(rule, active(rule));
+        }
+        for (const std::string& rule : device.alarms) {
+            if (std::find(device.alarmRules.begin(), device.alarmRules.end(), rule) ==
+                device.alarmRules.end()) {
+                sample(rule, true); // raised by a rule no longer watched
+            }
+        }
+    }
+
+    header(out, kDevices);
+    out += kDevices.name;
+    out += ' ';
+    out += std::to_string(devices.size());
+    out += '\n';
+    return out;
+}
+
+} // namespace vireo
