@@ -29,7 +29,10 @@ struct FaultOptions
     int floodSignalPerSecond =
         0; // once UpdateAll is answered, unasked SignalStatus frames at this rate
     std::map<uint8_t, uint8_t>
-        statusOverrides;   // request code -> StatusReply status instead of the answer
+        statusOverrides; // request code -> StatusReply status instead of the answer
+    // Satellites the device has room for (0: as many as indices number); an
+    // AddSatellite beyond is refused as out of its management (status 7).
+    unsigned satelliteRoom = 0;
     UpgradeFaults upgrade; // the device side of a firmware upgrade
 
     bool operator==(const FaultOptions&) const = default;

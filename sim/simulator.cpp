@@ -234,6 +234,12 @@ FaultOptions Simulator::CurrentFaults() const
     return Faults();
 }
 
+size_t Simulator::SatelliteCount() const
+{
+    std::lock_guard lock(m_dbMutex);
+    return m_db.satellites.size();
+}
+
 std::vector<ReplyFrame> Simulator::Answer(std::span<const uint8_t> request)
 {
     const bool same = Faults().sameAnswer;
