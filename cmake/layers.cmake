@@ -15,6 +15,7 @@ set(VIREO_LAYERS
     app        # machine registry, settings file
     ui         # widget helpers every window uses: GBK at the boundary, message boxes, icons
     dialogs/ui # the dialogs' widgets
+    snapshot/ui # save, compare and apply snapshots: commands and their dialogs
     device/ui  # the device window's widgets
     app/ui     # the main window, start-up dialog, program entry
 )
