@@ -8,14 +8,17 @@ set(VIREO_LAYERS
     log        # log buffer, log files, caption and address helpers
     link       # socket, frames, queue, session: bytes and time, no records
     database   # device records, lists, completeness, program-tree model
+    history    # signal history and alarms on SQLite: writer, retention, queries, rules
     upgrade    # firmware file and transfer
     device     # one device window's core: session + database + log, dispatcher, commands
     snapshot   # the device's database as a JSON document, the headless dump
     dialogs    # field logic of the network, satellite and transponder dialogs
     app        # machine registry, settings file
+    fleet      # every machine at a glance: fleet rows, search across devices, inventory
     ui         # widget helpers every window uses: GBK at the boundary, message boxes, icons
     dialogs/ui # the dialogs' widgets
     snapshot/ui # save, compare and apply snapshots: commands and their dialogs
     device/ui  # the device window's widgets
+    fleet/ui   # the fleet window and the search across devices
     app/ui     # the main window, start-up dialog, program entry
 )

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace vireo::sim {
 
@@ -114,10 +116,27 @@ void describe(CLI::App& app, CommandLine& line)
     };
 
     const char* device = "Device";
-    valued(
-        "--address", "ADDR", [&](const std::string&, const std::string& v) { line.address = v; },
-        "listen address, 127.x.y.z only (default 127.0.0.1)")
-        ->group(device);
+    auto* single = valued(
+                       "--address", "ADDR",
+                       [&](const std::string&, const std::string& v) { line.address = v; },
+                       "listen address, 127.x.y.z only (default 127.0.0.1)")
+                       ->group(device);
+    auto* many =
+        valued(
+            "--addresses", "FIRST-LAST",
+            [&](const std::string& o, const std::string& v) {
+                std::string why;
+                line.addresses = ParseAddressRange(v, &why);
+                if (!line.addresses) {
+                    throw BadArgument{o + ": " + why};
+                }
+            },
+            "play one IRD on every address from FIRST to LAST (e.g. 127.0.1.1-127.0.1.200; "
+            "x.y.z.0 and x.y.z.255 left out; at most 4096) in one process, each with a database "
+            "of its own drawn from its address (the same every run; with --db, copies of the "
+            "file); faults and signal apply to all")
+            ->group(device);
+    single->excludes(many);
     valued(
         "--port", "N",
         [&](const std::string& o, const std::string& v) {
@@ -165,6 +184,26 @@ void describe(CLI::App& app, CommandLine& line)
         },
         "signal intensity and quality reported while a program plays, 0 to 99 each "
         "(default 78,64)")
+        ->group(device);
+    valued(
+        "--signal-script", "FILE",
+        [&](const std::string& o, const std::string& v) {
+            std::ifstream in(v, std::ios::binary);
+            if (!in) {
+                throw BadArgument{o + ": cannot read \"" + v + "\""};
+            }
+            std::ostringstream text;
+            text << in.rdbuf();
+            std::string why;
+            auto script = ParseSignalScript(text.str(), &why);
+            if (!script) {
+                throw BadArgument{o + ": " + v + ": " + why};
+            }
+            line.options.signalScript = std::move(*script);
+        },
+        "play the signal over time from FILE: lines of \"seconds intensity quality locked\", "
+        "each level held for its seconds, the whole looping (e.g. \"60 78 64 1\" then "
+        "\"12 0 0 0\" loses lock for 12 s every 72 s)")
         ->group(device);
 
     const char* faultGroup = "Faults (SHARE is 0 to 1 or a percentage like 25%)";

@@ -2,6 +2,7 @@
 
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
+#include "sim/simulator_fleet.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,6 +14,7 @@ namespace vireo::sim {
 struct CommandLine
 {
     std::string address = "127.0.0.1";
+    std::optional<AddressRange> addresses; // --addresses: one device per address
     uint16_t port = 8888;
     std::string databaseFile;         // --db
     std::optional<DatabaseSize> size; // --generate; neither: kDefaultSize

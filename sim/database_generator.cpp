@@ -132,7 +132,8 @@ std::vector<uint8_t> listIndices(size_t count, Numbering numbering, uint32_t sal
     return indices;
 }
 
-Program makeProgram(size_t j, uint8_t kind, size_t total, const std::vector<uint8_t>& tps)
+Program makeProgram(size_t j, uint8_t kind, size_t total, const std::vector<uint8_t>& tps,
+                    uint32_t variant)
 {
     Program p;
     p.index = static_cast<uint8_t>(j);
@@ -153,7 +154,7 @@ Program makeProgram(size_t j, uint8_t kind, size_t total, const std::vector<uint
         }
         p.teletextPid = j % 4 == 0 ? static_cast<uint16_t>(video + 3) : 0;
         constexpr size_t named = std::size(kTvNames);
-        p.name = gbk(j < named ? kTvNames[j] : numbered("TV Channel", j + 1));
+        p.name = gbk(j < named ? kTvNames[(j + variant) % named] : numbered("TV Channel", j + 1));
     } else {
         const uint16_t audio = static_cast<uint16_t>(0x800 + 0x10 * j);
         p.pcrPid = audio;
@@ -162,7 +163,7 @@ Program makeProgram(size_t j, uint8_t kind, size_t total, const std::vector<uint
             p.audio[1] = {1, static_cast<uint16_t>(audio + 1)};
         }
         constexpr size_t named = std::size(kRadioNames);
-        p.name = gbk(j < named ? kRadioNames[j] : numbered("Radio", j + 1));
+        p.name = gbk(j < named ? kRadioNames[(j + variant / 3) % named] : numbered("Radio", j + 1));
     }
     p.scrambled = j % 5 == 4 ? 1 : 0;
     p.module = p.scrambled != 0 ? static_cast<uint8_t>(j % 3) : 0;
@@ -196,7 +197,7 @@ std::optional<DatabaseSize> ParseDatabaseSize(const std::string& text)
 }
 
 std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::string* error,
-                                               Numbering numbering)
+                                               Numbering numbering, uint32_t variant)
 {
     auto fail = [error](const char* why) {
         if (error != nullptr) {
@@ -217,13 +218,22 @@ std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::st
 
     DeviceDatabase db;
     constexpr size_t named = std::size(kSatellites);
-    const std::vector<uint8_t> satelliteIndices = listIndices(size.satellites, numbering, 3);
-    const std::vector<uint8_t> tpIndices = listIndices(size.transponders, numbering, 17);
+    // Variant 0 is the classic database; any other starts the name lists at
+    // another place and draws other gaps and frequencies from it.
+    const auto satelliteAt = [&](size_t i) -> const SatelliteModel* {
+        return i < named ? &kSatellites[(i + variant) % named] : nullptr;
+    };
+    const std::vector<uint8_t> satelliteIndices =
+        listIndices(size.satellites, numbering, 3 + variant * 7919);
+    const std::vector<uint8_t> tpIndices =
+        listIndices(size.transponders, numbering, 17 + variant * 7919);
+    const size_t frequencyStep = variant % 211;
     for (size_t i = 0; i < size.satellites; ++i) {
         Satellite s;
         s.index = satelliteIndices[i];
-        const bool cBand = i < named && kSatellites[i].cBand;
-        s.name = gbk(i < named ? kSatellites[i].name : extraSatelliteName(i));
+        const SatelliteModel* model = satelliteAt(i);
+        const bool cBand = model != nullptr && model->cBand;
+        s.name = gbk(model != nullptr ? model->name : extraSatelliteName(i));
         s.loHigh = cBand ? 5150 : 10600;
         s.loLow = cBand ? 5150 : 9750;
         s.flags = cBand ? 0x00 : 0x04;
@@ -237,9 +247,11 @@ std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::st
         t.index = tpIndices[k];
         const size_t satellite = k * size.satellites / size.transponders;
         t.satellite = satelliteIndices[satellite];
-        const bool cBand = satellite < named && kSatellites[satellite].cBand;
+        const SatelliteModel* model = satelliteAt(satellite);
+        const bool cBand = model != nullptr && model->cBand;
+        const size_t step = k + frequencyStep;
         t.frequency =
-            static_cast<uint16_t>(cBand ? 3600 + (k * 23) % 600 : 10714 + (k * 37) % 2000);
+            static_cast<uint16_t>(cBand ? 3600 + (step * 23) % 600 : 10714 + (step * 37) % 2000);
         t.symbolRate = kSymbolRates[k % std::size(kSymbolRates)];
         t.modulation = kModulations[k % std::size(kModulations)];
         t.pilot = t.modulation <= 1 && k % 2 == 0 ? 1 : 0;
@@ -248,15 +260,15 @@ std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::st
         db.transponders.push_back(t);
     }
     for (size_t j = 0; j < size.tv; ++j) {
-        db.tv.push_back(makeProgram(j, kKindTv, size.tv, tpIndices));
+        db.tv.push_back(makeProgram(j, kKindTv, size.tv, tpIndices, variant));
     }
     for (size_t j = 0; j < size.radio; ++j) {
-        db.radio.push_back(makeProgram(j, kKindRadio, size.radio, tpIndices));
+        db.radio.push_back(makeProgram(j, kKindRadio, size.radio, tpIndices, variant));
     }
     RelinkDatabase(db);
 
     if (!db.tv.empty()) {
-        db.playing = {0, kKindTv};
+        db.playing = {static_cast<uint8_t>(variant % db.tv.size()), kKindTv};
     } else if (!db.radio.empty()) {
         db.playing = {0, kKindRadio};
     }
@@ -265,7 +277,7 @@ std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::st
     db.system = {0x04, 0x80, 0x0C, 0x00, 192,  168,  1,    100,  255, 255,
                  255,  0,    0x00, 0x1C, 0xA5, 0x3E, 0x00, 0x01, 0,   0};
     db.volume = {8, false};
-    db.version = {1, 6, 2, 29};
+    db.version = {1, 6, static_cast<uint8_t>(2 + variant % 3), 29};
     return db;
 }
 

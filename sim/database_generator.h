@@ -3,6 +3,7 @@
 #include "sim/device_database.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -33,8 +34,13 @@ std::optional<DatabaseSize> ParseDatabaseSize(const std::string& text);
 // spread over 0..254, and the list order is not the order of the indices
 // (a record added later took a freed low index). Program indices run 0, 1,
 // 2... as the device keeps them. Dense numbers them 0, 1, 2... in list order.
+//
+// `variant` tells devices of one fleet apart: any value but 0 rotates the
+// names, draws other gaps and frequencies, plays another program and reports
+// another software version, the same for the same variant every time.
 enum class Numbering { Gaps, Dense };
 std::optional<DeviceDatabase> GenerateDatabase(const DatabaseSize& size, std::string* error,
-                                               Numbering numbering = Numbering::Gaps);
+                                               Numbering numbering = Numbering::Gaps,
+                                               uint32_t variant = 0);
 
 } // namespace vireo::sim

@@ -43,9 +43,30 @@ Simulator::~Simulator()
     Stop();
 }
 
+SignalLevel Simulator::signalNow() const
+{
+    if (m_options.signalScript.Empty()) {
+        return m_options.signal;
+    }
+    const auto started =
+        std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_startedAt));
+    return m_options.signalScript.LevelAt(std::chrono::steady_clock::now() - started);
+}
+
 bool Simulator::Start(const std::string& address, uint16_t port, std::string* error)
 {
+    m_startedAt = std::chrono::steady_clock::now().time_since_epoch().count();
     std::lock_guard lifecycle(m_lifecycleMutex);
+    if (!bind(address, port, -1, -1, error)) {
+        return false;
+    }
+    m_server = std::thread([this] { serve(); });
+    return true;
+}
+
+bool Simulator::bind(const std::string& address, uint16_t port, int stopFd, int reapFd,
+                     std::string* error)
+{
     auto fail = [&](const std::string& why) {
         closeDescriptors();
         if (error != nullptr) {
@@ -59,6 +80,7 @@ bool Simulator::Start(const std::string& address, uint16_t port, std::string* er
         }
         return false;
     }
+    m_ownDescriptors = stopFd < 0;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
@@ -75,7 +97,7 @@ bool Simulator::Start(const std::string& address, uint16_t port, std::string* er
     }
     const int on = 1;
     setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
         return fail(errnoText("cannot bind " + address + ":" + std::to_string(port)));
     }
     if (listen(m_listenFd, 16) < 0) {
@@ -84,15 +106,19 @@ bool Simulator::Start(const std::string& address, uint16_t port, std::string* er
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&bound), &length);
-    m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    m_reapFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_ownDescriptors) {
+        m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        m_reapFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    } else {
+        m_stopFd = stopFd;
+        m_reapFd = reapFd;
+    }
     if (m_stopFd < 0 || m_reapFd < 0) {
         return fail(errnoText("eventfd"));
     }
     m_port = ntohs(bound.sin_port);
     m_stopping = false;
     m_running = true;
-    m_server = std::thread([this] { serve(); });
     Log(false, "listening on " + address + ":" + std::to_string(m_port));
     return true;
 }
@@ -108,7 +134,13 @@ void Simulator::Stop()
     if (write(m_stopFd, &one, sizeof one) < 0) {
         Log(false, errnoText("cannot wake the server thread"));
     }
-    m_server.join();
+    if (m_server.joinable()) {
+        m_server.join();
+    } else {
+        // Served by a fleet, whose thread has ended: the connections see the
+        // stop descriptor and end by themselves.
+        m_connections.clear();
+    }
     closeDescriptors();
     m_running = false;
     Log(false, "stopped");
@@ -117,10 +149,10 @@ void Simulator::Stop()
 void Simulator::closeDescriptors()
 {
     for (int* fd : {&m_listenFd, &m_stopFd, &m_reapFd}) {
-        if (*fd >= 0) {
+        if (*fd >= 0 && (fd == &m_listenFd || m_ownDescriptors)) {
             close(*fd);
-            *fd = -1;
         }
+        *fd = -1;
     }
 }
 
@@ -261,10 +293,10 @@ std::vector<ReplyFrame> Simulator::Answer(std::span<const uint8_t> request)
             redirect = false;
         }
         if (redirect) {
-            return AnswerRequest(m_db, asked, m_options.signal);
+            return AnswerRequest(m_db, asked, signalNow());
         }
     }
-    return AnswerRequest(m_db, request, m_options.signal);
+    return AnswerRequest(m_db, request, signalNow());
 }
 
 std::vector<std::vector<uint8_t>> Simulator::ReceivedFrames() const
@@ -337,7 +369,7 @@ std::vector<uint8_t> Simulator::Greeting()
     const auto query = ComposeRequest(msg::QuerySignal).value();
     std::lock_guard lock(m_dbMutex);
     std::vector<ReplyFrame> replies =
-        AnswerRequest(m_db, std::span(query.bytes.data(), query.size()), m_options.signal);
+        AnswerRequest(m_db, std::span(query.bytes.data(), query.size()), signalNow());
     return replies.empty() ? std::vector<uint8_t>{} : std::move(replies.front().bytes);
 }
 

@@ -4,6 +4,7 @@
 #include "sim/device_database.h"
 #include "sim/fault_options.h"
 #include "sim/ird_responder.h"
+#include "sim/signal_script.h"
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +26,9 @@ struct SimulatorOptions
     uint32_t seed = 1;    // connection n draws its faults from (seed, n)
     bool verbose = false; // log every frame received and sent, in hex
     SignalLevel signal;
+    // When not empty, the signal follows this script (looping) from Start()
+    // on, in place of `signal`.
+    SignalScript signalScript;
     // Back up after an upgrade, greet the next client with a signal report
     // before it asks for anything. Off: the device stays silent until asked.
     bool greetAfterRestart = false;
@@ -68,6 +72,8 @@ struct SimulatorStats
 //     sim.Stop();
 class Simulator : private ConnectionHost
 {
+    friend class SimulatorFleet; // serves the listening sockets of many from one thread
+
 public:
     explicit Simulator(DeviceDatabase db, SimulatorOptions options = {});
     ~Simulator() override;
@@ -113,6 +119,10 @@ private:
                                      std::span<const uint8_t> payload) override;
     std::vector<uint8_t> Greeting() override;
 
+    // Binds and listens; with stopFd/reapFd given (a fleet's), they are
+    // shared and not closed here, else the simulator makes its own.
+    bool bind(const std::string& address, uint16_t port, int stopFd, int reapFd,
+              std::string* error);
     void serve();
     void acceptClient();
     void reapFinished();
@@ -135,13 +145,16 @@ private:
     // greeted with a signal report, as some IRDs announce themselves when
     // they are back up.
     std::atomic<bool> m_restarted{false};
+    std::atomic<std::chrono::steady_clock::rep> m_startedAt{0}; // the script's time zero
+    SignalLevel signalNow() const;
 
     std::mutex m_logMutex;
 
     std::mutex m_lifecycleMutex; // Start and Stop
     int m_listenFd = -1;
-    int m_stopFd = -1; // eventfd, readable once stopping: wakes every poll()
-    int m_reapFd = -1; // eventfd, a connection has finished
+    int m_stopFd = -1;            // eventfd, readable once stopping: wakes every poll()
+    int m_reapFd = -1;            // eventfd, a connection has finished
+    bool m_ownDescriptors = true; // false: stop and reap descriptors belong to a fleet
     std::atomic<uint16_t> m_port{0};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopping{false};

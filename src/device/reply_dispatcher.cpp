@@ -7,6 +7,7 @@
 #include "link/message_code.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace vireo {
@@ -62,36 +63,19 @@ std::string text(int id)
     return GetLangText(id);
 }
 
+// The status of an answered command as a short text for its record:
+// "0x24 status 0 (OK)".
+std::string commandAnswerText(uint8_t code, uint8_t status)
+{
+    char textBuffer[48];
+    std::snprintf(textBuffer, sizeof textBuffer, "0x%02X status %u (%s)", code, status,
+                  status == 0 ? "OK" : "refused");
+    return textBuffer;
+}
+
 bool isScanRequest(uint8_t code)
 {
     return code == msg::ScanSatellite || code == msg::ScanTp || code == msg::StopScan;
-}
-
-// Requests that change the device: their answers are reported to the
-// device's observers. Queries and polls are the session's own business.
-bool isCommand(uint8_t code)
-{
-    switch (code) {
-    case msg::SetSystemInfo:
-    case msg::SetVolume:
-    case msg::SetSatellite:
-    case msg::AddTp:
-    case msg::DeleteTp:
-    case msg::ModifyTp:
-    case msg::ScanSatellite:
-    case msg::ScanTp:
-    case msg::AddSatellite:
-    case msg::DeleteSatellite:
-    case msg::StopScan:
-    case msg::PlayProgram:
-    case msg::MultiDescramble:
-    case msg::DeleteProgram:
-    case msg::SelectAudio:
-    case msg::Reboot:
-        return true;
-    default:
-        return false;
-    }
 }
 
 // The data reply that answers `command` with its changed record.
@@ -114,25 +98,6 @@ bool answersWithRecord(uint8_t reply, uint8_t command)
         return command == msg::SelectAudio;
     default:
         return false;
-    }
-}
-
-std::string statusText(uint8_t status)
-{
-    switch (status) {
-    case 0:
-        return text(row::Ok);
-    case 1:
-    case 2:
-        return text(row::TransportError);
-    case 4:
-        return text(row::StatusBusy);
-    case 7:
-        return text(row::OutOfManage);
-    case 35:
-        return text(row::AutoResend);
-    default:
-        return "status " + std::to_string(status);
     }
 }
 
@@ -172,15 +137,12 @@ bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t c
             return true; // a status answer without its echo and status says nothing
         }
         goOn = statusReply(core, db, current, payload[0], payload[1]);
-        if (current != 0 && payload[0] == current && isCommand(current)) {
-            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, payload[1],
-                                             statusText(payload[1]), current);
-        }
     } else {
         dataReply(core, db, code, current, payload, payloadLength);
         if (answersWithRecord(code, current)) {
-            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, 0, statusText(0),
-                                             current);
+            // Answered with the changed record: taken, as a status 0 says.
+            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, 0,
+                                             commandAnswerText(current, 0), current);
         }
     }
     if (db.TakeGaveUpNotice()) {
@@ -226,7 +188,11 @@ void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t 
             session.SendRequest(msg::UpdateAll);
             session.refreshed = true;
         }
-        db.StoreVersion(payload, length);
+        if (db.StoreVersion(payload, length) == db_result::Ok) {
+            VersionRecord version;
+            std::copy_n(payload, version.bytes.size(), version.bytes.begin());
+            session.Observers().Event(DeviceEvent::Kind::VersionReported, 0, version.Text());
+        }
         releaseIf(session, current == msg::QueryVersion);
         return;
     case msg::SatelliteInfo:
@@ -401,6 +367,7 @@ void ReplyDispatcher::showSignal(DatabaseContent& core, ListManager& db, const u
         signal.quality = quality;
     }
     core.View().ShowSignal(signal);
+    session.Observers().Signal(DeviceSignal{0, locked, plays, intensity, quality});
 
     const bool firstReport = core.playingFirstReport.exchange(false) || !m_havePrevious;
     if (firstReport || plays != m_previousPlays) {
@@ -419,6 +386,10 @@ bool ReplyDispatcher::statusReply(DatabaseContent& core, ListManager& db, uint8_
                                   uint8_t echo, uint8_t status)
 {
     DeviceSession& session = core.Session();
+    if (current != 0 && echo == current && msg::IsOperatorCommand(current)) {
+        session.Observers().Event(DeviceEvent::Kind::CommandAnswered, status,
+                                  commandAnswerText(current, status), current);
+    }
     switch (status) {
     case 1:
     case 2:
@@ -605,6 +576,7 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         return true;
     default:
         if (isScanRequest(current)) {
+            session.Observers().Event(DeviceEvent::Kind::ScanEnded, status);
             if (queue != nullptr) {
                 if (current == msg::ScanSatellite) {
                     queue->satScanRunning = false;
@@ -688,6 +660,8 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
         }
         core.StartFullRefresh();
         core.Log(text(row::UpdateFailed));
+        session.Observers().Event(DeviceEvent::Kind::RefreshFailed, failed,
+                                  text(row::UpdateFailed));
         return;
     }
     core.failedRefreshes = 0;
@@ -707,6 +681,7 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
     db->CheckComplete(item_kind::Version);
     releaseIf(session, echo == current);
     db->SetLoaded();
+    session.Observers().Event(DeviceEvent::Kind::RefreshComplete);
     if (core.Database().get() == db) {
         // Not for a database a refresh has replaced meanwhile: its own
         // refresh is under way.

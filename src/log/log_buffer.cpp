@@ -40,6 +40,7 @@ void LogBuffer::AddRawLine(std::string_view text)
     std::lock_guard lock(m_mutex);
     std::string line(text);
     m_lines.push_back(line);
+    m_lastLine = line;
     if (m_observer != nullptr) {
         m_observer->OnLogLineAdded(line);
     }
@@ -57,6 +58,7 @@ void LogBuffer::AppendToLastLine(std::string_view text)
         m_lines.emplace_back();
     }
     m_lines.back() += text;
+    m_lastLine = m_lines.back();
     if (m_observer != nullptr) {
         m_observer->OnLogTextAppended(std::string(text));
     }
@@ -74,6 +76,12 @@ size_t LogBuffer::LineCount() const
 {
     std::lock_guard lock(m_mutex);
     return m_lines.size();
+}
+
+std::string LogBuffer::LastLine() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastLine;
 }
 
 std::string LogBuffer::Text() const

@@ -56,6 +56,9 @@ public:
     void FlushOnClose();
 
     size_t LineCount() const;
+    // The line added last (with what was appended to it), also after the
+    // pane was flushed; empty before the first.
+    std::string LastLine() const;
     // The pane's text: every line followed by CR LF.
     std::string Text() const;
 
@@ -67,6 +70,7 @@ private:
     std::string m_caption;
     std::filesystem::path m_logsFolder;
     std::vector<std::string> m_lines;
+    std::string m_lastLine;
     LogPaneObserver* m_observer = nullptr;
 };
 

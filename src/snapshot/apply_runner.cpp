@@ -3,6 +3,7 @@
 #include "database/list_manager.h"
 #include "device/database_content.h"
 #include "lang/gbk_text.h"
+#include "lang/language_table.h"
 #include "link/device_observer.h"
 #include "link/device_session.h"
 #include "link/message_code.h"
@@ -17,14 +18,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The answers and time-outs the session reports while a step waits.
+// The answers the session reports while a step waits.
 class AnswerWatch : public DeviceObserver
 {
 public:
     void OnEvent(const DeviceEvent& event) override
     {
-        if (event.kind != DeviceEvent::Kind::CommandAnswered &&
-            event.kind != DeviceEvent::Kind::RequestTimeout) {
+        if (event.kind != DeviceEvent::Kind::CommandAnswered) {
             return;
         }
         {
@@ -61,6 +61,23 @@ private:
     std::condition_variable m_changed;
     std::deque<DeviceEvent> m_events;
 };
+
+// What a refusal's status says.
+std::string statusText(int status)
+{
+    constexpr int kRowStatusBusy = 171;  // "IRD is in the status, while IRD can't respond message!"
+    constexpr int kRowOutOfManage = 191; // "Such request is out of the manage of IRD"
+    switch (status) {
+    case 4:
+        return GbkToUtf8(GetLangText(kRowStatusBusy));
+    case 7:
+        return GbkToUtf8(GetLangText(kRowOutOfManage));
+    case 12:
+        return "no such record";
+    default:
+        return "refused";
+    }
+}
 
 // Statuses after which the session sends the request again by itself: the
 // step goes on waiting.
@@ -141,6 +158,11 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database,
         return Sent::Unanswered;
     }
     const auto deadline = Clock::now() + m_limits.answerLimit;
+    // The request has been seen in flight, and since when it is not: a
+    // request that leaves without an answer ran out of sends. Its answer, if
+    // it had one, is reported right after it is let go: a moment's grace.
+    bool seenInFlight = false;
+    std::optional<Clock::time_point> goneSince;
     for (;;) {
         if (m_reader.cancel != nullptr && m_reader.cancel->load()) {
             *why = "cancelled";
@@ -155,16 +177,19 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database,
             *why = "no answer within " + std::to_string(m_limits.answerLimit.count() / 1000) + " s";
             return Sent::Unanswered;
         }
+        const bool inFlight = session.CurrentCode() == step.code;
+        seenInFlight = seenInFlight || inFlight;
+        if (seenInFlight && !inFlight) {
+            if (!goneSince) {
+                goneSince = Clock::now();
+            } else if (Clock::now() - *goneSince > std::chrono::milliseconds(500)) {
+                *why = "the device did not answer";
+                return Sent::Unanswered;
+            }
+        }
         const std::optional<DeviceEvent> event = watch->Next(std::chrono::milliseconds(50));
-        if (!event) {
-            continue;
-        }
-        if (event->kind == DeviceEvent::Kind::RequestTimeout && event->code == step.code) {
-            *why = "the device did not answer";
-            return Sent::Unanswered;
-        }
-        if (event->kind != DeviceEvent::Kind::CommandAnswered || event->request != step.code ||
-            passing(event->code)) {
+        if (!event || event->kind != DeviceEvent::Kind::CommandAnswered ||
+            event->request != step.code || passing(event->code)) {
             continue;
         }
         if (event->code == 0) {
@@ -173,8 +198,8 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database,
         // The dispatcher keeps some refused requests in flight until their
         // time-outs; the refusal is the answer, so none is sent again.
         session.ReleaseIfCurrent(step.code);
-        *why = "refused: " + GbkToUtf8(event->detail) + " (status " + std::to_string(event->code) +
-               ")";
+        *why =
+            "refused: " + statusText(event->code) + " (status " + std::to_string(event->code) + ")";
         return Sent::Refused;
     }
 }

@@ -53,6 +53,11 @@ wait_until 10 grep -q '[0-9]' "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(tr -dc 0-9 < "$work/display")"
 wait_until 10 xdpyinfo > /dev/null 2>&1 || fail "Xvfb did not answer on $DISPLAY"
 
+# Three more IRDs from one process, listed but not ticked: the fleet window
+# connects them.
+"$build/sim/vireo-ird-sim" --addresses 127.0.160.21-127.0.160.23 --generate 3,8,12,4 -v \
+    > "$work/fleet.log" 2>&1 &
+pids+=($!)
 "$build/sim/vireo-ird-sim" --address 127.0.63.1 --generate 4,24,40,12 -v > "$work/sim1.log" 2>&1 &
 pids+=($!)
 # The second IRD takes an upgrade at an operator's pace: 10 ms a block, 1.5 s
@@ -63,7 +68,7 @@ pids+=($!)
 
 cd "$work"
 mkdir Logs
-printf '[Address]\r\nmachine=y127.0.63.1:Studio A\r\nmachine=y127.0.63.2:Uplink B\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' > Vireo.ini
+printf '[Address]\r\nmachine=y127.0.63.1:Studio A\r\nmachine=y127.0.63.2:Uplink B\r\nmachine=n127.0.160.21:Fleet 1\r\nmachine=n127.0.160.22:Fleet 2\r\nmachine=n127.0.160.23:Fleet 3\r\nmachine=n127.0.160.24:Never\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' > Vireo.ini
 cp Vireo.ini Vireo.ini.before
 
 # A runtime folder of its own: the single-instance lock of a copy started by
@@ -164,6 +169,44 @@ xdotool key --clearmodifiers v
 sleep 1
 import -window root "$out/e2e-tiled.png"
 
+# The fleet window (Ctrl+Shift+F): the filter leaves the three fleet devices
+# and the machine that has no device, Return selects them, and the popup's
+# first item connects them all; the one without a device fails.
+xdotool key --clearmodifiers ctrl+shift+f
+sleep 0.5
+xdotool type --delay 50 '127.0.160.2'
+xdotool key --clearmodifiers Return
+sleep 0.3
+xdotool key --clearmodifiers Menu
+sleep 0.5
+xdotool key --clearmodifiers Down
+xdotool key --clearmodifiers Return
+fleet_refreshed() { [ "$(grep -c '<- UpdateAll' "$work/fleet.log" || true)" -ge 3 ]; }
+wait_until 60 fleet_refreshed || fail "the fleet window did not connect the three devices"
+fleet_polled() { [ "$(grep -c '<- QuerySignal' "$work/fleet.log" || true)" -ge 3 ]; }
+wait_until 60 fleet_polled || fail "the fleet devices were not polled"
+sleep 1
+# Every row shown again, sorted as it was.
+xdotool key --clearmodifiers ctrl+shift+f
+xdotool key --clearmodifiers ctrl+a BackSpace
+sleep 1
+import -window root "$out/e2e-fleet.png"
+grep -q '127.0.160.24' "$work/fleet.log" && fail "a device the simulator does not play answered"
+
+# Ctrl+F: a program searched by name across the devices; Return shows the
+# first hit in its device window.
+xdotool key --clearmodifiers ctrl+f
+sleep 0.5
+xdotool type --delay 50 'bbc world'
+xdotool key --clearmodifiers Return
+sleep 0.5
+import -window root "$out/e2e-search.png"
+xdotool key --clearmodifiers Return
+sleep 1
+import -window root "$out/e2e-search-revealed.png"
+xdotool mousemove 80 500 click 1
+sleep 0.3
+
 xdotool key --clearmodifiers alt+f
 sleep 0.5
 xdotool key --clearmodifiers x
@@ -193,4 +236,4 @@ for line in "Selected-upgrading file:$work/upgrade.bin" "Total blocks: 300" "In 
     "Upgrading completely, please waiting for IRD restart!"; do
     grep -qF "): $line" Logs/127.0.63.2.txt || fail "the upgrade's log lacks \"$line\""
 done
-echo "desktop end-to-end: 2 devices refreshed, screenshots in $out"
+echo "desktop end-to-end: 2 devices and a fleet of 3 refreshed, screenshots in $out"

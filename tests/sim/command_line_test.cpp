@@ -83,6 +83,11 @@ TEST(CommandLine, ParsesEveryOption)
     EXPECT_EQ(defaults->port, 8888);
     EXPECT_EQ(defaults->address, "127.0.0.1");
     EXPECT_FALSE(defaults->options.greetAfterRestart);
+    EXPECT_FALSE(defaults->addresses);
+
+    const auto fleet = ParseCommandLine({"--addresses", "127.0.1.1-127.0.1.200"}, &error);
+    ASSERT_TRUE(fleet && fleet->addresses) << error;
+    EXPECT_EQ(fleet->addresses->Addresses().size(), 200u);
 }
 
 TEST(CommandLine, RefusesBadArguments)
@@ -99,6 +104,8 @@ TEST(CommandLine, RefusesBadArguments)
         {"--db", "a.json", "--generate", "1,1,1,1"},
         {"--signal", "100,1"},
         {"--silent=1"},
+        {"--addresses", "127.0.1.9-127.0.1.1"},
+        {"--address", "127.0.1.1", "--addresses", "127.0.1.1-127.0.1.2"},
     };
     for (const auto& args : bad) {
         std::string error;

@@ -69,6 +69,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent)
         return QString::localeAwareCompare(FromGbk(a), FromGbk(b));
     });
     m_context.hexShowing = 2;
+    m_fleet = std::make_shared<FleetModel>();
     buildWidgets();
     m_registry->SetObserver(m_tree);
     m_btnClose->setEnabled(false);
@@ -85,6 +86,7 @@ MainForm::~MainForm()
         delete child;
     }
     m_registry->SetObserver(nullptr);
+    AttachAlarms(nullptr);
 }
 
 void MainForm::buildWidgets()
@@ -105,6 +107,7 @@ void MainForm::buildWidgets()
     buildMenus();
     buildToolbar();
     buildPopup();
+    buildFleet();
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
 
     connect(m_mdi, &QMdiArea::subWindowActivated, this, &MainForm::onSubWindowActivated);
@@ -167,6 +170,11 @@ void MainForm::rebuildWindowMenu()
     m_windowMenu->addAction(m_tileVertically);
     m_windowMenu->addAction(m_minimizeAll);
     m_windowMenu->addAction(m_arrange);
+    if (m_fleetItem != nullptr) {
+        m_windowMenu->addSeparator();
+        m_windowMenu->addAction(m_fleetItem);
+        m_windowMenu->addAction(m_searchItem);
+    }
     const QList<QMdiSubWindow*> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
     if (windows.isEmpty()) {
         return;
@@ -299,6 +307,7 @@ void MainForm::applyCaptions()
     setHint(m_btnRenew, LangText(67));
     setHint(m_btnUpgrade, LangText(68));
     setHint(m_btnSwitch, LangText(kRowSwitchUpHint));
+    applyFleetCaptions();
 }
 
 // --- the toolbar as the device windows see it ---

@@ -4,16 +4,22 @@
 #include "app/settings_file.h"
 #include "device/ui/device_host.h"
 #include "device/ui/mdi_child.h"
+#include "fleet/device_search.h"
+#include "fleet/fleet_model.h"
+#include "fleet/ui/fleet_window.h"
+#include "history/alarm_engine.h"
 #include "link/device_session.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
 class QAction;
+class QDockWidget;
 class QMdiArea;
 class QMenu;
 class QToolButton;
@@ -25,6 +31,7 @@ class IPForm;
 class LoginForm;
 class MachineTreeView;
 class SatForm;
+class SearchPanel;
 class SelForm;
 class TpForm;
 
@@ -104,6 +111,31 @@ public:
     SatForm* SatelliteDialog() override { return m_satForm; }
     TpForm* TransponderDialog() override { return m_tpForm; }
     void DeviceWindowClosing(MdiChild* window) override;
+    void DeviceConnecting(MdiChild* window) override;
+
+    // The fleet: a row per machine (main_form_fleet.cpp).
+    FleetModel& Fleet() { return *m_fleet; }
+    FleetWindow* FleetView() const { return m_fleetView; }
+    SearchPanel* Search() const { return m_search; }
+    QDockWidget* FleetDock() const { return m_fleetDock; }
+    QDockWidget* SearchDock() const { return m_searchDock; }
+    void ShowFleet();
+    void ShowSearch(); // Ctrl+F
+    // The devices that are connected and hold a database, in tree order.
+    std::vector<DeviceDatabaseRef> ConnectedDatabases() const;
+    // Shows the hit's device window with its node selected and revealed;
+    // false (and a note in the status bar) when the device or the record is
+    // gone.
+    bool RevealHit(const SearchHit& hit);
+    void RunFleetCommand(FleetWindow::Command command, const std::vector<NodeId>& nodes);
+    // The inventory of the connected devices; false with the reason.
+    bool WriteInventoryCsv(const QString& path, QString* reason) const;
+    bool WriteInventoryJson(const QString& path, QString* reason) const;
+    void ExportInventoryCsvClick();
+    void ExportInventoryJsonClick();
+    // The alarms the fleet counts and acknowledges (null: none; the
+    // Acknowledge command is then disabled). The engine outlives the form.
+    void AttachAlarms(AlarmEngine* engine);
 
     // Commands, by the component that raises them.
     void FileNewItemClick();
@@ -132,6 +164,12 @@ private:
     void buildMenus();
     void buildToolbar();
     void buildPopup();
+    void buildFleet();
+    void applyFleetCaptions();
+    void addToFleet(MdiChild* window);
+    void removeFromFleet(MdiChild* window);
+    QString chooseExportFile(const char* name, const QString& filter, const QString& suffix);
+    void exportInventory(bool json);
     void applyCaptions();
     void rebuildWindowMenu();
     void onSubWindowActivated(QMdiSubWindow* window);
@@ -154,6 +192,11 @@ private:
     void closeAllForExit();
 
     std::unique_ptr<MachineManager> m_registry;
+    std::shared_ptr<FleetModel> m_fleet; // shared with the fleet window, which may go later
+    // The fleet row observer each device window's session reports to.
+    std::map<MdiChild*, std::shared_ptr<DeviceObserver>> m_fleetObservers;
+    AlarmEngine* m_alarms = nullptr;
+    std::shared_ptr<AlarmObserver> m_fleetAlarms;
     SessionContext m_context;
     DeviceOptions m_deviceOptions;
     std::filesystem::path m_settingsPath = kSettingsFileName;
@@ -185,6 +228,14 @@ private:
     QMenu* m_configMenu = nullptr;
     QMenu* m_helpMenu = nullptr;
     QMenu* m_popup = nullptr;
+    FleetWindow* m_fleetView = nullptr;
+    SearchPanel* m_search = nullptr;
+    QDockWidget* m_fleetDock = nullptr;
+    QDockWidget* m_searchDock = nullptr;
+    QAction* m_fleetItem = nullptr;
+    QAction* m_searchItem = nullptr;
+    QAction* m_exportCsv = nullptr;
+    QAction* m_exportJson = nullptr;
     QAction* m_fileNew = nullptr;
     QAction* m_fileExit = nullptr;
     QAction* m_cascade = nullptr;

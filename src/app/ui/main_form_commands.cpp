@@ -44,6 +44,9 @@ void MainForm::retitle(MdiChild* window, const std::string& caption)
 {
     m_registry->RenameMachine(window->Entry(), caption);
     window->SetCaption(caption);
+    if (window->Entry() != nullptr) {
+        m_fleet->SetCaption(window->Entry()->Node(), caption);
+    }
 }
 
 void MainForm::DeviceWindowClosing(MdiChild* window)
@@ -53,6 +56,7 @@ void MainForm::DeviceWindowClosing(MdiChild* window)
     if (m_ipForm != nullptr && m_ipForm->Device() == window) {
         m_ipForm->reject();
     }
+    removeFromFleet(window);
 }
 
 // --- File, Help and Config ---

@@ -104,6 +104,9 @@ void MainForm::openListedMachines()
             m_btnClose->setEnabled(true);
             if (window != nullptr) {
                 window->SetAutoConnect(machine.autoConnect);
+                if (window->Entry() != nullptr) {
+                    m_fleet->SetTicked(window->Entry()->Node(), machine.autoConnect);
+                }
             }
         }
         if (m_openingNext == m_openingTicked) {
@@ -180,6 +183,7 @@ MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::stri
     }
     auto* window = new MdiChild(*this, m_deviceOptions, caption);
     m_registry->AddMachine(window);
+    addToFleet(window);
     if (show) {
         PlaceDeviceWindow(window);
     }

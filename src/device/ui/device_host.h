@@ -55,6 +55,8 @@ public:
     // `window` is closing: a dialog the main window opened for it ends as if
     // cancelled, before anything of the window is freed.
     virtual void DeviceWindowClosing(MdiChild* window) = 0;
+    // `window` begins to connect (the device reports only how it ended).
+    virtual void DeviceConnecting(MdiChild* /*window*/) {}
 };
 
 } // namespace vireo::ui

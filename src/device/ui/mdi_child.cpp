@@ -332,6 +332,7 @@ void MdiChild::startConnect(bool fromSwitch)
     if (fromSwitch) {
         m_session->stop = false;
     }
+    m_host.DeviceConnecting(this);
     // A connected device shows in its window.
     if (!IsShownInFrame()) {
         m_host.PlaceDeviceWindow(this);
@@ -344,6 +345,42 @@ void MdiChild::startConnect(bool fromSwitch)
             this, [this, connected, fromSwitch] { onConnectStepDone(connected, fromSwitch); },
             Qt::QueuedConnection);
     });
+}
+
+void MdiChild::SetQuerySignal(bool on)
+{
+    if (m_programs != nullptr) {
+        m_programs->QueryBox()->setChecked(on); // its handler tells the session
+    } else if (m_session) {
+        m_session->querySignalTicked = on;
+    }
+}
+
+bool MdiChild::RevealTreeNode(bool radioTree, TreeNodeId node)
+{
+    if (IsClosing()) {
+        return false;
+    }
+    if (!IsShownInFrame()) {
+        m_host.PlaceDeviceWindow(this);
+    }
+    BuildWidgets();
+    m_tabs->setCurrentIndex(kProgramsTab);
+    if (radioTree && !m_programs->ShowRadioBox()->isChecked()) {
+        m_programs->ShowRadioBox()->setChecked(true);
+    }
+    ProgramTreeView* tree = radioTree ? m_programs->RadioTree() : m_programs->TvTree();
+    QTreeWidgetItem* item = tree->ItemOf(node);
+    if (item == nullptr) {
+        return false;
+    }
+    for (QTreeWidgetItem* parent = item->parent(); parent != nullptr; parent = parent->parent()) {
+        parent->setExpanded(true);
+    }
+    tree->setCurrentItem(item);
+    tree->scrollToItem(item, QAbstractItemView::PositionAtCenter);
+    tree->setFocus(Qt::OtherFocusReason);
+    return true;
 }
 
 void MdiChild::joinConnectWorker()

@@ -91,6 +91,12 @@ public:
     void ConnectFromSwitch();
     bool IsConnecting() const { return m_connectWorker.joinable(); }
     void RequestDisconnect();
+    // Ticks or unticks "Query Signal", as the operator's check box does.
+    void SetQuerySignal(bool on);
+    // Shows the programs tab with `node` of the TV (or radio) tree selected,
+    // its parents expanded and scrolled into view. False when the tree has no
+    // such item.
+    bool RevealTreeNode(bool radioTree, TreeNodeId node);
     void RefreshIrd();
     // Stops the session without freeing anything.
     void RequestStop();

@@ -3,7 +3,7 @@
 // The language rows of the snapshot commands, all counted from one base.
 namespace vireo::ui::snapshot_row {
 
-inline constexpr int kSnapshotRowBase = 215;
+inline constexpr int kSnapshotRowBase = 263;
 
 inline constexpr int SaveSnapshot = kSnapshotRowBase + 0;    // "Save Snapshot..."
 inline constexpr int CompareSnapshot = kSnapshotRowBase + 1; // "Compare with Snapshot..."
