@@ -3,12 +3,14 @@
 // differences), apply that snapshot and find the device matching it.
 
 #include "device/ui/mdi_child.h"
+#include "fleet/ui/fleet_window.h"
 #include "gui_fixture.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
 #include "sim/simulator.h"
 #include "snapshot/snapshot.h"
 #include "snapshot/snapshot_diff.h"
+#include "snapshot/ui/fleet_apply_dialog.h"
 #include "snapshot/ui/snapshot_apply_dialog.h"
 #include "snapshot/ui/snapshot_commands.h"
 #include "snapshot/ui/snapshot_diff_dialog.h"
@@ -17,6 +19,7 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
+#include <QTableView>
 #include <QTreeWidget>
 
 using namespace vireo;
@@ -132,6 +135,42 @@ private slots:
             diff_section::Satellites | diff_section::Transponders | diff_section::System;
         chosen.appliedSystemOnly = true;
         QVERIFY(DiffSnapshots(ReadSnapshot(sim::DatabaseToJson(other), nullptr).value(),
+                              ReadSnapshot(sim::DatabaseToJson(irb.Database()), nullptr).value(),
+                              chosen)
+                    .Empty());
+
+        // From the fleet window: a third snapshot onto the selected devices.
+        const sim::DeviceDatabase third = sim::GenerateDatabase({3, 12, 10, 5}, nullptr).value();
+        WorkDir::write(QStringLiteral("third.json"),
+                       QByteArray::fromStdString(sim::DatabaseToJson(third)));
+        form->ShowFleet();
+        QTRY_VERIFY(form->FleetView()->Table()->model()->rowCount() > 0);
+        form->FleetView()->Table()->selectAll();
+        QAction* fleetApply =
+            form->FleetView()->findChild<QAction*>(QStringLiteral("FleetApplySnapshot"));
+        if (fleetApply == nullptr) {
+            fleetApply = form->findChild<QAction*>(QStringLiteral("FleetApplySnapshot"));
+        }
+        QVERIFY(fleetApply != nullptr && fleetApply->isEnabled());
+        selectNextFile(dir.path() + QStringLiteral("/third.json"));
+        bool fleetDone = false, allMatch = false;
+        ModalSeam::setNextAction([&](QDialog* d) {
+            auto* dialog = qobject_cast<FleetApplyDialog*>(d);
+            if (dialog == nullptr) {
+                return int(QDialog::Rejected);
+            }
+            d->show();
+            clickButton(d, "FleetApplyRun");
+            QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
+            shoot(d, "fleet-apply-result.png");
+            allMatch = dialog->Result().AllMatch();
+            fleetDone = true;
+            return int(QDialog::Rejected);
+        });
+        fleetApply->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(fleetDone, 40000);
+        QVERIFY(allMatch);
+        QVERIFY(DiffSnapshots(ReadSnapshot(sim::DatabaseToJson(third), nullptr).value(),
                               ReadSnapshot(sim::DatabaseToJson(irb.Database()), nullptr).value(),
                               chosen)
                     .Empty());

@@ -90,7 +90,8 @@ FleetWindow::FleetWindow(std::shared_ptr<FleetModel> model, QWidget* parent) : Q
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     const int w = m_table->fontMetrics().averageCharWidth();
-    const int widths[FleetTableModel::ColumnCount] = {26, 9, 26, 9, 11, 10, 22, 9, 11, 19, 13, 9, 40};
+    const int widths[FleetTableModel::ColumnCount] = {26, 9,  26, 9,  11, 10, 22,
+                                                      9,  11, 19, 13, 9,  40};
     for (int c = 0; c < FleetTableModel::ColumnCount; ++c) {
         m_table->setColumnWidth(c, widths[c] * w);
     }
@@ -168,10 +169,23 @@ void FleetWindow::SelectNodes(const std::vector<NodeId>& nodes)
                                                      QItemSelectionModel::Rows);
 }
 
+void FleetWindow::AddSelectionCommand(QAction* action)
+{
+    m_toolbar->insertAction(m_filterLabel, action);
+    m_toolbar->insertSeparator(m_filterLabel);
+    m_menu->addSeparator();
+    m_menu->addAction(action);
+    m_extraActions.push_back(action);
+    updateActions();
+}
+
 void FleetWindow::updateActions()
 {
     const bool any = m_table->selectionModel()->hasSelection();
     for (QAction* action : m_actions) {
+        action->setEnabled(any);
+    }
+    for (QAction* action : m_extraActions) {
         action->setEnabled(any);
     }
 }

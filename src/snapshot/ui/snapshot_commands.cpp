@@ -42,6 +42,25 @@ QString localPath(const QString& path)
 
 } // namespace
 
+QString ChooseSnapshotFile(QWidget* parent, bool save, const QString& start)
+{
+    QPointer<QFileDialog> dialog =
+        new QFileDialog(parent, QString(), start.isEmpty() ? QDir::currentPath() : start,
+                        LangText(snapshot_row::FileFilter));
+    dialog->setObjectName(save ? QStringLiteral("SnapshotSaveDialog")
+                               : QStringLiteral("SnapshotOpenDialog"));
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setDefaultSuffix(QStringLiteral("json"));
+    const int result = ModalSeam::Exec(dialog);
+    QString path;
+    if (dialog && result == QDialog::Accepted) {
+        path = dialog->selectedFiles().value(0);
+    }
+    delete dialog.data();
+    return path;
+}
+
 SnapshotCommands::SnapshotCommands(QWidget* window, DatabaseContent* content,
                                    std::function<std::string()> caption)
     : QObject(window), m_window(window), m_content(content), m_caption(std::move(caption)),
@@ -95,27 +114,15 @@ bool SnapshotCommands::databaseReady()
 
 QString SnapshotCommands::chooseFile(bool save)
 {
-    QString start = QDir::currentPath();
+    QString start;
     if (save) {
         const auto [address, name] = splitCaption(m_caption());
-        start += QStringLiteral("/") + QString::fromStdString(address) + QStringLiteral("-") +
-                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")) +
-                 QStringLiteral(".json");
+        start = QDir::currentPath() + QStringLiteral("/") + QString::fromStdString(address) +
+                QStringLiteral("-") +
+                QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")) +
+                QStringLiteral(".json");
     }
-    QPointer<QFileDialog> dialog =
-        new QFileDialog(m_window, QString(), start, LangText(snapshot_row::FileFilter));
-    dialog->setObjectName(save ? QStringLiteral("SnapshotSaveDialog")
-                               : QStringLiteral("SnapshotOpenDialog"));
-    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog->setDefaultSuffix(QStringLiteral("json"));
-    const int result = ModalSeam::Exec(dialog);
-    QString path;
-    if (dialog && result == QDialog::Accepted) {
-        path = dialog->selectedFiles().value(0);
-    }
-    delete dialog.data();
-    return path;
+    return ChooseSnapshotFile(m_window, save, start);
 }
 
 void SnapshotCommands::runOnWorker(std::function<void()> work, std::function<void()> done)

@@ -17,6 +17,10 @@ class DatabaseContent;
 
 namespace vireo::ui {
 
+// A snapshot file chosen in a file dialog run through ModalSeam (to save
+// one: `start` is the proposed path); empty when cancelled.
+QString ChooseSnapshotFile(QWidget* parent, bool save, const QString& start = {});
+
 // The device window's snapshot commands: "Save Snapshot...", "Compare with
 // Snapshot..." and "Apply Snapshot...". Files are chosen in file dialogs
 // run through ModalSeam; they are written and read on a worker thread, so
