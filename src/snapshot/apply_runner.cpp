@@ -8,6 +8,7 @@
 #include "link/device_session.h"
 #include "link/message_code.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -18,8 +19,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+} // namespace
+
 // The answers the session reports while a step waits.
-class AnswerWatch : public DeviceObserver
+class ApplyRunner::AnswerWatch : public DeviceObserver
 {
 public:
     void OnEvent(const DeviceEvent& event) override
@@ -62,6 +65,8 @@ private:
     std::deque<DeviceEvent> m_events;
 };
 
+namespace {
+
 // What a refusal's status says.
 std::string statusText(int status)
 {
@@ -84,6 +89,13 @@ std::string statusText(int status)
 bool passing(int status)
 {
     return status == 1 || status == 2 || status == 4 || status == 35;
+}
+
+// Adds and deletes: after them a device may number its records anew.
+bool changesNumbering(const PlanStep& step)
+{
+    return step.code == msg::DeleteTp || step.code == msg::DeleteSatellite ||
+           step.code == msg::AddSatellite || step.code == msg::AddTp;
 }
 
 std::vector<std::string> textsOf(const std::vector<PlanStep>& steps)
@@ -139,14 +151,8 @@ std::string ApplyRunner::readFailure(DeviceRead::Outcome outcome) const
 ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database, std::string* why)
 {
     DeviceSession& session = m_reader.content.Session();
-    auto watch = std::make_shared<AnswerWatch>();
-    session.Observers().Add(watch);
-    struct Unwatch
-    {
-        DeviceSession& session;
-        const DeviceObserver* watch;
-        ~Unwatch() { session.Observers().Remove(watch); }
-    } unwatch{session, watch.get()};
+    AnswerWatch* watch = m_watch.get();
+    watch->Clear();
 
     const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
     if (deletes) {
@@ -208,6 +214,20 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                              std::shared_ptr<ListManager> db, ApplyListener* listener)
 {
     ApplyResult result;
+    // One watch for the whole run, on the session's observers while it lasts.
+    DeviceSession& session = m_reader.content.Session();
+    m_watch = std::make_shared<AnswerWatch>();
+    session.Observers().Add(m_watch);
+    struct Unwatch
+    {
+        DeviceSession& session;
+        std::shared_ptr<AnswerWatch>& watch;
+        ~Unwatch()
+        {
+            session.Observers().Remove(watch.get());
+            watch.reset();
+        }
+    } unwatch{session, m_watch};
     auto read = [&](bool refresh) {
         if (listener != nullptr) {
             listener->OnReading();
@@ -229,7 +249,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
     result.initialPlan = plan;
     size_t done = 0;
     size_t total = plan.steps.size();
-    bool fresh = true; // `db` was read after the last step
+    bool fresh = true; // `db` was read after the last step; the device is read at the end
     std::vector<std::string> previousStage;
     for (int round = 0; !plan.Empty(); ++round) {
         const std::vector<PlanStep> stage = plan.FirstStage();
@@ -264,10 +284,15 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
         if (stop) {
             break;
         }
-        if (!read(true)) {
-            return result;
+        // Records come and go: the device may have renumbered its lists, so
+        // it is read again. Changes in place were answered with the changed
+        // records, which the database holds: the rest is planned from them.
+        if (std::any_of(stage.begin(), stage.end(), changesNumbering)) {
+            if (!read(true)) {
+                return result;
+            }
+            fresh = true;
         }
-        fresh = true;
         plan = PlanApply(wanted, SnapshotOf(*db), sections);
         total = done + plan.steps.size();
     }
