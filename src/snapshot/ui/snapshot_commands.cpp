@@ -90,6 +90,16 @@ void SnapshotCommands::AddTo(QMenu* menu)
     menu->addAction(m_save);
     menu->addAction(m_compare);
     menu->addAction(m_apply);
+    // The shortcuts work wherever the keyboard is in the device window.
+    const QKeySequence keys[] = {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S),
+                                 QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C),
+                                 QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A)};
+    QAction* actions[] = {m_save, m_compare, m_apply};
+    for (int i = 0; i < 3; ++i) {
+        actions[i]->setShortcut(keys[i]);
+        actions[i]->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        m_window->addAction(actions[i]);
+    }
 }
 
 void SnapshotCommands::setBusy(bool busy)
