@@ -252,6 +252,9 @@ void describe(CLI::App& app, CommandLine& line)
         },
         "room for N satellites: AddSatellite beyond is refused with status 7")
         ->group(faultGroup);
+    flag("--renumber", faults.renumber,
+         "number satellites and transponders 0, 1, 2... anew after one is added or deleted")
+        ->group(faultGroup);
     valued(
         "--close-after", "N",
         [&](const std::string& o, const std::string& v) {

@@ -33,6 +33,9 @@ struct FaultOptions
     // Satellites the device has room for (0: as many as indices number); an
     // AddSatellite beyond is refused as out of its management (status 7).
     unsigned satelliteRoom = 0;
+    // After a satellite or transponder comes or goes, number both lists
+    // 0, 1, 2... in list order anew, as some devices do.
+    bool renumber = false;
     UpgradeFaults upgrade; // the device side of a firmware upgrade
 
     bool operator==(const FaultOptions&) const = default;
