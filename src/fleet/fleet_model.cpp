@@ -344,6 +344,12 @@ std::vector<size_t> FleetModel::TakeChanged()
         if (Shared::Entry* entry = s.findLocked(p.node)) {
             FleetRow& row = entry->row;
             row.lastLog = std::move(p.lastLog);
+            if (row.state == FleetState::Failed && row.reason.empty()) {
+                // The device reported a failure without words: the line the
+                // window logged for it says why, without its caption and time.
+                const size_t text = row.lastLog.find("): ");
+                row.reason = text == std::string::npos ? row.lastLog : row.lastLog.substr(text + 3);
+            }
             if (!p.loader.empty()) { // a device's version stays known while it is away
                 row.loader = std::move(p.loader);
                 row.software = std::move(p.software);

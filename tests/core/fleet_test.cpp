@@ -2,6 +2,7 @@
 
 #include "core/fake_database_host.h"
 #include "fleet/device_search.h"
+#include "fleet/fleet_alarms.h"
 #include "fleet/fleet_model.h"
 #include "fleet/inventory.h"
 
@@ -264,4 +265,36 @@ TEST(Inventory, OneCsvRowPerProgramWithPathAndPids)
               std::string::npos)
         << csv;
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
+}
+
+TEST(FleetModel, ActiveAlarmsFollowTheEngineByAddress)
+{
+    ManualClock clock(1'800'000'000'000);
+    AlarmEngine engine(clock, nullptr);
+    FleetModel model;
+    model.AddMachine(1, "127.0.160.5:Uplink", true, {});
+    model.AddMachine(2, "127.0.160.6:Other", true, {});
+    auto link = std::make_shared<FleetAlarmLink>(model, engine);
+    engine.AddObserver(link);
+    engine.AttachDevice({"127.0.160.5", "Uplink"});
+
+    // Unlocked for 5 s raises; relocked for 3 s clears.
+    engine.OnEvent("127.0.160.5", {DeviceEvent::Kind::Connected, 0, 0, {}});
+    engine.OnSignal("127.0.160.5", {0, false, true, 40, 10});
+    clock.Advance(5000);
+    engine.OnSignal("127.0.160.5", {0, false, true, 40, 10});
+    model.TakeChanged();
+    EXPECT_EQ(model.Row(0).activeAlarms, 1);
+    EXPECT_EQ(model.Row(1).activeAlarms, 0);
+    // A window opened later for the same address shows the count at once.
+    model.AddMachine(3, "127.000.160.005:Again", false, {});
+    EXPECT_EQ(model.Row(2).activeAlarms, 1);
+
+    engine.OnSignal("127.0.160.5", {0, true, true, 80, 70});
+    clock.Advance(3000);
+    engine.Tick();
+    model.TakeChanged();
+    EXPECT_EQ(model.Row(0).activeAlarms, 0);
+    EXPECT_EQ(model.Row(2).activeAlarms, 0);
+    engine.RemoveObserver(link.get());
 }
