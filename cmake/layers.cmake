@@ -17,6 +17,7 @@ set(VIREO_LAYERS
     fleet      # every machine at a glance: fleet rows, search across devices, inventory
     ui         # widget helpers every window uses: GBK at the boundary, message boxes, icons
     dialogs/ui # the dialogs' widgets
+    snapshot/ui # save, compare and apply snapshots: commands and their dialogs
     device/ui  # the device window's widgets
     fleet/ui   # the fleet window and the search across devices
     app/ui     # the main window, start-up dialog, program entry

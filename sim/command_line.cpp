@@ -246,6 +246,16 @@ void describe(CLI::App& app, CommandLine& line)
     flag("--no-ci-card", faults.noCiCard, "no CI card inserted: MultiDescramble gets status 39")
         ->group(faultGroup);
     valued(
+        "--satellite-room", "N",
+        [&](const std::string& o, const std::string& v) {
+            faults.satelliteRoom = static_cast<unsigned>(integer(o, v, 255));
+        },
+        "room for N satellites: AddSatellite beyond is refused with status 7")
+        ->group(faultGroup);
+    flag("--renumber", faults.renumber,
+         "number satellites and transponders 0, 1, 2... anew after one is added or deleted")
+        ->group(faultGroup);
+    valued(
         "--close-after", "N",
         [&](const std::string& o, const std::string& v) {
             faults.closeAfterFrames = static_cast<unsigned>(integer(o, v, 1000000));

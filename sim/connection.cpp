@@ -200,6 +200,9 @@ bool Connection::finish(const std::vector<uint8_t>& request)
     std::vector<ReplyFrame> replies;
     if (auto it = faults.statusOverrides.find(request[1]); it != faults.statusOverrides.end()) {
         replies.push_back({BuildStatusReply(it->first, it->second), false});
+    } else if (request[1] == msg::AddSatellite && faults.satelliteRoom > 0 &&
+               m_host.SatelliteCount() >= faults.satelliteRoom) {
+        replies.push_back({BuildStatusReply(msg::AddSatellite, status::kOutOfManage), false});
     } else if (request[1] == msg::MultiDescramble && faults.noCiCard) {
         replies.push_back({BuildStatusReply(msg::MultiDescramble, kStatusNoCiCard), false});
     } else {

@@ -26,6 +26,7 @@ class ConnectionHost
 public:
     virtual ~ConnectionHost() = default;
     virtual std::vector<ReplyFrame> Answer(std::span<const uint8_t> request) = 0;
+    virtual size_t SatelliteCount() const = 0;
     virtual FaultOptions CurrentFaults() const = 0;
     virtual void FrameReceived(std::span<const uint8_t> frame) = 0;
     // Broken requests found in what the client wrote (see RequestChecker).

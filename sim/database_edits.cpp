@@ -1,6 +1,7 @@
 #include "sim/database_edits.h"
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <functional>
 
@@ -163,6 +164,27 @@ bool DeleteProgram(DeviceDatabase& db, uint8_t kind, uint8_t index)
         db, [kind, index](uint8_t k, const Program& p) { return k == kind && p.index == index; });
     RelinkDatabase(db);
     return true;
+}
+
+void RenumberDatabase(DeviceDatabase& db)
+{
+    std::array<uint8_t, 256> satellites{}, transponders{};
+    for (size_t i = 0; i < db.satellites.size(); ++i) {
+        satellites[db.satellites[i].index] = static_cast<uint8_t>(i);
+        db.satellites[i].index = static_cast<uint8_t>(i);
+    }
+    for (size_t i = 0; i < db.transponders.size(); ++i) {
+        Transponder& t = db.transponders[i];
+        transponders[t.index] = static_cast<uint8_t>(i);
+        t.index = static_cast<uint8_t>(i);
+        t.satellite = satellites[t.satellite];
+    }
+    for (uint8_t kind : {kKindTv, kKindRadio}) {
+        for (Program& p : db.Programs(kind)) {
+            p.tp = transponders[p.tp];
+        }
+    }
+    RelinkDatabase(db);
 }
 
 void ApplyVolumeCommand(Volume& volume, uint8_t command)

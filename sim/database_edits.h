@@ -33,4 +33,8 @@ bool DeleteProgram(DeviceDatabase& db, uint8_t kind, uint8_t index);
 // 0xF0 mute, 0x7F sound on; anything else leaves the volume as it is.
 void ApplyVolumeCommand(Volume& volume, uint8_t command);
 
+// Numbers satellites and transponders 0, 1, 2... in list order, the
+// references to them following.
+void RenumberDatabase(DeviceDatabase& db);
+
 } // namespace vireo::sim

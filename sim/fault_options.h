@@ -29,7 +29,13 @@ struct FaultOptions
     int floodSignalPerSecond =
         0; // once UpdateAll is answered, unasked SignalStatus frames at this rate
     std::map<uint8_t, uint8_t>
-        statusOverrides;   // request code -> StatusReply status instead of the answer
+        statusOverrides; // request code -> StatusReply status instead of the answer
+    // Satellites the device has room for (0: as many as indices number); an
+    // AddSatellite beyond is refused as out of its management (status 7).
+    unsigned satelliteRoom = 0;
+    // After a satellite or transponder comes or goes, number both lists
+    // 0, 1, 2... in list order anew, as some devices do.
+    bool renumber = false;
     UpgradeFaults upgrade; // the device side of a firmware upgrade
 
     bool operator==(const FaultOptions&) const = default;

@@ -2,6 +2,7 @@
 
 #include "link/message_code.h"
 #include "link/request_frame.h"
+#include "sim/database_edits.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -266,6 +267,12 @@ FaultOptions Simulator::CurrentFaults() const
     return Faults();
 }
 
+size_t Simulator::SatelliteCount() const
+{
+    std::lock_guard lock(m_dbMutex);
+    return m_db.satellites.size();
+}
+
 std::vector<ReplyFrame> Simulator::Answer(std::span<const uint8_t> request)
 {
     const bool same = Faults().sameAnswer;
@@ -290,7 +297,13 @@ std::vector<ReplyFrame> Simulator::Answer(std::span<const uint8_t> request)
             return AnswerRequest(m_db, asked, signalNow());
         }
     }
-    return AnswerRequest(m_db, request, signalNow());
+    std::vector<ReplyFrame> replies = AnswerRequest(m_db, request, signalNow());
+    const uint8_t code = request.size() > 1 ? request[1] : 0;
+    if (Faults().renumber && (code == msg::AddSatellite || code == msg::DeleteSatellite ||
+                              code == msg::AddTp || code == msg::DeleteTp)) {
+        RenumberDatabase(m_db);
+    }
+    return replies;
 }
 
 std::vector<std::vector<uint8_t>> Simulator::ReceivedFrames() const

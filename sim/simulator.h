@@ -108,6 +108,7 @@ public:
 private:
     // ConnectionHost
     std::vector<ReplyFrame> Answer(std::span<const uint8_t> request) override;
+    size_t SatelliteCount() const override;
     FaultOptions CurrentFaults() const override;
     void FrameReceived(std::span<const uint8_t> frame) override;
     void MalformedReceived(size_t count) override;

@@ -78,33 +78,6 @@ bool isScanRequest(uint8_t code)
     return code == msg::ScanSatellite || code == msg::ScanTp || code == msg::StopScan;
 }
 
-// Requests that change the device: their answers are reported to the
-// device's observers. Queries and polls are the session's own business.
-bool isCommand(uint8_t code)
-{
-    switch (code) {
-    case msg::SetSystemInfo:
-    case msg::SetVolume:
-    case msg::SetSatellite:
-    case msg::AddTp:
-    case msg::DeleteTp:
-    case msg::ModifyTp:
-    case msg::ScanSatellite:
-    case msg::ScanTp:
-    case msg::AddSatellite:
-    case msg::DeleteSatellite:
-    case msg::StopScan:
-    case msg::PlayProgram:
-    case msg::MultiDescramble:
-    case msg::DeleteProgram:
-    case msg::SelectAudio:
-    case msg::Reboot:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The data reply that answers `command` with its changed record.
 bool answersWithRecord(uint8_t reply, uint8_t command)
 {
@@ -125,25 +98,6 @@ bool answersWithRecord(uint8_t reply, uint8_t command)
         return command == msg::SelectAudio;
     default:
         return false;
-    }
-}
-
-std::string statusText(uint8_t status)
-{
-    switch (status) {
-    case 0:
-        return text(row::Ok);
-    case 1:
-    case 2:
-        return text(row::TransportError);
-    case 4:
-        return text(row::StatusBusy);
-    case 7:
-        return text(row::OutOfManage);
-    case 35:
-        return text(row::AutoResend);
-    default:
-        return "status " + std::to_string(status);
     }
 }
 
@@ -183,10 +137,6 @@ bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t c
             return true; // a status answer without its echo and status says nothing
         }
         goOn = statusReply(core, db, current, payload[0], payload[1]);
-        if (current != 0 && payload[0] == current && isCommand(current)) {
-            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, payload[1],
-                                             statusText(payload[1]), current);
-        }
     } else {
         if (code == current && msg::IsOperatorCommand(current)) {
             // A command answered with the record it changed.
@@ -195,8 +145,9 @@ bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t c
         }
         dataReply(core, db, code, current, payload, payloadLength);
         if (answersWithRecord(code, current)) {
-            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, 0, statusText(0),
-                                             current);
+            // Answered with the changed record: taken, as a status 0 says.
+            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, 0,
+                                             commandAnswerText(current, 0), current);
         }
     }
     if (db.TakeGaveUpNotice()) {
@@ -442,7 +393,7 @@ bool ReplyDispatcher::statusReply(DatabaseContent& core, ListManager& db, uint8_
     DeviceSession& session = core.Session();
     if (current != 0 && echo == current && msg::IsOperatorCommand(current)) {
         session.Observers().Event(DeviceEvent::Kind::CommandAnswered, status,
-                                  commandAnswerText(current, status));
+                                  commandAnswerText(current, status), current);
     }
     switch (status) {
     case 1:

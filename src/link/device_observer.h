@@ -37,7 +37,7 @@ struct DeviceEvent
         CommandSent,     // an operator command (code: request code, detail: what)
         // The device's answer to a command in flight (code: status, 0 when it
         // answered with the changed record; request: the command's code;
-        // detail: the status text).
+        // detail: how it went).
         CommandAnswered,
         ScanStarted,
         ScanEnded,

@@ -147,7 +147,6 @@ void DeviceSession::useSend(OperEvent*& current, bool awaitingReply)
         --current->retries;
         current->sent = awaitingReply;
     } else {
-        m_observers.Event(DeviceEvent::Kind::RequestTimeout, current->Code());
         releaseEvent(current);
         current = nullptr;
     }

@@ -81,10 +81,12 @@ public:
 private:
     bool wants(unsigned section) const { return (m_sections & section) != 0; }
 
-    void step(PlanStep::Stage stage, uint8_t code, std::vector<uint8_t> payload, std::string text,
-              bool awaitsSatellite = false)
+    void step(PlanStep::Stage stage, uint8_t code, std::vector<uint8_t> payload,
+              std::string subject, bool awaitsSatellite = false)
     {
-        m_plan.steps.push_back({stage, code, std::move(payload), std::move(text), awaitsSatellite});
+        std::string text = PlanVerb(code) + (subject.empty() ? "" : " " + subject);
+        m_plan.steps.push_back({stage, code, std::move(payload), std::move(text),
+                                std::move(subject), awaitsSatellite});
     }
 
     std::string deviceSatelliteName(uint8_t index) const
@@ -120,7 +122,7 @@ private:
                 continue;
             }
             step(PlanStep::Delete, msg::DeleteTp, {t.wire.begin(), t.wire.end()},
-                 "Delete TP " + tpText(t) + " of " + deviceSatelliteName(t.SatelliteIndex()) +
+                 tpText(t) + " of " + deviceSatelliteName(t.SatelliteIndex()) +
                      indexText(t.Index()));
         }
     }
@@ -136,7 +138,7 @@ private:
             for (const TpRecord& t : m_device.transponders) {
                 tps += t.SatelliteIndex() == s.Index() ? 1 : 0;
             }
-            std::string text = "Delete satellite " + NameText(s.Name()) + indexText(s.Index());
+            std::string text = NameText(s.Name()) + indexText(s.Index());
             if (tps > 0) {
                 text += " with its " + std::to_string(tps) + (tps == 1 ? " TP" : " TPs");
             }
@@ -156,7 +158,7 @@ private:
             const SatelliteRecord& w = m_wanted.satellites[j];
             std::vector<uint8_t> payload(s.wire.begin(), s.wire.end());
             writeSatelliteSettings(payload, w);
-            std::string text = "Set satellite " + NameText(s.Name()) + indexText(s.Index());
+            std::string text = NameText(s.Name()) + indexText(s.Index());
             if (s.Name() != w.Name()) {
                 text += ", renamed " + NameText(w.Name());
             }
@@ -173,7 +175,7 @@ private:
             std::vector<uint8_t> payload(SatelliteRecord::kWireSize, 0);
             writeSatelliteSettings(payload, m_wanted.satellites[j]);
             step(PlanStep::Change, msg::AddSatellite, std::move(payload),
-                 "Add satellite " + NameText(m_wanted.satellites[j].Name()));
+                 NameText(m_wanted.satellites[j].Name()));
         }
     }
 
@@ -189,7 +191,7 @@ private:
             const TpRecord& w = m_wanted.transponders[j];
             std::copy(w.wire.begin() + 4, w.wire.end(), payload.begin() + 4);
             step(PlanStep::Change, msg::ModifyTp, std::move(payload),
-                 "Modify TP " + tpText(t) + " of " + deviceSatelliteName(t.SatelliteIndex()) +
+                 tpText(t) + " of " + deviceSatelliteName(t.SatelliteIndex()) +
                      indexText(t.Index()));
         }
     }
@@ -215,11 +217,11 @@ private:
             if (deviceSat >= 0) {
                 payload[1] = m_device.satellites[deviceSat].Index();
                 step(PlanStep::AddTps, msg::AddTp, std::move(payload),
-                     "Add TP " + tpText(w) + " to " + satName);
+                     tpText(w) + " to " + satName);
             } else if (satellitesToo) {
                 payload[1] = kNoIndex;
                 step(PlanStep::AddTps, msg::AddTp, std::move(payload),
-                     "Add TP " + tpText(w) + " to " + satName + " once it is added", true);
+                     tpText(w) + " to " + satName + " once it is added", true);
             } else {
                 m_plan.problems.push_back("TP " + tpText(w) + " cannot be added: satellite " +
                                           satName + " is not on the device");
@@ -242,8 +244,8 @@ private:
         Snapshot before, after;
         before.system = m_device.system;
         after.system = applied;
-        std::string text = "Set system settings";
-        std::string sep = ": ";
+        std::string text;
+        std::string sep;
         DiffOptions options;
         options.sections = diff_section::System;
         options.appliedSystemOnly = true;
@@ -265,6 +267,28 @@ private:
 };
 
 } // namespace
+
+std::string PlanVerb(uint8_t code)
+{
+    switch (code) {
+    case msg::DeleteTp:
+        return "Delete TP";
+    case msg::DeleteSatellite:
+        return "Delete satellite";
+    case msg::SetSatellite:
+        return "Set satellite";
+    case msg::ModifyTp:
+        return "Modify TP";
+    case msg::AddSatellite:
+        return "Add satellite";
+    case msg::AddTp:
+        return "Add TP";
+    case msg::SetSystemInfo:
+        return "Set system settings:";
+    default:
+        return "Request " + std::to_string(code);
+    }
+}
 
 std::optional<unsigned> ParseApplySections(std::string_view list)
 {

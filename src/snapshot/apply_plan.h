@@ -35,11 +35,15 @@ struct PlanStep
     Stage stage = Change;
     uint8_t code = 0;             // message code
     std::vector<uint8_t> payload; // the record the request carries
-    std::string text;             // what it does, UTF-8
+    std::string text;             // what it does, UTF-8: the request's verb and its subject
+    std::string subject;          // what it acts on, UTF-8 ("12380 H of \"Astra 19.2E\"")
     // AddTp under a satellite this plan adds: its device index is known only
     // once the device has taken the satellite; byte 1 is 0xFF until then.
     bool awaitsSatellite = false;
 };
+
+// The English verb of a step's request ("Add TP").
+std::string PlanVerb(uint8_t code);
 
 struct ApplyPlan
 {

@@ -3,10 +3,12 @@
 #include "database/list_manager.h"
 #include "device/database_content.h"
 #include "lang/gbk_text.h"
+#include "lang/language_table.h"
 #include "link/device_observer.h"
 #include "link/device_session.h"
 #include "link/message_code.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -17,14 +19,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The answers and time-outs the session reports while a step waits.
-class AnswerWatch : public DeviceObserver
+} // namespace
+
+// The answers the session reports while a step waits.
+class ApplyRunner::AnswerWatch : public DeviceObserver
 {
 public:
     void OnEvent(const DeviceEvent& event) override
     {
-        if (event.kind != DeviceEvent::Kind::CommandAnswered &&
-            event.kind != DeviceEvent::Kind::RequestTimeout) {
+        if (event.kind != DeviceEvent::Kind::CommandAnswered) {
             return;
         }
         {
@@ -62,11 +65,37 @@ private:
     std::deque<DeviceEvent> m_events;
 };
 
+namespace {
+
+// What a refusal's status says.
+std::string statusText(int status)
+{
+    constexpr int kRowStatusBusy = 171;  // "IRD is in the status, while IRD can't respond message!"
+    constexpr int kRowOutOfManage = 191; // "Such request is out of the manage of IRD"
+    switch (status) {
+    case 4:
+        return GbkToUtf8(GetLangText(kRowStatusBusy));
+    case 7:
+        return GbkToUtf8(GetLangText(kRowOutOfManage));
+    case 12:
+        return "no such record";
+    default:
+        return "refused";
+    }
+}
+
 // Statuses after which the session sends the request again by itself: the
 // step goes on waiting.
 bool passing(int status)
 {
     return status == 1 || status == 2 || status == 4 || status == 35;
+}
+
+// Adds and deletes: after them a device may number its records anew.
+bool changesNumbering(const PlanStep& step)
+{
+    return step.code == msg::DeleteTp || step.code == msg::DeleteSatellite ||
+           step.code == msg::AddSatellite || step.code == msg::AddTp;
 }
 
 std::vector<std::string> textsOf(const std::vector<PlanStep>& steps)
@@ -122,14 +151,8 @@ std::string ApplyRunner::readFailure(DeviceRead::Outcome outcome) const
 ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database, std::string* why)
 {
     DeviceSession& session = m_reader.content.Session();
-    auto watch = std::make_shared<AnswerWatch>();
-    session.Observers().Add(watch);
-    struct Unwatch
-    {
-        DeviceSession& session;
-        const DeviceObserver* watch;
-        ~Unwatch() { session.Observers().Remove(watch); }
-    } unwatch{session, watch.get()};
+    AnswerWatch* watch = m_watch.get();
+    watch->Clear();
 
     const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
     if (deletes) {
@@ -141,6 +164,11 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database,
         return Sent::Unanswered;
     }
     const auto deadline = Clock::now() + m_limits.answerLimit;
+    // The request has been seen in flight, and since when it is not: a
+    // request that leaves without an answer ran out of sends. Its answer, if
+    // it had one, is reported right after it is let go: a moment's grace.
+    bool seenInFlight = false;
+    std::optional<Clock::time_point> goneSince;
     for (;;) {
         if (m_reader.cancel != nullptr && m_reader.cancel->load()) {
             *why = "cancelled";
@@ -155,16 +183,19 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database,
             *why = "no answer within " + std::to_string(m_limits.answerLimit.count() / 1000) + " s";
             return Sent::Unanswered;
         }
+        const bool inFlight = session.CurrentCode() == step.code;
+        seenInFlight = seenInFlight || inFlight;
+        if (seenInFlight && !inFlight) {
+            if (!goneSince) {
+                goneSince = Clock::now();
+            } else if (Clock::now() - *goneSince > std::chrono::milliseconds(500)) {
+                *why = "the device did not answer";
+                return Sent::Unanswered;
+            }
+        }
         const std::optional<DeviceEvent> event = watch->Next(std::chrono::milliseconds(50));
-        if (!event) {
-            continue;
-        }
-        if (event->kind == DeviceEvent::Kind::RequestTimeout && event->code == step.code) {
-            *why = "the device did not answer";
-            return Sent::Unanswered;
-        }
-        if (event->kind != DeviceEvent::Kind::CommandAnswered || event->request != step.code ||
-            passing(event->code)) {
+        if (!event || event->kind != DeviceEvent::Kind::CommandAnswered ||
+            event->request != step.code || passing(event->code)) {
             continue;
         }
         if (event->code == 0) {
@@ -173,8 +204,8 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database,
         // The dispatcher keeps some refused requests in flight until their
         // time-outs; the refusal is the answer, so none is sent again.
         session.ReleaseIfCurrent(step.code);
-        *why = "refused: " + GbkToUtf8(event->detail) + " (status " + std::to_string(event->code) +
-               ")";
+        *why =
+            "refused: " + statusText(event->code) + " (status " + std::to_string(event->code) + ")";
         return Sent::Refused;
     }
 }
@@ -183,6 +214,20 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                              std::shared_ptr<ListManager> db, ApplyListener* listener)
 {
     ApplyResult result;
+    // One watch for the whole run, on the session's observers while it lasts.
+    DeviceSession& session = m_reader.content.Session();
+    m_watch = std::make_shared<AnswerWatch>();
+    session.Observers().Add(m_watch);
+    struct Unwatch
+    {
+        DeviceSession& session;
+        std::shared_ptr<AnswerWatch>& watch;
+        ~Unwatch()
+        {
+            session.Observers().Remove(watch.get());
+            watch.reset();
+        }
+    } unwatch{session, m_watch};
     auto read = [&](bool refresh) {
         if (listener != nullptr) {
             listener->OnReading();
@@ -204,7 +249,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
     result.initialPlan = plan;
     size_t done = 0;
     size_t total = plan.steps.size();
-    bool fresh = true; // `db` was read after the last step
+    bool fresh = true; // `db` was read after the last step; the device is read at the end
     std::vector<std::string> previousStage;
     for (int round = 0; !plan.Empty(); ++round) {
         const std::vector<PlanStep> stage = plan.FirstStage();
@@ -239,10 +284,15 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
         if (stop) {
             break;
         }
-        if (!read(true)) {
-            return result;
+        // Records come and go: the device may have renumbered its lists, so
+        // it is read again. Changes in place were answered with the changed
+        // records, which the database holds: the rest is planned from them.
+        if (std::any_of(stage.begin(), stage.end(), changesNumbering)) {
+            if (!read(true)) {
+                return result;
+            }
+            fresh = true;
         }
-        fresh = true;
         plan = PlanApply(wanted, SnapshotOf(*db), sections);
         total = done + plan.steps.size();
     }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,12 +41,12 @@ struct ApplyResult
 // Runs the plan that makes a device's chosen sections match a snapshot,
 // through the device's own session, one request at a time: each waits for
 // its answer (the changed record or a status), a refusal ends the run with
-// its status text. After each stage the device is read again and the rest
-// planned from what it holds, so a device that renumbers its lists is
-// followed rather than guessed. The rounds are bounded: a device that keeps
-// confirming changes it does not hold ends the run, as does one that refuses
-// a satellite for want of room. At the end the device is read once more and
-// what still differs is reported.
+// its status text. After a stage that adds or deletes records the device is
+// read again and the rest planned from what it holds, so a device that
+// renumbers its lists is followed rather than guessed; changes in place are
+// planned on from the changed records the device answered with. The rounds are bounded: a device
+// that keeps confirming changes it does not hold ends the run, as does one that refuses a satellite
+// for want of room. At the end the device is read once more and what still differs is reported.
 class ApplyRunner
 {
 public:
@@ -69,8 +70,11 @@ private:
     Sent send(const PlanStep& step, ListManager& database, std::string* why);
     std::string readFailure(DeviceRead::Outcome outcome) const;
 
+    class AnswerWatch;
+
     DeviceRead m_reader;
     const Limits m_limits;
+    std::shared_ptr<AnswerWatch> m_watch; // while Run runs
 };
 
 } // namespace vireo

@@ -332,6 +332,28 @@ std::string NameText(const std::string& gbk)
     return text;
 }
 
+std::optional<unsigned> ParseDiffSections(std::string_view list)
+{
+    unsigned sections = 0;
+    while (!list.empty()) {
+        const size_t comma = list.find(',');
+        const std::string_view name = list.substr(0, comma);
+        if (name == "satellites") {
+            sections |= diff_section::Satellites;
+        } else if (name == "tps" || name == "transponders") {
+            sections |= diff_section::Transponders;
+        } else if (name == "programs") {
+            sections |= diff_section::Programs;
+        } else if (name == "system") {
+            sections |= diff_section::System;
+        } else {
+            return std::nullopt;
+        }
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    }
+    return sections == 0 ? std::nullopt : std::optional<unsigned>(sections);
+}
+
 SnapshotDiff DiffSnapshots(const Snapshot& a, const Snapshot& b, const DiffOptions& options)
 {
     return DiffBuilder(a, b, options).build();

@@ -2,7 +2,9 @@
 
 #include "snapshot/snapshot.h"
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vireo {
@@ -15,6 +17,10 @@ inline constexpr unsigned Programs = 4; // TV and radio
 inline constexpr unsigned System = 8;   // system record, volume, version
 inline constexpr unsigned All = 15;
 } // namespace diff_section
+
+// "satellites,tps,programs,system" (any of them, comma separated;
+// "transponders" too). nullopt for an empty list or an unknown name.
+std::optional<unsigned> ParseDiffSections(std::string_view list);
 
 struct DiffOptions
 {

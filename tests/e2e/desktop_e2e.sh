@@ -160,6 +160,29 @@ refreshed_again() { [ "$(grep -c '<- UpdateAll' "$work/sim2.log" || true)" -ge 2
 wait_until 30 refreshed_again || fail "no refresh after the upgrade"
 sleep 1.5
 import -window root "$out/e2e-upgrade-done.png"
+
+# Compare with Snapshot: a snapshot of the first IRD, taken by vireo-dump
+# (from a folder of its own, so its log stays out of the program's), compared
+# in the window of the second (Ctrl+Alt+C in the active device window, the
+# file typed into the file dialog): the differences show as a tree.
+changes() { grep -cE '<- (SetSatellite|AddSatellite|DeleteSatellite|AddTp|ModifyTp|DeleteTp)' "$work/sim2.log" || true; }
+changes_before=$(changes)
+mkdir "$work/dump"
+(cd "$work/dump" && "$build/tools/vireo-dump" 127.0.63.1 --name "Studio A" --out "$work/studio-a.json") \
+    || fail "vireo-dump could not take a snapshot of 127.0.63.1"
+xdotool mousemove 600 560 click 1
+sleep 0.3
+xdotool key --clearmodifiers ctrl+alt+c
+sleep 1.2
+xdotool type --delay 20 "$work/studio-a.json"
+xdotool key --clearmodifiers Return
+wait_until 10 xdotool search --name '^Differences with studio-a.json$' > /dev/null \
+    || fail "no differences dialog"
+sleep 0.8
+import -window root "$out/e2e-snapshot-differences.png"
+xdotool key --clearmodifiers Escape
+sleep 0.5
+[ "$(changes)" -eq "$changes_before" ] || fail "comparing with a snapshot sent a change to the device"
 xdotool mousemove 80 500 click 1
 sleep 0.3
 # Both device windows side by side (Window > Tile Vertically).

@@ -133,6 +133,8 @@ public:
     bool WriteInventoryJson(const QString& path, QString* reason) const;
     void ExportInventoryCsvClick();
     void ExportInventoryJsonClick();
+    // One snapshot onto the devices selected in the fleet window.
+    void ApplySnapshotToSelectionClick();
     // The alarms the fleet counts and acknowledges (null: none; the
     // Acknowledge command is then disabled). The engine outlives the form.
     void AttachAlarms(AlarmEngine* engine);
@@ -236,6 +238,7 @@ private:
     QAction* m_searchItem = nullptr;
     QAction* m_exportCsv = nullptr;
     QAction* m_exportJson = nullptr;
+    QAction* m_applySnapshot = nullptr; // fleet window: a snapshot onto the selected devices
     QAction* m_fileNew = nullptr;
     QAction* m_fileExit = nullptr;
     QAction* m_cascade = nullptr;

@@ -6,6 +6,9 @@
 #include "fleet/inventory.h"
 #include "fleet/ui/search_panel.h"
 #include "lang/display_text.h"
+#include "snapshot/ui/fleet_apply_dialog.h"
+#include "snapshot/ui/snapshot_commands.h"
+#include "snapshot/ui/snapshot_rows.h"
 #include "ui/gbk_text.h"
 #include "ui/message_box.h"
 
@@ -82,6 +85,32 @@ void MainForm::buildFleet()
     m_fileMenu->insertAction(m_fileExit, m_exportCsv);
     m_fileMenu->insertAction(m_fileExit, m_exportJson);
     m_fileMenu->insertSeparator(m_fileExit);
+
+    m_applySnapshot = new QAction(this);
+    m_applySnapshot->setObjectName(QStringLiteral("FleetApplySnapshot"));
+    connect(m_applySnapshot, &QAction::triggered, this, &MainForm::ApplySnapshotToSelectionClick);
+    m_fleetView->AddSelectionCommand(m_applySnapshot);
+}
+
+void MainForm::ApplySnapshotToSelectionClick()
+{
+    std::vector<FleetApplyDevice> devices;
+    for (NodeId node : m_fleetView->SelectedNodes()) {
+        MdiChild* window = windowOfNode(node);
+        if (window != nullptr && !window->IsClosing()) {
+            devices.push_back({FromGbk(DisplayText(window->Caption())),
+                               dynamic_cast<DatabaseContent*>(&window->Content())});
+        }
+    }
+    if (devices.empty()) {
+        return;
+    }
+    const QString file = ChooseSnapshotFile(this, false);
+    if (file.isEmpty()) {
+        return;
+    }
+    FleetApplyDialog dialog(std::move(devices), file, this);
+    ModalSeam::Exec(&dialog);
 }
 
 void MainForm::applyFleetCaptions()
@@ -91,6 +120,9 @@ void MainForm::applyFleetCaptions()
     m_exportCsv->setText(LangText(fleet_text::ExportCsv));
     if (m_exportJson != nullptr) {
         m_exportJson->setText(LangText(fleet_text::ExportJson));
+    }
+    if (m_applySnapshot != nullptr) {
+        m_applySnapshot->setText(LangText(snapshot_row::ApplyToSelected));
     }
     m_fleetView->ApplyCaptions();
     m_fleetDock->setWindowTitle(m_fleetView->windowTitle());

@@ -14,6 +14,7 @@
 #include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
+#include "snapshot/ui/snapshot_commands.h"
 #include "ui/gbk_text.h"
 #include "ui/message_box.h"
 
@@ -98,12 +99,18 @@ void MdiChild::BuildWidgets()
         connect(m_programs, &ProgramsPage::menuRequested, m_menu.get(),
                 &ProgramMenuController::Open);
     }
+    m_snapshot = new SnapshotCommands(this, dynamic_cast<DatabaseContent*>(m_content.get()),
+                                      [this] { return Caption(); });
+    m_snapshot->AddTo(systemMenu());
     m_programs->QueryBox()->setChecked(m_session->querySignalTicked);
     applyCaptions();
 }
 
 MdiChild::~MdiChild()
 {
+    // Its worker may hold the device's database, which needs the content.
+    delete m_snapshot;
+    m_snapshot = nullptr;
     FinishWindow();
     // The panes observe the log buffer and the trees, which are members and
     // go before the base class would delete its children: delete them now.

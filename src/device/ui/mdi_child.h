@@ -30,6 +30,7 @@ class DeviceViewAdapter;
 class LogPane;
 class ProgramsPage;
 class ProgramMenuController;
+class SnapshotCommands;
 class SystemPage;
 class UpgradeProgressBar;
 
@@ -130,6 +131,9 @@ public:
     // The firmware upgrade: the operator's choice and the upgrade thread.
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
     SystemPage* SystemSettingsPage() const { return m_system; }
+    // Save, compare and apply snapshots (in the window's system menu); null
+    // until the widgets are made.
+    SnapshotCommands* Snapshots() const { return m_snapshot; }
 
     // SystemPageHost
     bool SystemCommandsAllowed() const override;
@@ -191,6 +195,7 @@ private:
     std::unique_ptr<UpgradeTransfer> m_upgrade; // its thread belongs to the session
     std::unique_ptr<DeviceSession> m_session;
     std::unique_ptr<ProgramMenuController> m_menu;
+    SnapshotCommands* m_snapshot = nullptr; // a child of the window, deleted ahead of the content
     std::thread m_connectWorker;
 
     bool m_autoConnect = false;

@@ -169,10 +169,23 @@ void FleetWindow::SelectNodes(const std::vector<NodeId>& nodes)
                                                      QItemSelectionModel::Rows);
 }
 
+void FleetWindow::AddSelectionCommand(QAction* action)
+{
+    m_toolbar->insertAction(m_filterLabel, action);
+    m_toolbar->insertSeparator(m_filterLabel);
+    m_menu->addSeparator();
+    m_menu->addAction(action);
+    m_extraActions.push_back(action);
+    updateActions();
+}
+
 void FleetWindow::updateActions()
 {
     const bool any = m_table->selectionModel()->hasSelection();
     for (QAction* action : m_actions) {
+        action->setEnabled(any);
+    }
+    for (QAction* action : m_extraActions) {
         action->setEnabled(any);
     }
 }

@@ -49,6 +49,9 @@ public:
     QTableView* Table() const { return m_table; }
     QLineEdit* FilterBox() const { return m_filter; }
     QAction* CommandAction(Command command) const;
+    // A command of another feature on the selected rows: on the toolbar and
+    // in the context menu, enabled while rows are selected.
+    void AddSelectionCommand(QAction* action);
 
 signals:
     void commandRequested(vireo::ui::FleetWindow::Command command,
@@ -66,6 +69,7 @@ private:
     QMenu* m_menu = nullptr;
     QAction* m_filterLabel = nullptr;
     std::vector<QAction*> m_actions; // by Command
+    std::vector<QAction*> m_extraActions;
 };
 
 } // namespace vireo::ui

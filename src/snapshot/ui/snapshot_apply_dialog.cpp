@@ -1,0 +1,280 @@
+#include "snapshot/ui/snapshot_apply_dialog.h"
+
+#include "database/list_manager.h"
+#include "device/database_content.h"
+#include "link/message_code.h"
+#include "snapshot/ui/snapshot_rows.h"
+#include "ui/gbk_text.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vireo::ui {
+
+namespace {
+
+QString utf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Reports the run's steps to the dialog: the latest step is kept and one
+// call at a time is posted to the UI thread.
+class DialogListener : public ApplyListener
+{
+public:
+    DialogListener(std::function<void(size_t, size_t, QString)> report)
+        : m_report(std::move(report))
+    {}
+    void OnStep(size_t done, size_t total, const std::string& text) override
+    {
+        m_report(done, total, utf8(text));
+    }
+    void OnReading() override { m_report(0, 0, LangText(snapshot_row::Reading)); }
+
+private:
+    std::function<void(size_t, size_t, QString)> m_report;
+};
+
+} // namespace
+
+QString PlanStepText(const PlanStep& step)
+{
+    int row = -1;
+    switch (step.code) {
+    case msg::DeleteTp:
+        row = snapshot_row::kRowDeleteTp;
+        break;
+    case msg::DeleteSatellite:
+        row = snapshot_row::kRowDeleteSatellite;
+        break;
+    case msg::SetSatellite:
+        row = snapshot_row::kRowLnbSet;
+        break;
+    case msg::ModifyTp:
+        row = snapshot_row::kRowModifyTp;
+        break;
+    case msg::AddSatellite:
+        row = snapshot_row::kRowAddSatellite;
+        break;
+    case msg::AddTp:
+        row = snapshot_row::kRowAddTp;
+        break;
+    case msg::SetSystemInfo:
+        row = snapshot_row::SetSystem;
+        break;
+    default:
+        return utf8(step.text);
+    }
+    return LangText(row) + QStringLiteral(": ") + utf8(step.subject);
+}
+
+SnapshotApplyDialog::SnapshotApplyDialog(DatabaseContent& content, Snapshot wanted,
+                                         std::shared_ptr<ListManager> database,
+                                         const QString& title, QWidget* parent)
+    : QDialog(parent), m_content(content), m_wanted(std::move(wanted)),
+      m_database(std::move(database)), m_satellites(new QCheckBox(this)),
+      m_transponders(new QCheckBox(this)), m_system(new QCheckBox(this)),
+      m_list(new QListWidget(this)), m_status(new QLabel(this)), m_progress(new QProgressBar(this))
+{
+    setObjectName(QStringLiteral("SnapshotApplyDialog"));
+    setWindowTitle(LangText(snapshot_row::ApplySnapshot).remove(QStringLiteral("...")) +
+                   QStringLiteral(": ") + title);
+    m_satellites->setObjectName(QStringLiteral("ApplySatellites"));
+    m_transponders->setObjectName(QStringLiteral("ApplyTransponders"));
+    m_system->setObjectName(QStringLiteral("ApplySystem"));
+    m_satellites->setText(LangText(snapshot_row::Satellites));
+    m_transponders->setText(LangText(snapshot_row::Transponders));
+    m_system->setText(LangText(snapshot_row::SystemSettings));
+    auto* sectionsRow = new QHBoxLayout;
+    for (QCheckBox* box : {m_satellites, m_transponders, m_system}) {
+        box->setChecked(true);
+        sectionsRow->addWidget(box);
+        connect(box, &QCheckBox::toggled, this, &SnapshotApplyDialog::showPlan);
+    }
+    sectionsRow->addStretch();
+    m_list->setObjectName(QStringLiteral("ApplyPlanList"));
+    m_status->setObjectName(QStringLiteral("ApplyStatus"));
+    m_status->setWordWrap(true);
+    m_progress->setObjectName(QStringLiteral("ApplyProgress"));
+    m_progress->hide();
+
+    auto* buttons = new QDialogButtonBox(this);
+    m_apply = buttons->addButton(LangText(snapshot_row::kRowApply), QDialogButtonBox::AcceptRole);
+    m_apply->setObjectName(QStringLiteral("ApplyRun"));
+    m_close = buttons->addButton(LangText(snapshot_row::Close), QDialogButtonBox::RejectRole);
+    m_close->setObjectName(QStringLiteral("ApplyClose"));
+    connect(m_apply, &QPushButton::clicked, this, &SnapshotApplyDialog::Start);
+    connect(m_close, &QPushButton::clicked, this, &SnapshotApplyDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(sectionsRow);
+    layout->addWidget(m_list);
+    layout->addWidget(m_status);
+    layout->addWidget(m_progress);
+    layout->addWidget(buttons);
+    resize(720, 480);
+    showPlan();
+}
+
+SnapshotApplyDialog::~SnapshotApplyDialog()
+{
+    // The run notices within a step's poll; its posts go nowhere once the
+    // dialog is gone.
+    m_cancel = true;
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+unsigned SnapshotApplyDialog::sections() const
+{
+    unsigned s = 0;
+    s |= m_satellites->isChecked() ? apply_section::Satellites : 0;
+    s |= m_transponders->isChecked() ? apply_section::Transponders : 0;
+    s |= m_system->isChecked() ? apply_section::System : 0;
+    return s;
+}
+
+void SnapshotApplyDialog::showPlan()
+{
+    m_list->clear();
+    const ApplyPlan plan = sections() == 0 || !m_database
+                               ? ApplyPlan{}
+                               : PlanApply(m_wanted, SnapshotOf(*m_database), sections());
+    for (const PlanStep& step : plan.steps) {
+        m_list->addItem(PlanStepText(step));
+    }
+    for (const std::string& problem : plan.problems) {
+        m_list->addItem(LangText(snapshot_row::Cannot) + utf8(problem));
+    }
+    const bool work = !plan.Empty();
+    m_status->setText(LangText(work ? snapshot_row::ApplyQuestion : snapshot_row::NothingToDo));
+    m_apply->setEnabled(work);
+}
+
+void SnapshotApplyDialog::Start()
+{
+    if (m_running || m_finished || sections() == 0) {
+        return;
+    }
+    m_running = true;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_satellites, m_transponders, m_system, m_apply}) {
+        w->setEnabled(false);
+    }
+    m_progress->setRange(0, m_list->count());
+    m_progress->setValue(0);
+    m_progress->show();
+
+    QPointer<SnapshotApplyDialog> self(this);
+    auto report = [this, self](size_t done, size_t total, QString text) {
+        bool post = false;
+        {
+            std::lock_guard lock(m_progressMutex);
+            if (done > 0) {
+                m_latest.done = done;
+                m_latest.total = total;
+            }
+            m_latest.text = std::move(text);
+            post = !m_latest.posted;
+            m_latest.posted = true;
+        }
+        if (post) {
+            QMetaObject::invokeMethod(
+                this,
+                [self] {
+                    if (self) {
+                        self->showProgress();
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    };
+    DeviceRead reader{m_content, {}};
+    reader.cancel = &m_cancel;
+    const unsigned chosen = sections();
+    m_worker = std::thread([this, self, reader, chosen, report] {
+        DialogListener listener(report);
+        ApplyResult result =
+            ApplyRunner(reader, m_limits).Run(m_wanted, chosen, m_database, &listener);
+        QMetaObject::invokeMethod(
+            this,
+            [self, result = std::move(result)]() mutable {
+                if (self) {
+                    self->finish(std::move(result));
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void SnapshotApplyDialog::showProgress()
+{
+    Progress p;
+    {
+        std::lock_guard lock(m_progressMutex);
+        p = m_latest;
+        m_latest.posted = false;
+    }
+    if (m_finished) {
+        return;
+    }
+    if (p.total > 0) {
+        m_progress->setRange(0, static_cast<int>(p.total));
+        m_progress->setValue(static_cast<int>(p.done));
+    }
+    m_status->setText(p.text);
+}
+
+void SnapshotApplyDialog::finish(ApplyResult result)
+{
+    if (m_worker.joinable()) {
+        m_worker.join(); // it has posted its last: the join does not wait
+    }
+    m_running = false;
+    m_finished = true;
+    m_result = std::move(result);
+    m_progress->setValue(m_progress->maximum());
+    m_list->clear();
+    for (const std::string& done : m_result.done) {
+        m_list->addItem(QStringLiteral("\u2713 ") + utf8(done));
+    }
+    QString status;
+    if (!m_result.stopped.empty()) {
+        status = LangText(snapshot_row::StoppedAt) + utf8(m_result.failedStep) +
+                 QStringLiteral(" \u2014 ") + utf8(m_result.stopped);
+        m_list->addItem(status);
+    }
+    if (m_result.matches) {
+        status = LangText(snapshot_row::Matches);
+    } else if (m_result.remainingKnown) {
+        m_list->addItem(LangText(snapshot_row::StillDiffers));
+        for (const QString& line :
+             utf8(DiffText(m_result.remaining, "snapshot", "device")).split(QLatin1Char('\n'))) {
+            if (!line.isEmpty()) {
+                m_list->addItem(line);
+            }
+        }
+    }
+    m_status->setText(status);
+    m_list->scrollToBottom();
+}
+
+void SnapshotApplyDialog::reject()
+{
+    if (m_running) {
+        m_cancel = true; // the run ends after the step in hand; finish() reports it
+        return;
+    }
+    QDialog::reject();
+}
+
+} // namespace vireo::ui

@@ -1,0 +1,182 @@
+// The device window's snapshot commands on a simulated IRD: save what the
+// device holds, compare it with another device's snapshot (a tree of the
+// differences), apply that snapshot and find the device matching it.
+
+#include "device/ui/mdi_child.h"
+#include "fleet/ui/fleet_window.h"
+#include "gui_fixture.h"
+#include "sim/database_generator.h"
+#include "sim/database_json.h"
+#include "sim/simulator.h"
+#include "snapshot/snapshot.h"
+#include "snapshot/snapshot_diff.h"
+#include "snapshot/ui/fleet_apply_dialog.h"
+#include "snapshot/ui/snapshot_apply_dialog.h"
+#include "snapshot/ui/snapshot_commands.h"
+#include "snapshot/ui/snapshot_diff_dialog.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMenu>
+#include <QTableView>
+#include <QTreeWidget>
+
+using namespace vireo;
+using namespace vireo::ui;
+using namespace vireo::test;
+
+namespace {
+
+const QString kShots = QStringLiteral("/work/shots/snapshot/");
+
+// The next file dialog selects `file` and is accepted.
+void selectNextFile(const QString& file)
+{
+    ModalSeam::setNextAction([file](QDialog* d) {
+        auto* dialog = qobject_cast<QFileDialog*>(d);
+        if (dialog == nullptr) {
+            return int(QDialog::Rejected);
+        }
+        dialog->selectFile(file);
+        return int(QDialog::Accepted);
+    });
+}
+
+void shoot(QWidget* widget, const char* name)
+{
+    if (QDir(kShots).exists()) {
+        widget->grab().save(kShots + QLatin1String(name));
+    }
+}
+
+} // namespace
+
+class SnapshotTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void saveCompareAndApplyFromTheDeviceWindow()
+    {
+        WorkDir dir;
+        WorkDir::write(QStringLiteral("Vireo.ini"), settingsWithLanguage(1));
+        sim::Simulator irb(sim::GenerateDatabase({4, 20, 10, 5}, nullptr).value(),
+                           sim::QuietOptions());
+        QVERIFY(irb.Start("127.0.180.41", 0));
+        DeviceOptions options;
+        options.port = irb.Port();
+        options.timing = LinkTiming{std::chrono::microseconds(200)};
+        auto form = startMainForm(options);
+        QVERIFY(form);
+        MdiChild* window = form->OpenDeviceWindow("127.0.180.41", "Studio");
+        QVERIFY(window != nullptr);
+        window->ConnectMachine();
+        QVERIFY(QTest::qWaitFor([&] { return window->DataLoaded(); }, 10000));
+        SnapshotCommands* commands = window->Snapshots();
+        QVERIFY(commands != nullptr);
+        QVERIFY(window->systemMenu()->actions().contains(commands->ApplyAction()));
+
+        // Save: the document is the device's database with its head.
+        selectNextFile(dir.path() + QStringLiteral("/mine.json"));
+        commands->SaveAction()->trigger();
+        QTRY_VERIFY(
+            MessageBox::shownTexts().join(QString()).contains(QStringLiteral("Snapshot saved: ")));
+        const std::optional<Snapshot> mine =
+            ReadSnapshotFile((dir.path() + QStringLiteral("/mine.json")).toStdString(), nullptr);
+        QVERIFY(mine.has_value());
+        QCOMPARE(mine->address, std::string("127.0.180.41"));
+        QCOMPARE(mine->deviceName, std::string("Studio"));
+        QVERIFY(
+            DiffSnapshots(*mine, ReadSnapshot(sim::DatabaseToJson(irb.Database()), nullptr).value())
+                .Empty());
+
+        // Another device's snapshot: compare shows the differences as a tree.
+        const sim::DeviceDatabase other = sim::GenerateDatabase({6, 30, 10, 5}, nullptr).value();
+        WorkDir::write(QStringLiteral("other.json"),
+                       QByteArray::fromStdString(sim::DatabaseToJson(other)));
+        selectNextFile(dir.path() + QStringLiteral("/other.json"));
+        int sections = -1;
+        ModalSeam::setNextAction([&](QDialog* d) {
+            auto* tree = d->findChild<QTreeWidget*>(QStringLiteral("SnapshotDiffTree"));
+            d->show();
+            shoot(d, "compare-dialog.png");
+            sections = tree != nullptr ? tree->topLevelItemCount() : 0;
+            return int(QDialog::Rejected);
+        });
+        commands->CompareAction()->trigger();
+        QTRY_VERIFY(sections >= 0);
+        QVERIFY(sections >= 2); // satellites, transponders, programs...
+
+        // Apply it: the plan, the run, the result.
+        selectNextFile(dir.path() + QStringLiteral("/other.json"));
+        int planned = -1;
+        bool matched = false;
+        ModalSeam::setNextAction([&](QDialog* d) {
+            auto* dialog = qobject_cast<SnapshotApplyDialog*>(d);
+            if (dialog == nullptr) {
+                return int(QDialog::Rejected);
+            }
+            d->show();
+            planned = d->findChild<QListWidget*>(QStringLiteral("ApplyPlanList"))->count();
+            shoot(d, "apply-plan.png");
+            clickButton(d, "ApplyRun");
+            QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
+            shoot(d, "apply-result.png");
+            matched = dialog->Result().matches;
+            return int(QDialog::Rejected);
+        });
+        commands->ApplyAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(planned >= 0 && (matched || planned == 0), 40000);
+        QVERIFY(planned > 0);
+
+        DiffOptions chosen;
+        chosen.sections =
+            diff_section::Satellites | diff_section::Transponders | diff_section::System;
+        chosen.appliedSystemOnly = true;
+        QVERIFY(DiffSnapshots(ReadSnapshot(sim::DatabaseToJson(other), nullptr).value(),
+                              ReadSnapshot(sim::DatabaseToJson(irb.Database()), nullptr).value(),
+                              chosen)
+                    .Empty());
+
+        // From the fleet window: a third snapshot onto the selected devices.
+        const sim::DeviceDatabase third = sim::GenerateDatabase({3, 12, 10, 5}, nullptr).value();
+        WorkDir::write(QStringLiteral("third.json"),
+                       QByteArray::fromStdString(sim::DatabaseToJson(third)));
+        form->ShowFleet();
+        QTRY_VERIFY(form->FleetView()->Table()->model()->rowCount() > 0);
+        form->FleetView()->Table()->selectAll();
+        QAction* fleetApply =
+            form->FleetView()->findChild<QAction*>(QStringLiteral("FleetApplySnapshot"));
+        if (fleetApply == nullptr) {
+            fleetApply = form->findChild<QAction*>(QStringLiteral("FleetApplySnapshot"));
+        }
+        QVERIFY(fleetApply != nullptr && fleetApply->isEnabled());
+        selectNextFile(dir.path() + QStringLiteral("/third.json"));
+        bool fleetDone = false, allMatch = false;
+        ModalSeam::setNextAction([&](QDialog* d) {
+            auto* dialog = qobject_cast<FleetApplyDialog*>(d);
+            if (dialog == nullptr) {
+                return int(QDialog::Rejected);
+            }
+            d->show();
+            clickButton(d, "FleetApplyRun");
+            QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
+            shoot(d, "fleet-apply-result.png");
+            allMatch = dialog->Result().AllMatch();
+            fleetDone = true;
+            return int(QDialog::Rejected);
+        });
+        fleetApply->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(fleetDone, 40000);
+        QVERIFY(allMatch);
+        QVERIFY(DiffSnapshots(ReadSnapshot(sim::DatabaseToJson(third), nullptr).value(),
+                              ReadSnapshot(sim::DatabaseToJson(irb.Database()), nullptr).value(),
+                              chosen)
+                    .Empty());
+        form.reset();
+    }
+};
+
+QTEST_MAIN(SnapshotTest)
+#include "snapshot_test.moc"
