@@ -14,6 +14,7 @@ set(VIREO_LAYERS
     app        # machine registry, settings file
     ui         # widget helpers every window uses: GBK at the boundary, message boxes, icons
     dialogs/ui # the dialogs' widgets
+    history/ui # signal history charts, the alarms window and the alarm rules dialog
     device/ui  # the device window's widgets
     app/ui     # the main window, start-up dialog, program entry
 )

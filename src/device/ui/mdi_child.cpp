@@ -11,6 +11,8 @@
 #include "device/ui/programs_page.h"
 #include "device/ui/system_page.h"
 #include "device/ui/upgrade_progress.h"
+#include "history/ui/history_texts.h"
+#include "history/ui/signal_history_tab.h"
 #include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
@@ -38,6 +40,8 @@ namespace {
 
 constexpr int kProgramsTab = 0;
 constexpr int kSystemTab = 1;
+constexpr int kCiTab = 2;
+constexpr int kHistoryTab = 3;
 constexpr int kRowWrongAddress = 40;
 constexpr int kRowAddressTaken = 41;
 constexpr int kRowLnbIn = 111;
@@ -140,6 +144,9 @@ void MdiChild::buildWidgets()
     m_tabs->addTab(m_programs, QString());
     m_tabs->addTab(m_system, QString());
     m_tabs->addTab(m_ciPage, QString());
+    m_history = new SignalHistoryTab(m_tabs);
+    m_history->SetSource(m_historySource);
+    m_tabs->addTab(m_history, QString());
     m_tabs->setTabEnabled(kSystemTab, false);
     m_horSplitter->addWidget(m_tabs);
 
@@ -183,7 +190,9 @@ void MdiChild::applyCaptions()
 {
     m_tabs->setTabText(kProgramsTab, LangText(70));
     m_tabs->setTabText(kSystemTab, LangText(71));
-    m_tabs->setTabText(2, LangText(72));
+    m_tabs->setTabText(kCiTab, LangText(72));
+    m_tabs->setTabText(kHistoryTab, HistoryLang(HistoryText::SignalHistory));
+    m_history->ApplyCaptions();
     m_programs->ApplyCaptions();
     m_system->ApplyCaptions();
 }
@@ -469,6 +478,7 @@ void MdiChild::ApplySignalGauges(int intensity, int quality, bool showText)
 void MdiChild::ApplySignal(const DeviceView::SignalDisplay& signal)
 {
     BuildWidgets();
+    m_history->NoteNewData();
     if (signal.grey) {
         m_programs->SetGaugeColour(QStringLiteral("rgb(128, 128, 128)"));
         m_programs->SetGauges(100, 100, signal.showText);

@@ -30,6 +30,8 @@ class DeviceViewAdapter;
 class LogPane;
 class ProgramsPage;
 class ProgramMenuController;
+class SignalHistorySource;
+class SignalHistoryTab;
 class SystemPage;
 class UpgradeProgressBar;
 
@@ -124,6 +126,8 @@ public:
     // The firmware upgrade: the operator's choice and the upgrade thread.
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
     SystemPage* SystemSettingsPage() const { return m_system; }
+    SignalHistoryTab* HistoryTab() const { return m_history; }
+    QTabWidget* Tabs() const { return m_tabs; }
 
     // SystemPageHost
     bool SystemCommandsAllowed() const override;
@@ -205,6 +209,8 @@ private:
     ProgramsPage* m_programs = nullptr;
     SystemPage* m_system = nullptr;
     QWidget* m_ciPage = nullptr;
+    SignalHistoryTab* m_history = nullptr;
+    std::shared_ptr<SignalHistorySource> m_historySource;
     LogPane* m_logPane = nullptr;
     UpgradeProgressBar* m_upgradeBar = nullptr;
     QPlainTextEdit* m_debugPane = nullptr;
