@@ -8,6 +8,7 @@ set(VIREO_LAYERS
     log        # log buffer, log files, caption and address helpers
     link       # socket, frames, queue, session: bytes and time, no records
     database   # device records, lists, completeness, program-tree model
+    history    # signal history and alarms on SQLite: writer, retention, queries, rules
     upgrade    # firmware file and transfer
     device     # one device window's core: session + database + log, dispatcher, commands
     dialogs    # field logic of the network, satellite and transponder dialogs

@@ -13,11 +13,15 @@ std::unique_ptr<DatabaseContent> makeContent(LogBuffer& log, DeviceView& view, P
 } // namespace
 
 DeviceCore::DeviceCore(SessionContext& context, DeviceView& view, std::string caption,
-                       LinkTiming timing, std::filesystem::path logsFolder, uint16_t port)
+                       LinkTiming timing, std::filesystem::path logsFolder, uint16_t port,
+                       std::shared_ptr<DeviceObserver> observer)
     : m_log(std::move(caption), std::move(logsFolder)),
-      m_content(makeContent(m_log, view, m_tvTree, m_radioTree)),
+      m_content(makeContent(m_log, view, m_tvTree, m_radioTree)), m_observer(std::move(observer)),
       m_session(context, m_log, view, *m_content, timing, port)
 {
+    if (m_observer) {
+        m_session.Observers().Add(m_observer);
+    }
     m_content->AttachSession(&m_session);
     m_upgrade = std::make_unique<UpgradeTransfer>(
         m_session, [content = m_content.get()] { return content->DeviceVersion(); });
@@ -32,6 +36,9 @@ void DeviceCore::Teardown()
 {
     m_session.RequestStop();
     m_session.Teardown();
+    if (m_observer) {
+        m_session.Observers().Remove(m_observer.get());
+    }
     m_content->DestroyDatabase();
 }
 

@@ -21,7 +21,8 @@ class DeviceCore
 public:
     DeviceCore(SessionContext& context, DeviceView& view, std::string caption,
                LinkTiming timing = {}, std::filesystem::path logsFolder = kLogsFolder,
-               uint16_t port = DeviceSession::kIrdPort);
+               uint16_t port = DeviceSession::kIrdPort,
+               std::shared_ptr<DeviceObserver> observer = nullptr);
     ~DeviceCore();
     DeviceCore(const DeviceCore&) = delete;
     DeviceCore& operator=(const DeviceCore&) = delete;
@@ -35,6 +36,10 @@ public:
     bool Loaded() const { return m_content->DataLoaded(); }
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
 
+    // The observer given at construction (e.g. the device's history
+    // recorder), null when none.
+    const std::shared_ptr<DeviceObserver>& Observer() const { return m_observer; }
+
     // Ends the session and frees the database (the window's teardown).
     void Teardown();
 
@@ -44,7 +49,8 @@ private:
     ProgramTree m_radioTree;
     std::unique_ptr<DatabaseContent> m_content;
     std::unique_ptr<UpgradeTransfer> m_upgrade; // its thread belongs to the session
-    DeviceSession m_session;                    // last: it stops before the rest goes
+    std::shared_ptr<DeviceObserver> m_observer;
+    DeviceSession m_session; // last: it stops before the rest goes
 };
 
 } // namespace vireo

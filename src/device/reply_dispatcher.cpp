@@ -7,6 +7,7 @@
 #include "link/message_code.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace vireo {
@@ -60,6 +61,16 @@ constexpr long kRefreshRetryMaxMs = 30000;
 std::string text(int id)
 {
     return GetLangText(id);
+}
+
+// The status of an answered command as a short text for its record:
+// "0x24 status 0 (OK)".
+std::string commandAnswerText(uint8_t code, uint8_t status)
+{
+    char textBuffer[48];
+    std::snprintf(textBuffer, sizeof textBuffer, "0x%02X status %u (%s)", code, status,
+                  status == 0 ? "OK" : "refused");
+    return textBuffer;
 }
 
 bool isScanRequest(uint8_t code)
@@ -149,7 +160,11 @@ void ReplyDispatcher::dataReply(DatabaseContent& core, ListManager& db, uint8_t 
             session.SendRequest(msg::UpdateAll);
             session.refreshed = true;
         }
-        db.StoreVersion(payload, length);
+        if (db.StoreVersion(payload, length) == db_result::Ok) {
+            VersionRecord version;
+            std::copy_n(payload, version.bytes.size(), version.bytes.begin());
+            session.Observers().Event(DeviceEvent::Kind::VersionReported, 0, version.Text());
+        }
         releaseIf(session, current == msg::QueryVersion);
         return;
     case msg::SatelliteInfo:
@@ -324,6 +339,7 @@ void ReplyDispatcher::showSignal(DatabaseContent& core, ListManager& db, const u
         signal.quality = quality;
     }
     core.View().ShowSignal(signal);
+    session.Observers().Signal(DeviceSignal{0, locked, plays, intensity, quality});
 
     const bool firstReport = core.playingFirstReport.exchange(false) || !m_havePrevious;
     if (firstReport || plays != m_previousPlays) {
@@ -342,6 +358,10 @@ bool ReplyDispatcher::statusReply(DatabaseContent& core, ListManager& db, uint8_
                                   uint8_t echo, uint8_t status)
 {
     DeviceSession& session = core.Session();
+    if (current != 0 && echo == current && msg::IsOperatorCommand(current)) {
+        session.Observers().Event(DeviceEvent::Kind::CommandAnswered, status,
+                                  commandAnswerText(current, status));
+    }
     switch (status) {
     case 1:
     case 2:
@@ -528,6 +548,7 @@ bool ReplyDispatcher::requestStatus(DatabaseContent& core, ListManager& db, uint
         return true;
     default:
         if (isScanRequest(current)) {
+            session.Observers().Event(DeviceEvent::Kind::ScanEnded, status);
             if (queue != nullptr) {
                 if (current == msg::ScanSatellite) {
                     queue->satScanRunning = false;
@@ -611,6 +632,8 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
         }
         core.StartFullRefresh();
         core.Log(text(row::UpdateFailed));
+        session.Observers().Event(DeviceEvent::Kind::RefreshFailed, failed,
+                                  text(row::UpdateFailed));
         return;
     }
     core.failedRefreshes = 0;
@@ -630,6 +653,7 @@ void ReplyDispatcher::endOfRefresh(DatabaseContent& core, ListManager& current_d
     db->CheckComplete(item_kind::Version);
     releaseIf(session, echo == current);
     db->SetLoaded();
+    session.Observers().Event(DeviceEvent::Kind::RefreshComplete);
     if (core.Database().get() == db) {
         // Not for a database a refresh has replaced meanwhile: its own
         // refresh is under way.

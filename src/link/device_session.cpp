@@ -232,6 +232,14 @@ bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint
         return false;
     }
     const bool refused = queue->Push(code, a, b, data);
+    if (!refused && msg::IsOperatorCommand(code)) {
+        char what[8];
+        std::snprintf(what, sizeof what, "0x%02X", code);
+        m_observers.Event(DeviceEvent::Kind::CommandSent, code, what);
+        if (code == msg::ScanSatellite || code == msg::ScanTp) {
+            m_observers.Event(DeviceEvent::Kind::ScanStarted, code);
+        }
+    }
     // With nothing in flight the session thread sits in an idle receive pass;
     // end that pass so the new request goes out now rather than after it.
     if (!refused && CurrentCode() == 0 && threadRunning) {
@@ -314,6 +322,10 @@ bool DeviceSession::ConnectIrd(bool quiet)
         everConnected = true;
         linked = true;
         m_view.SetMachineState(2);
+        m_observers.Event(m_reconnecting ? DeviceEvent::Kind::Reconnected
+                                         : DeviceEvent::Kind::Connected);
+    } else {
+        m_observers.Event(DeviceEvent::Kind::ConnectFailed, result);
     }
     m_view.SetToolbarLinked(linked.load());
     return ok;
@@ -548,7 +560,7 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
         }
         if (resendDue) {
             if (m_socket.CheckAlive() != 0) {
-                linked = false;
+                loseLink();
                 lastError = 32;
                 continue;
             }
@@ -560,7 +572,7 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
             OperEvent* next = queue ? queue->TakeNext() : nullptr;
             if (next != nullptr) {
                 if (m_socket.CheckAlive() != 0) {
-                    linked = false;
+                    loseLink();
                     lastError = 32;
                     continue; // sent after reconnecting
                 }
@@ -605,7 +617,10 @@ bool DeviceSession::reconnect()
     }
     ++m_linkLosses;
     ++reconnects;
-    if (!ConnectIrd(m_linkLosses > kLoggedReconnects)) {
+    m_reconnecting = true;
+    const bool connected = ConnectIrd(m_linkLosses > kLoggedReconnects);
+    m_reconnecting = false;
+    if (!connected) {
         return stop.load(); // a connect given up for a stop is no failure
     }
     // The request in flight went down with the old link: send it again on
@@ -669,7 +684,7 @@ void DeviceSession::receiveStep()
         if (m_socket.PeerClosed()) {
             // The IRD closed the connection: the link is lost, reconnect.
             m_socket.Close();
-            linked = false;
+            loseLink();
         } else {
             dataOk = true;
         }
@@ -682,6 +697,7 @@ void DeviceSession::receiveStep()
         if (outstanding) {
             SetCurrentOper(oper_mode::TimedOut);
             logRow(kRowNoResponse);
+            m_observers.Event(DeviceEvent::Kind::RequestTimeout, code);
             dataOk = false;
         }
     } else if (got == io_result::Stopped) {
@@ -690,7 +706,7 @@ void DeviceSession::receiveStep()
         }
     } else if (got == io_result::WaitFailed) {
         m_socket.Close();
-        linked = false;
+        loseLink();
     } else {
         logRow(kRowCommunicationFailed);
         RequestDisconnect();
@@ -726,14 +742,23 @@ void DeviceSession::disconnectCleanUp()
     SetCurrentOper(oper_mode::Done);
     m_content.DestroyDatabase();
     logRow(kRowDisconnected);
+    m_observers.Event(DeviceEvent::Kind::Disconnected);
     everConnected = false;
     m_view.SetToolbarRefreshEnabled(false);
     m_view.SetToolbarLinked(false);
     m_view.SetMachineState(1);
 }
 
+void DeviceSession::loseLink()
+{
+    if (linked.exchange(false)) {
+        m_observers.Event(DeviceEvent::Kind::LinkLost, lastError.load());
+    }
+}
+
 void DeviceSession::restartCleanUp()
 {
+    m_observers.Event(DeviceEvent::Kind::Restarted);
     m_content.DestroyDatabase();
     SetCurrentOper(oper_mode::Done);
     resetSessionDisplay();

@@ -200,6 +200,8 @@ private:
     void destroyQueue();
     void disconnectCleanUp();
     void restartCleanUp();
+    // The link went down without being asked to: mark it and tell the observers.
+    void loseLink();
     void upgradeHandOver();
     void logRow(int row);
     void joinRetiredThreads();
@@ -234,6 +236,7 @@ private:
     bool m_tornDown = false;
     std::atomic<bool> m_replacing{false}; // StartSession is ending the previous thread
     int m_linkLosses = 0;                 // since a frame last came in (session thread only)
+    bool m_reconnecting = false;          // ConnectIrd runs for reconnect() (session thread only)
 };
 
 } // namespace vireo

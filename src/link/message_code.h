@@ -41,6 +41,34 @@ inline constexpr uint8_t StatusReply = 0x63;
 inline constexpr uint8_t StartUpgrade = 0x65;
 inline constexpr uint8_t Reboot = 0x66;
 inline constexpr uint8_t UpdateAll = 0x6A;
+
+// Requests that change something on the device at the operator's word, as
+// against the queries a refresh or the signal poll sends.
+constexpr bool IsOperatorCommand(uint8_t code)
+{
+    switch (code) {
+    case SetSystemInfo:
+    case SetVolume:
+    case SetSatellite:
+    case AddTp:
+    case DeleteTp:
+    case ModifyTp:
+    case ScanSatellite:
+    case ScanTp:
+    case AddSatellite:
+    case DeleteSatellite:
+    case StopScan:
+    case PlayProgram:
+    case MultiDescramble:
+    case DeleteProgram:
+    case SelectAudio:
+    case StartUpgrade:
+    case Reboot:
+        return true;
+    default:
+        return false;
+    }
+}
 } // namespace msg
 
 } // namespace vireo

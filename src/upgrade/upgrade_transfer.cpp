@@ -112,6 +112,8 @@ void UpgradeTransfer::Run()
         shownPath = m_shownPath;
     }
     log(kRowBeginUpgrading, shownPath);
+    m_result = kResultStopped;
+    s.Observers().Event(DeviceEvent::Kind::UpgradeStarted, type, shownPath);
     s.stop = s.closing.load();
     s.upgradeRunning = true;
     s.View().SetToolbarRefreshEnabled(false);
@@ -293,6 +295,7 @@ void UpgradeTransfer::followWriting()
             }
         } else if (frame.type == frame_type::Status) {
             s.RequestRestart();
+            m_result = static_cast<int>(frame.value);
             if (frame.value == 0) {
                 showProgress(kStageWriting, 100);
                 log(kRowUpgraded);
@@ -326,6 +329,9 @@ void UpgradeTransfer::finish(bool quietEnd)
     std::vector<uint8_t>().swap(m_payload);
     s.upgradeEnded = true;
     s.upgradeRunning = false;
+    s.Observers().Event(DeviceEvent::Kind::UpgradeEnded, m_result,
+                        m_result == 0 ? "upgraded"
+                                      : (m_result == kResultStopped ? "stopped" : "failed"));
     showProgress(kStageIdle, 0);
     if (s.closing) {
         return;

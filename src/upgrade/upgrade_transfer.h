@@ -82,6 +82,10 @@ private:
     int m_blocks = 0;
     int m_blocksSent = 0;
     int m_lastPercent = -1;
+    // The device's last word on the upgrade: 0 written, else its failure
+    // status; kResultStopped when it never said.
+    static constexpr int kResultStopped = -1;
+    int m_result = kResultStopped;
     std::vector<uint8_t> m_announcement;
     std::vector<uint8_t> m_sendBuffer;
     std::vector<uint8_t> m_payload;

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "history/alarm_engine.h"
+#include "history/history_types.h"
+#include "history/history_writer.h"
+#include "link/device_observer.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace vireo {
+
+// Records one device: attached to its session's DeviceObservers, it hands
+// every signal report and event to the writer (never waiting on the disk),
+// keeps the device's connected / unlocked / link-lost periods and feeds the
+// alarm engine. Calls come from the session, upgrade and UI threads.
+class DeviceRecorder : public DeviceObserver
+{
+public:
+    DeviceRecorder(std::shared_ptr<HistoryWriter> writer, std::shared_ptr<AlarmEngine> alarms,
+                   DeviceKey key);
+    ~DeviceRecorder() override; // closes open periods and detaches from the engine
+
+    // Where raise and clear lines of this device's alarms go (its LogBuffer).
+    void SetLogSink(AlarmLogSink sink);
+
+    const DeviceKey& Key() const { return m_key; }
+
+    void OnSignal(const DeviceSignal& signal) override;
+    void OnEvent(const DeviceEvent& event) override;
+
+private:
+    void beginPeriod(PeriodKind kind, int64_t timeMs);
+    void endPeriod(PeriodKind kind, int64_t timeMs);
+
+    std::shared_ptr<HistoryWriter> m_writer;
+    std::shared_ptr<AlarmEngine> m_alarms;
+    DeviceKey m_key;
+    HistoryWriter::DeviceHandle m_handle = 0;
+
+    std::mutex m_mutex;
+    bool m_connected = false;
+    bool m_unlocked = false;
+    bool m_linkLost = false;
+    int64_t m_lastMs = 0;
+};
+
+} // namespace vireo

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vireo {
+
+// Values the history stores and hands back. Times are ms since the epoch
+// (system clock); names and texts are GBK, as the device and the log have them.
+
+inline constexpr int64_t kMsPerSecond = 1000;
+inline constexpr int64_t kMsPerMinute = 60 * kMsPerSecond;
+inline constexpr int64_t kMsPerDay = 24 * 60 * kMsPerMinute;
+
+// A device of the history: its IPv4 address as text ("192.168.1.20") is its
+// identity; the name is what the device was last called.
+struct DeviceKey
+{
+    std::string address;
+    std::string name;
+};
+
+// A half-open time range [beginMs, endMs).
+struct TimeRange
+{
+    int64_t beginMs = 0;
+    int64_t endMs = 0;
+    int64_t Length() const { return endMs > beginMs ? endMs - beginMs : 0; }
+};
+
+// One signal report as recorded.
+struct SignalSample
+{
+    int64_t timeMs = 0;
+    bool locked = false;
+    bool playing = false;
+    int intensity = 0; // 0-100
+    int quality = 0;   // 0-100
+};
+
+// One point of a plotted series: the reports of [timeMs, timeMs + spanMs)
+// folded together. A bucket of one report has min == mean == max.
+struct SeriesPoint
+{
+    int64_t timeMs = 0;
+    int64_t spanMs = 0;
+    int count = 0; // reports folded into the point
+    int intensityMin = 0;
+    double intensityMean = 0;
+    int intensityMax = 0;
+    int qualityMin = 0;
+    double qualityMean = 0;
+    int qualityMax = 0;
+    double lockedShare = 0; // 0-1: share of the reports that were locked
+};
+
+// Kinds of the periods the recorder keeps for a device.
+enum class PeriodKind {
+    Connected = 1, // the link was up
+    Unlocked = 2,  // connected, and the device reported no lock
+    LinkLost = 3,  // the link was lost and not yet back or ended on request
+};
+
+// A period of one kind; an open period (still going on) ends at the time it
+// was last known to last (the query's end or the device's last record).
+struct Period
+{
+    PeriodKind kind = PeriodKind::Connected;
+    int64_t beginMs = 0;
+    int64_t endMs = 0;
+    bool open = false;
+};
+
+// A stretch during which the device gave no service: no lock while
+// connected, or the link lost. Overlapping and touching stretches are merged.
+struct Outage
+{
+    int64_t beginMs = 0;
+    int64_t endMs = 0;
+    bool open = false; // still going on at the end of the range
+    int64_t DurationMs() const { return endMs - beginMs; }
+};
+
+} // namespace vireo
