@@ -56,7 +56,8 @@ void StateImageDelegate::paintAlarmMark(QPainter* painter, const QStyleOptionVie
     item.features |= QStyleOptionViewItem::HasDecoration;
     item.decorationSize = QSize(iconExtent(option), iconExtent(option));
     const QStyle* style = option.widget != nullptr ? option.widget->style() : QApplication::style();
-    const QRect image = style->subElementRect(QStyle::SE_ItemViewItemDecoration, &item, option.widget);
+    const QRect image =
+        style->subElementRect(QStyle::SE_ItemViewItemDecoration, &item, option.widget);
     const int size = std::max(8, image.height() * 5 / 8);
     const QRect badge(image.right() - size + 2, image.bottom() - size + 2, size, size);
     painter->save();

@@ -85,6 +85,7 @@ MainForm::~MainForm()
         delete child;
     }
     m_registry->SetObserver(nullptr);
+    stopHistory();
 }
 
 void MainForm::buildWidgets()
@@ -151,6 +152,8 @@ void MainForm::buildMenus()
     m_hex->setChecked(true);
     m_configMenu->addAction(m_hex);
     connect(m_hex, &QAction::triggered, this, &MainForm::MenuHexClick);
+
+    buildAlarms();
 
     m_helpMenu = menuBar()->addMenu(QString());
     m_helpMenu->setObjectName(QStringLiteral("Help1"));
@@ -294,6 +297,7 @@ void MainForm::applyCaptions()
     for (const Caption& c : captions) {
         c.action->setText(LangText(c.row));
     }
+    applyAlarmCaptions();
     setHint(m_btnNew, LangText(64));
     setHint(m_btnClose, LangText(65));
     setHint(m_btnRenew, LangText(67));

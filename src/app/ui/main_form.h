@@ -4,6 +4,7 @@
 #include "app/settings_file.h"
 #include "device/ui/device_host.h"
 #include "device/ui/mdi_child.h"
+#include "history/history_service.h"
 #include "link/device_session.h"
 
 #include <QMainWindow>
@@ -16,11 +17,14 @@
 class QAction;
 class QMdiArea;
 class QMenu;
+class QSystemTrayIcon;
 class QToolButton;
 
 namespace vireo::ui {
 
 class AboutBox;
+class AlarmMonitor;
+class AlarmsDock;
 class IPForm;
 class LoginForm;
 class MachineTreeView;
@@ -66,6 +70,17 @@ public:
     void SetSettingsPath(std::filesystem::path path) { m_settingsPath = std::move(path); }
     // How device windows are made (port, clock, content, log folder).
     void SetDeviceOptions(DeviceOptions options) { m_deviceOptions = std::move(options); }
+    // The signal history: its file (next to Vireo.ini by default), and for
+    // tests its clock and writer pace. Opened by FormCreate.
+    void SetHistoryOptions(HistoryService::Options options)
+    {
+        m_historyOptions = std::move(options);
+    }
+    AlarmsDock* AlarmsWindow() const { return m_alarmsDock; }
+    AlarmMonitor* Alarms() const { return m_alarmMonitor; }
+    // Who acknowledges an alarm: the user logged in to the system.
+    static std::string OperatorName();
+
     // Starts the upgrade of a device window: BeginUpgrade with the upgrade
     // type dialog, unless replaced here.
     void SetUpgradeStarter(std::function<void(MdiChild&)> starter)
@@ -104,6 +119,7 @@ public:
     SatForm* SatelliteDialog() override { return m_satForm; }
     TpForm* TransponderDialog() override { return m_tpForm; }
     void DeviceWindowClosing(MdiChild* window) override;
+    HistoryService* History() override { return m_history.get(); }
 
     // Commands, by the component that raises them.
     void FileNewItemClick();
@@ -121,6 +137,7 @@ public:
     void TBtnUpgradeClick();
     void PMenuConfigClick();
     void PMenuModifyClick();
+    void AlarmRulesClick();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -152,7 +169,17 @@ private:
     // chooses: exit without saving (true) or stay (false).
     bool saveMachineList();
     void closeAllForExit();
+    // The signal history and alarms (main_form_alarms.cpp).
+    void buildAlarms();
+    void applyAlarmCaptions();
+    void startHistory();
+    void stopHistory();
+    void updateAlarmMarks();
+    void onAlarmRaised(const Alarm& alarm);
+    void showAlarmDevice(const QString& address);
 
+    HistoryService::Options m_historyOptions;
+    std::unique_ptr<HistoryService> m_history;
     std::unique_ptr<MachineManager> m_registry;
     SessionContext m_context;
     DeviceOptions m_deviceOptions;
@@ -203,6 +230,11 @@ private:
     QAction* m_pConfig = nullptr;
     QAction* m_pModify = nullptr;
     QAction* m_pUpgrade = nullptr;
+    AlarmsDock* m_alarmsDock = nullptr;
+    AlarmMonitor* m_alarmMonitor = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_alarmsMenu = nullptr;
+    QAction* m_alarmRules = nullptr;
     QToolButton* m_btnNew = nullptr;
     QToolButton* m_btnClose = nullptr;
     QToolButton* m_btnSwitch = nullptr;

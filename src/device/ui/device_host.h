@@ -5,6 +5,7 @@
 #include <QString>
 
 namespace vireo {
+class HistoryService;
 class MachineManager;
 struct SessionContext;
 } // namespace vireo
@@ -55,6 +56,9 @@ public:
     // `window` is closing: a dialog the main window opened for it ends as if
     // cancelled, before anything of the window is freed.
     virtual void DeviceWindowClosing(MdiChild* window) = 0;
+
+    // The signal history and alarms of the program; null when none is kept.
+    virtual HistoryService* History() { return nullptr; }
 };
 
 } // namespace vireo::ui

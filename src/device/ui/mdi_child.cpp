@@ -11,6 +11,8 @@
 #include "device/ui/programs_page.h"
 #include "device/ui/system_page.h"
 #include "device/ui/upgrade_progress.h"
+#include "history/history_service.h"
+#include "history/ui/history_link.h"
 #include "history/ui/history_texts.h"
 #include "history/ui/signal_history_tab.h"
 #include "lang/display_text.h"
@@ -86,6 +88,43 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     // "Monitor IRD" starts ticked; the box follows when the widgets are made.
     m_session->querySignalTicked = true;
     setWindowTitle(FromGbk(DisplayText(caption)));
+    attachHistory();
+}
+
+void MdiChild::attachHistory()
+{
+    HistoryService* history = m_host.History();
+    if (history == nullptr) {
+        return;
+    }
+    const DeviceKey key = DeviceKeyOfCaption(m_log.Caption());
+    m_alarmLog = std::make_shared<AlarmLog>();
+    m_alarmLog->log = &m_log;
+    m_recorder = history->MakeRecorder(key);
+    m_recorder->SetLogSink([sink = m_alarmLog](const std::string& line) {
+        std::lock_guard lock(sink->mutex);
+        if (sink->log != nullptr) {
+            sink->log->AddLogLine(line);
+        }
+    });
+    m_session->Observers().Add(m_recorder);
+    m_historySource = MakeHistorySource(*history, key.address);
+    if (m_history != nullptr) {
+        m_history->SetSource(m_historySource);
+    }
+}
+
+void MdiChild::detachHistory()
+{
+    if (m_recorder == nullptr) {
+        return;
+    }
+    m_session->Observers().Remove(m_recorder.get());
+    {
+        std::lock_guard lock(m_alarmLog->mutex);
+        m_alarmLog->log = nullptr;
+    }
+    m_recorder.reset();
 }
 
 void MdiChild::BuildWidgets()
@@ -206,8 +245,26 @@ std::string MdiChild::Caption() const
 
 void MdiChild::SetCaption(const std::string& caption)
 {
+    const DeviceKey before = DeviceKeyOfCaption(m_log.Caption());
+    const DeviceKey after = DeviceKeyOfCaption(caption);
     m_log.SetCaption(caption);
     setWindowTitle(FromGbk(DisplayText(caption)));
+    if (HistoryService* history = m_host.History(); history != nullptr && !m_tornDown) {
+        if (before.address != after.address) {
+            // Another address is another device to the history.
+            detachHistory();
+            attachHistory();
+        } else if (before.name != after.name) {
+            history->Alarms().RenameDevice(after.address, after.name);
+        }
+    }
+}
+
+void MdiChild::ShowHistory()
+{
+    ShowAndRaise();
+    BuildWidgets();
+    m_tabs->setCurrentWidget(m_history);
 }
 
 bool MdiChild::IsClosing() const
@@ -407,6 +464,7 @@ void MdiChild::Teardown()
     // The connect worker sees the stopped socket and returns at once.
     joinConnectWorker();
     m_session->Teardown();
+    detachHistory();
     m_host.Registry().RemoveMachine(m_entry);
     m_host.SetWindowClosing(false);
 }

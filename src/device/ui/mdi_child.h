@@ -16,12 +16,17 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class QPlainTextEdit;
 class QSplitter;
 class QTabWidget;
 class QLabel;
+
+namespace vireo {
+class DeviceRecorder;
+}
 
 namespace vireo::ui {
 
@@ -127,6 +132,8 @@ public:
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
     SystemPage* SystemSettingsPage() const { return m_system; }
     SignalHistoryTab* HistoryTab() const { return m_history; }
+    // Shows the window with its "Signal History" tab.
+    void ShowHistory();
     QTabWidget* Tabs() const { return m_tabs; }
 
     // SystemPageHost
@@ -168,6 +175,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Where the recorder writes the raise and clear lines of the device's
+    // alarms; the window lets go of it before its log goes.
+    struct AlarmLog
+    {
+        std::mutex mutex;
+        LogBuffer* log = nullptr;
+    };
+
+    void attachHistory();
+    void detachHistory();
     void buildWidgets();
     void applyCaptions();
     void startConnect(bool fromSwitch);
@@ -211,6 +228,8 @@ private:
     QWidget* m_ciPage = nullptr;
     SignalHistoryTab* m_history = nullptr;
     std::shared_ptr<SignalHistorySource> m_historySource;
+    std::shared_ptr<DeviceRecorder> m_recorder;
+    std::shared_ptr<AlarmLog> m_alarmLog;
     LogPane* m_logPane = nullptr;
     UpgradeProgressBar* m_upgradeBar = nullptr;
     QPlainTextEdit* m_debugPane = nullptr;

@@ -1,7 +1,6 @@
 #include "history/ui/alarm_rules_dialog.h"
 
 #include "history/ui/history_texts.h"
-#include "ui/gbk_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,7 +28,8 @@ QSpinBox* spinBox(int minimum, int maximum, int value, QWidget* parent)
 
 } // namespace
 
-AlarmRulesDialog::AlarmRulesDialog(AlarmRuleStore store, const std::vector<std::string>& devices,
+AlarmRulesDialog::AlarmRulesDialog(AlarmRuleStore store,
+                                   const std::vector<std::pair<std::string, QString>>& devices,
                                    QWidget* parent)
     : QDialog(parent), m_store(std::move(store))
 {
@@ -38,12 +38,12 @@ AlarmRulesDialog::AlarmRulesDialog(AlarmRuleStore store, const std::vector<std::
     m_scope = new QComboBox(this);
     m_scope->setObjectName(QStringLiteral("Combo_scope"));
     m_scope->addItem(QString(), QByteArray());
-    for (const std::string& device : devices) {
-        m_scope->addItem(FromGbk(device), QByteArray::fromStdString(device));
+    for (const auto& [address, label] : devices) {
+        m_scope->addItem(label, QByteArray::fromStdString(address));
     }
     m_override = new QCheckBox(this);
     m_override->setObjectName(QStringLiteral("Check_override"));
-    m_table = new QTableWidget(0, 3, this);
+    m_table = new QTableWidget(0, 4, this);
     m_table->setObjectName(QStringLiteral("Table_rules"));
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
@@ -82,9 +82,9 @@ void AlarmRulesDialog::ApplyCaptions()
     setWindowTitle(HistoryLang(HistoryText::AlarmRules));
     m_scope->setItemText(0, HistoryLang(HistoryText::GlobalDefaults));
     m_override->setText(HistoryLang(HistoryText::Override));
-    m_table->setHorizontalHeaderLabels({HistoryLang(HistoryText::Enabled),
-                                        HistoryLang(HistoryText::Threshold),
-                                        HistoryLang(HistoryText::HoldSeconds)});
+    m_table->setHorizontalHeaderLabels(
+        {HistoryLang(HistoryText::Enabled), HistoryLang(HistoryText::Threshold),
+         HistoryLang(HistoryText::HoldSeconds), HistoryLang(HistoryText::ClearAfter)});
 }
 
 std::string AlarmRulesDialog::currentDevice() const
@@ -129,8 +129,12 @@ void AlarmRulesDialog::showScope(const std::string& device)
             auto* hold = spinBox(0, kMaxHoldSeconds, rule.holdSeconds, m_table);
             m_table->setCellWidget(row, HoldColumn, hold);
             connect(hold, &QSpinBox::valueChanged, this, [this] { keepEdits(); });
+            auto* clear = spinBox(0, kMaxHoldSeconds, rule.clearSeconds, m_table);
+            m_table->setCellWidget(row, ClearColumn, clear);
+            connect(clear, &QSpinBox::valueChanged, this, [this] { keepEdits(); });
         } else {
             m_table->removeCellWidget(row, HoldColumn);
+            m_table->removeCellWidget(row, ClearColumn);
         }
     }
     m_table->setVerticalHeaderLabels(names);
@@ -156,6 +160,9 @@ void AlarmRulesDialog::keepEdits()
         }
         if (auto* hold = qobject_cast<QSpinBox*>(m_table->cellWidget(row, HoldColumn))) {
             rule.holdSeconds = hold->value();
+        }
+        if (auto* clear = qobject_cast<QSpinBox*>(m_table->cellWidget(row, ClearColumn))) {
+            rule.clearSeconds = clear->value();
         }
     }
     m_edits[m_shown] = std::move(scope);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -21,9 +22,10 @@ struct AlarmRuleEdit
     QString name;
     bool enabled = true;
     bool hasThreshold = false;
-    int threshold = 0; // %
-    bool hasHold = true;
+    int threshold = 0;   // %
+    bool hasHold = true; // raise after / clear after
     int holdSeconds = 0;
+    int clearSeconds = 0;
 
     bool operator==(const AlarmRuleEdit&) const = default;
 };
@@ -50,14 +52,16 @@ class AlarmRulesDialog : public QDialog
 {
     Q_OBJECT
 public:
-    enum Column { EnabledColumn, ThresholdColumn, HoldColumn };
+    enum Column { EnabledColumn, ThresholdColumn, HoldColumn, ClearColumn };
 
-    // `devices`: captions of the devices that may have rules of their own.
-    AlarmRulesDialog(AlarmRuleStore store, const std::vector<std::string>& devices,
+    // `devices`: the devices that may have rules of their own, by address,
+    // with the text that names them.
+    AlarmRulesDialog(AlarmRuleStore store,
+                     const std::vector<std::pair<std::string, QString>>& devices,
                      QWidget* parent = nullptr);
 
     void ApplyCaptions();
-    // Selects a scope: "" the defaults, else a device caption.
+    // Selects a scope: "" the defaults, else a device address.
     void SelectScope(const std::string& device);
     // Saves every scope edited (OK does this before closing).
     void SaveEdits();

@@ -144,8 +144,7 @@ void AlarmsDock::fill()
         item->setText(RuleColumn, alarm.ruleText);
         item->setText(SinceColumn, FormatHistoryTime(alarm.raisedMs));
         if (alarm.Acknowledged()) {
-            item->setText(AcknowledgedColumn, FromGbk(alarm.acknowledgedBy) +
-                                                  QStringLiteral(", ") +
+            item->setText(AcknowledgedColumn, FromGbk(alarm.acknowledgedBy) + QStringLiteral(", ") +
                                                   FormatHistoryTime(alarm.acknowledgedMs));
         }
         if (!alarm.Active()) {

@@ -12,7 +12,9 @@ QString FormatHistoryTime(int64_t timeMs)
 QString FormatDuration(int64_t durationMs)
 {
     const int64_t seconds = std::max<int64_t>(0, durationMs) / 1000;
-    const auto two = [](int64_t value) { return QStringLiteral("%1").arg(value, 2, 10, QChar('0')); };
+    const auto two = [](int64_t value) {
+        return QStringLiteral("%1").arg(value, 2, 10, QChar('0'));
+    };
     if (seconds < 60) {
         return QStringLiteral("%1 s").arg(seconds);
     }

@@ -16,14 +16,15 @@ struct ChartSample
     bool locked = false;
 };
 
-// A period without lock while connected, or without a link at all. An
-// ongoing one ends at 0.
+// A period without lock while connected, or without a link at all. One
+// still going on ends where the record ends and is `open`.
 struct OutagePeriod
 {
     enum class Kind { Unlocked, Disconnected };
     int64_t startMs = 0;
     int64_t endMs = 0;
     Kind kind = Kind::Unlocked;
+    bool open = false;
 };
 
 struct HistorySnapshot
@@ -31,7 +32,8 @@ struct HistorySnapshot
     int64_t fromMs = 0;
     int64_t toMs = 0;
     std::vector<ChartSample> samples;
-    std::vector<OutagePeriod> outages; // oldest first
+    std::vector<OutagePeriod> shaded;  // unlocked and disconnected periods, for the chart
+    std::vector<OutagePeriod> outages; // no service (merged), oldest first; kind: the link was lost
     double availability = -1;          // share of connected time locked, 0-1; < 0: none known
 };
 

@@ -61,7 +61,9 @@ enum class HistoryText {
     Time = 47,
     State = 48,
     HistoryUnavailable = 49,
-    OutageCount = 50,};
+    OutageCount = 50,
+    ClearAfter = 51,
+};
 
 inline QString HistoryLang(HistoryText text)
 {

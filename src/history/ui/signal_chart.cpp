@@ -4,6 +4,7 @@
 
 #include <QAreaSeries>
 #include <QChart>
+#include <QDateTime>
 #include <QDateTimeAxis>
 #include <QLineSeries>
 #include <QValueAxis>
@@ -17,17 +18,17 @@ constexpr int64_t kHourMs = 3600 * 1000;
 
 // A step line at 100 over each period of `kind` and at 0 elsewhere: the area
 // beneath it is the shading.
-QList<QPointF> shadingSteps(const HistorySnapshot& snapshot, OutagePeriod::Kind kind,
-                            int64_t nowMs, int* count)
+QList<QPointF> shadingSteps(const HistorySnapshot& snapshot, OutagePeriod::Kind kind, int64_t nowMs,
+                            int* count)
 {
     QList<QPointF> points;
     points.append(QPointF(snapshot.fromMs, 0));
     *count = 0;
-    for (const OutagePeriod& period : snapshot.outages) {
+    for (const OutagePeriod& period : snapshot.shaded) {
         if (period.kind != kind) {
             continue;
         }
-        const int64_t end = period.endMs == 0 ? std::min(nowMs, snapshot.toMs) : period.endMs;
+        const int64_t end = period.open ? std::max(period.endMs, nowMs) : period.endMs;
         const int64_t start = std::max(period.startMs, snapshot.fromMs);
         const int64_t stop = std::min(end, snapshot.toMs);
         if (stop <= start) {
@@ -72,8 +73,8 @@ SignalChart::SignalChart(QWidget* parent) : QChartView(parent)
     m_intensity->setPen(QPen(QColor(30, 100, 200), 1.5));
     m_quality = new QLineSeries(chart);
     m_quality->setPen(QPen(QColor(20, 150, 60), 1.5));
-    for (QAbstractSeries* series :
-         std::initializer_list<QAbstractSeries*>{m_disconnected, m_unlocked, m_intensity, m_quality}) {
+    for (QAbstractSeries* series : std::initializer_list<QAbstractSeries*>{
+             m_disconnected, m_unlocked, m_intensity, m_quality}) {
         chart->addSeries(series);
     }
 
@@ -119,7 +120,7 @@ void SignalChart::ShowSnapshot(const HistorySnapshot& snapshot, int64_t nowMs)
         shadingSteps(snapshot, OutagePeriod::Kind::Disconnected, nowMs, &m_shaded[1]));
 
     const int64_t span = snapshot.toMs - snapshot.fromMs;
-    m_timeAxis->setFormat(span <= 2 * kHourMs     ? QStringLiteral("hh:mm:ss")
+    m_timeAxis->setFormat(span <= 2 * kHourMs    ? QStringLiteral("hh:mm:ss")
                           : span <= 26 * kHourMs ? QStringLiteral("hh:mm")
                                                  : QStringLiteral("MM-dd hh:mm"));
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(snapshot.fromMs),

@@ -189,7 +189,8 @@ void SignalHistoryTab::Refresh()
         std::lock_guard lock(relay->mutex);
         if (SignalHistoryTab* tab = relay->tab) {
             QMetaObject::invokeMethod(
-                tab, [tab, snapshot = std::move(snapshot)]() mutable {
+                tab,
+                [tab, snapshot = std::move(snapshot)]() mutable {
                     tab->m_querying = false;
                     tab->showSnapshot(std::move(snapshot));
                     if (std::exchange(tab->m_queryAgain, false)) {
@@ -231,11 +232,11 @@ void SignalHistoryTab::fillOutages()
     // Newest first: the operator's question is usually about the last one.
     int row = 0;
     for (auto it = outages.rbegin(); it != outages.rend(); ++it, ++row) {
-        const bool ongoing = it->endMs == 0;
-        const int64_t end = ongoing ? now : it->endMs;
+        const bool ongoing = it->open;
+        const int64_t end = ongoing ? std::max(now, it->endMs) : it->endMs;
         m_outages->setItem(row, 0, cell(FormatHistoryTime(it->startMs)));
-        m_outages->setItem(row, 1,
-                           cell(ongoing ? HistoryLang(HistoryText::Active) : FormatHistoryTime(end)));
+        m_outages->setItem(
+            row, 1, cell(ongoing ? HistoryLang(HistoryText::Active) : FormatHistoryTime(end)));
         m_outages->setItem(row, 2, cell(FormatDuration(end - it->startMs)));
         m_outages->setItem(row, 3,
                            cell(HistoryLang(it->kind == OutagePeriod::Kind::Unlocked
@@ -269,32 +270,32 @@ void SignalHistoryTab::exportCsv()
     const int64_t from = to - kRangesMs[static_cast<size_t>(RangeIndex())];
     m_export->setEnabled(false);
     const std::string file = path.toLocal8Bit().toStdString();
-    QThreadPool::globalInstance()->start([relay = m_relay, source = m_source, file, path, from,
-                                          to] {
-        std::string error;
-        bool ok = false;
-        try {
-            ok = source->ExportCsv(file, from, to, &error);
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        std::lock_guard lock(relay->mutex);
-        if (SignalHistoryTab* tab = relay->tab) {
-            QMetaObject::invokeMethod(
-                tab,
-                [tab, ok, path, error] {
-                    tab->m_export->setEnabled(tab->m_source != nullptr);
-                    if (!ok) {
-                        MessageBox::Information(tab, HistoryLang(HistoryText::ExportFailed) +
-                                                         QDir::toNativeSeparators(path) +
-                                                         QStringLiteral("\n") +
-                                                         QString::fromLocal8Bit(error));
-                    }
-                    emit tab->exportFinished(ok);
-                },
-                Qt::QueuedConnection);
-        }
-    });
+    QThreadPool::globalInstance()->start(
+        [relay = m_relay, source = m_source, file, path, from, to] {
+            std::string error;
+            bool ok = false;
+            try {
+                ok = source->ExportCsv(file, from, to, &error);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            std::lock_guard lock(relay->mutex);
+            if (SignalHistoryTab* tab = relay->tab) {
+                QMetaObject::invokeMethod(
+                    tab,
+                    [tab, ok, path, error] {
+                        tab->m_export->setEnabled(tab->m_source != nullptr);
+                        if (!ok) {
+                            MessageBox::Information(tab, HistoryLang(HistoryText::ExportFailed) +
+                                                             QDir::toNativeSeparators(path) +
+                                                             QStringLiteral("\n") +
+                                                             QString::fromLocal8Bit(error));
+                        }
+                        emit tab->exportFinished(ok);
+                    },
+                    Qt::QueuedConnection);
+            }
+        });
 }
 
 } // namespace vireo::ui

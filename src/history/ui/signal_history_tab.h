@@ -32,9 +32,9 @@ class SignalHistoryTab : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr std::array<int64_t, 5> kRangesMs = {
-        10 * 60 * 1000LL, 3600 * 1000LL, 24 * 3600 * 1000LL, 7 * 24 * 3600 * 1000LL,
-        30 * 24 * 3600 * 1000LL};
+    static constexpr std::array<int64_t, 5> kRangesMs = {10 * 60 * 1000LL, 3600 * 1000LL,
+                                                         24 * 3600 * 1000LL, 7 * 24 * 3600 * 1000LL,
+                                                         30 * 24 * 3600 * 1000LL};
     static constexpr int kMaxPoints = 2000;
 
     explicit SignalHistoryTab(QWidget* parent = nullptr);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "device/ui/coalesced_post.h"
+#include "history/alarm_engine.h"
+#include "history/ui/alarm_rows.h"
+
+#include <QObject>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace vireo::ui {
+
+class AlarmsDock;
+
+// Brings the alarm engine's news to the UI thread: whatever thread raises,
+// clears or acknowledges an alarm, the dock's list is read again from the
+// engine (in memory, no disk) once per turn of the event loop, and each
+// alarm raised is announced once (alarmRaised) for the desktop notification.
+class AlarmMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    AlarmMonitor(std::shared_ptr<AlarmEngine> engine, AlarmsDock* dock, QObject* parent = nullptr);
+    ~AlarmMonitor() override;
+
+    // Acknowledges these alarms in the operator's name.
+    void Acknowledge(const std::vector<int64_t>& ids, const std::string& who);
+    // Reads the list again now.
+    void Refresh();
+    bool HasUnacknowledged(const std::string& address) const;
+    AlarmEngine& Engine() { return *m_engine; }
+
+    static AlarmRow RowOf(const Alarm& alarm);
+    static QString RuleName(AlarmRuleKind kind);
+    // "Signal unlocked (detail)" in the program's language.
+    static QString RuleText(const Alarm& alarm);
+
+signals:
+    void alarmRaised(const vireo::Alarm& alarm);
+    // The list changed: marks of the machine tree may have to follow.
+    void alarmsChanged();
+
+private:
+    struct Pending
+    {
+        std::vector<Alarm> raised;
+        bool changed = false;
+    };
+    class Relay;
+
+    void apply(Pending& pending);
+
+    std::shared_ptr<AlarmEngine> m_engine;
+    AlarmsDock* m_dock;
+    std::shared_ptr<Relay> m_relay;
+    CoalescedPost<Pending> m_pending;
+};
+
+} // namespace vireo::ui
