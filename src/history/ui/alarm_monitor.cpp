@@ -3,6 +3,8 @@
 #include "history/ui/alarms_dock.h"
 #include "history/ui/history_texts.h"
 
+#include <utility>
+
 namespace vireo::ui {
 
 namespace {
@@ -58,7 +60,7 @@ private:
     {
         std::lock_guard lock(m_mutex);
         if (m_monitor != nullptr) {
-            m_monitor->m_pending.Update(std::forward<Edit>(edit));
+            m_monitor->post(std::forward<Edit>(edit));
         }
     }
 
@@ -68,8 +70,7 @@ private:
 
 AlarmMonitor::AlarmMonitor(std::shared_ptr<AlarmEngine> engine, AlarmsDock* dock, QObject* parent)
     : QObject(parent), m_engine(std::move(engine)), m_dock(dock),
-      m_relay(std::make_shared<Relay>(this)),
-      m_pending(this, [this](Pending& pending) { apply(pending); })
+      m_relay(std::make_shared<Relay>(this))
 {
     m_engine->AddObserver(m_relay);
     Refresh();
@@ -81,8 +82,23 @@ AlarmMonitor::~AlarmMonitor()
     m_relay->Detach();
 }
 
-void AlarmMonitor::apply(Pending& pending)
+template <class Edit> void AlarmMonitor::post(Edit&& edit)
 {
+    std::lock_guard lock(m_pendingMutex);
+    std::forward<Edit>(edit)(m_pending);
+    if (!std::exchange(m_posted, true)) {
+        QMetaObject::invokeMethod(this, &AlarmMonitor::apply, Qt::QueuedConnection);
+    }
+}
+
+void AlarmMonitor::apply()
+{
+    Pending pending;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        std::swap(pending, m_pending);
+        m_posted = false;
+    }
     if (pending.changed) {
         Refresh();
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "device/ui/coalesced_post.h"
 #include "history/alarm_engine.h"
 #include "history/ui/alarm_rows.h"
 
@@ -49,12 +48,17 @@ private:
     };
     class Relay;
 
-    void apply(Pending& pending);
+    // Any thread: folds the change into what waits and makes sure one call
+    // to apply it is on its way.
+    template <class Edit> void post(Edit&& edit);
+    void apply();
 
     std::shared_ptr<AlarmEngine> m_engine;
     AlarmsDock* m_dock;
     std::shared_ptr<Relay> m_relay;
-    CoalescedPost<Pending> m_pending;
+    std::mutex m_pendingMutex;
+    Pending m_pending;
+    bool m_posted = false;
 };
 
 } // namespace vireo::ui
