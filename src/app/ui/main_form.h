@@ -175,6 +175,9 @@ private:
     void startHistory();
     void stopHistory();
     void updateAlarmMarks();
+    // One update of the marks after the reports waiting now (the tree's
+    // nodes among them), however many windows ask.
+    void scheduleAlarmMarks();
     void onAlarmRaised(const Alarm& alarm);
     void showAlarmDevice(const QString& address);
 
@@ -233,6 +236,7 @@ private:
     AlarmsDock* m_alarmsDock = nullptr;
     AlarmMonitor* m_alarmMonitor = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
+    bool m_alarmMarksScheduled = false;
     QMenu* m_alarmsMenu = nullptr;
     QAction* m_alarmRules = nullptr;
     QToolButton* m_btnNew = nullptr;

@@ -20,6 +20,7 @@
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <cstdio>
+#include <utility>
 
 namespace vireo::ui {
 
@@ -160,8 +161,17 @@ void MainForm::stopHistory()
     }
 }
 
+void MainForm::scheduleAlarmMarks()
+{
+    if (m_alarmMonitor == nullptr || std::exchange(m_alarmMarksScheduled, true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(this, &MainForm::updateAlarmMarks, Qt::QueuedConnection);
+}
+
 void MainForm::updateAlarmMarks()
 {
+    m_alarmMarksScheduled = false;
     if (m_alarmMonitor == nullptr) {
         return;
     }

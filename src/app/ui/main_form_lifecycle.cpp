@@ -182,7 +182,7 @@ MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::stri
     auto* window = new MdiChild(*this, m_deviceOptions, caption);
     m_registry->AddMachine(window);
     // An alarm kept from an earlier run marks the node once it is in the tree.
-    QMetaObject::invokeMethod(this, &MainForm::updateAlarmMarks, Qt::QueuedConnection);
+    scheduleAlarmMarks();
     if (show) {
         PlaceDeviceWindow(window);
     }

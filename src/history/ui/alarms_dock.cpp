@@ -128,7 +128,6 @@ void AlarmsDock::fill()
     for (const QTreeWidgetItem* item : m_list->selectedItems()) {
         selected.insert(item->data(0, kIdRole).toLongLong());
     }
-    const bool firstFill = m_list->topLevelItemCount() == 0;
     m_list->setUpdatesEnabled(false);
     m_list->clear();
     const QColor alarmColour(190, 20, 20);
@@ -162,10 +161,8 @@ void AlarmsDock::fill()
         item->setSelected(selected.contains(alarm.id));
     }
     updateDurations();
-    if (firstFill) {
-        for (int c = 0; c < m_list->columnCount() - 1; ++c) {
-            m_list->resizeColumnToContents(c);
-        }
+    for (int c = 0; c < m_list->columnCount() - 1; ++c) {
+        m_list->resizeColumnToContents(c);
     }
     m_list->setUpdatesEnabled(true);
     updateButtons();

@@ -107,7 +107,9 @@ void SignalHistoryTab::SetSource(std::shared_ptr<SignalHistorySource> source)
 {
     m_source = std::move(source);
     m_export->setEnabled(m_source != nullptr);
-    Refresh();
+    if (isVisible()) {
+        Refresh();
+    }
 }
 
 void SignalHistoryTab::SetClock(std::function<int64_t()> clock)
