@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace vireo::sim {
 
@@ -165,6 +167,26 @@ void describe(CLI::App& app, CommandLine& line)
         },
         "signal intensity and quality reported while a program plays, 0 to 99 each "
         "(default 78,64)")
+        ->group(device);
+    valued(
+        "--signal-script", "FILE",
+        [&](const std::string& o, const std::string& v) {
+            std::ifstream in(v, std::ios::binary);
+            if (!in) {
+                throw BadArgument{o + ": cannot read \"" + v + "\""};
+            }
+            std::ostringstream text;
+            text << in.rdbuf();
+            std::string why;
+            auto script = ParseSignalScript(text.str(), &why);
+            if (!script) {
+                throw BadArgument{o + ": " + v + ": " + why};
+            }
+            line.options.signalScript = std::move(*script);
+        },
+        "play the signal over time from FILE: lines of \"seconds intensity quality locked\", "
+        "each level held for its seconds, the whole looping (e.g. \"60 78 64 1\" then "
+        "\"12 0 0 0\" loses lock for 12 s every 72 s)")
         ->group(device);
 
     const char* faultGroup = "Faults (SHARE is 0 to 1 or a percentage like 25%)";

@@ -305,7 +305,8 @@ std::vector<ReplyFrame> AnswerRequest(DeviceDatabase& db, std::span<const uint8_
     case msg::QuerySignal: {
         const bool playing = FindProgram(db, db.playing.kind, db.playing.index) != nullptr;
         const uint8_t payload[2] = {
-            static_cast<uint8_t>(playing ? 0x80 | (signal.intensity & 0x7F) : 0),
+            static_cast<uint8_t>(playing ? (signal.locked ? 0x80 : 0) | (signal.intensity & 0x7F)
+                                         : 0),
             static_cast<uint8_t>(playing ? 0x80 | (signal.quality & 0x7F) : 0)};
         out.data(msg::SignalStatus, payload);
         break;

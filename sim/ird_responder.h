@@ -34,6 +34,7 @@ struct SignalLevel
 {
     uint8_t intensity = 78; // 0..99
     uint8_t quality = 64;   // 0..99
+    bool locked = true;
 };
 
 // A complete frame around `payload`.

@@ -43,8 +43,19 @@ Simulator::~Simulator()
     Stop();
 }
 
+SignalLevel Simulator::signalNow() const
+{
+    if (m_options.signalScript.Empty()) {
+        return m_options.signal;
+    }
+    const auto started =
+        std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_startedAt));
+    return m_options.signalScript.LevelAt(std::chrono::steady_clock::now() - started);
+}
+
 bool Simulator::Start(const std::string& address, uint16_t port, std::string* error)
 {
+    m_startedAt = std::chrono::steady_clock::now().time_since_epoch().count();
     std::lock_guard lifecycle(m_lifecycleMutex);
     auto fail = [&](const std::string& why) {
         closeDescriptors();
@@ -255,10 +266,10 @@ std::vector<ReplyFrame> Simulator::Answer(std::span<const uint8_t> request)
             redirect = false;
         }
         if (redirect) {
-            return AnswerRequest(m_db, asked, m_options.signal);
+            return AnswerRequest(m_db, asked, signalNow());
         }
     }
-    return AnswerRequest(m_db, request, m_options.signal);
+    return AnswerRequest(m_db, request, signalNow());
 }
 
 std::vector<std::vector<uint8_t>> Simulator::ReceivedFrames() const
@@ -331,7 +342,7 @@ std::vector<uint8_t> Simulator::Greeting()
     const auto query = ComposeRequest(msg::QuerySignal).value();
     std::lock_guard lock(m_dbMutex);
     std::vector<ReplyFrame> replies =
-        AnswerRequest(m_db, std::span(query.bytes.data(), query.size()), m_options.signal);
+        AnswerRequest(m_db, std::span(query.bytes.data(), query.size()), signalNow());
     return replies.empty() ? std::vector<uint8_t>{} : std::move(replies.front().bytes);
 }
 

@@ -4,6 +4,7 @@
 #include "sim/device_database.h"
 #include "sim/fault_options.h"
 #include "sim/ird_responder.h"
+#include "sim/signal_script.h"
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +26,9 @@ struct SimulatorOptions
     uint32_t seed = 1;    // connection n draws its faults from (seed, n)
     bool verbose = false; // log every frame received and sent, in hex
     SignalLevel signal;
+    // When not empty, the signal follows this script (looping) from Start()
+    // on, in place of `signal`.
+    SignalScript signalScript;
     // Back up after an upgrade, greet the next client with a signal report
     // before it asks for anything. Off: the device stays silent until asked.
     bool greetAfterRestart = false;
@@ -134,6 +138,8 @@ private:
     // greeted with a signal report, as some IRDs announce themselves when
     // they are back up.
     std::atomic<bool> m_restarted{false};
+    std::atomic<std::chrono::steady_clock::rep> m_startedAt{0}; // the script's time zero
+    SignalLevel signalNow() const;
 
     std::mutex m_logMutex;
 

@@ -68,6 +68,8 @@ public:
 
     void SetRules(AlarmRuleBook rules); // also stored through the writer
     AlarmRuleBook Rules() const;
+    // Rules read from the history: in force at once, not written back.
+    void LoadRules(AlarmRuleBook rules);
 
     void AddObserver(std::shared_ptr<AlarmObserver> observer);
     void RemoveObserver(const AlarmObserver* observer);

@@ -51,6 +51,8 @@ public:
         RetentionPolicy retention;
         // After a full disk: how long recording pauses before it tries again.
         int64_t fullDiskRetryMs = 60000;
+        // A limit on the file's pages (0: none); tests play a full disk with it.
+        int64_t maxPageCount = 0;
     };
 
     using DeviceHandle = int32_t;
@@ -128,6 +130,9 @@ public:
 private:
     struct Impl; // queue, connection, prepared statements, device table
     std::unique_ptr<Impl> m_impl;
+    const HistoryClock& m_clock;
+    Options m_options;
+    HistoryLogCallback m_log;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_paused{false};
     std::atomic<uint64_t> m_dropped{0};

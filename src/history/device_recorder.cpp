@@ -1,0 +1,121 @@
+#include "history/device_recorder.h"
+
+#include <algorithm>
+
+namespace vireo {
+
+DeviceRecorder::DeviceRecorder(std::shared_ptr<HistoryWriter> writer,
+                               std::shared_ptr<AlarmEngine> alarms, DeviceKey key)
+    : m_writer(std::move(writer)), m_alarms(std::move(alarms)), m_key(std::move(key))
+{
+    if (m_writer) {
+        m_handle = m_writer->RegisterDevice(m_key);
+    }
+    if (m_alarms) {
+        m_alarms->AttachDevice(m_key);
+    }
+}
+
+DeviceRecorder::~DeviceRecorder()
+{
+    const int64_t now = std::max(m_lastMs, DeviceObservers::NowMs());
+    {
+        std::lock_guard lock(m_mutex);
+        endPeriod(PeriodKind::Unlocked, now);
+        endPeriod(PeriodKind::Connected, now);
+        endPeriod(PeriodKind::LinkLost, now);
+    }
+    if (m_alarms) {
+        m_alarms->DetachDevice(m_key.address);
+    }
+}
+
+void DeviceRecorder::SetLogSink(AlarmLogSink sink)
+{
+    if (m_alarms) {
+        m_alarms->AttachDevice(m_key, std::move(sink));
+    }
+}
+
+void DeviceRecorder::beginPeriod(PeriodKind kind, int64_t timeMs)
+{
+    bool& open = kind == PeriodKind::Connected  ? m_connected
+                 : kind == PeriodKind::Unlocked ? m_unlocked
+                                                : m_linkLost;
+    if (!open && m_writer) {
+        m_writer->PeriodBegin(m_handle, kind, timeMs);
+    }
+    open = true;
+}
+
+void DeviceRecorder::endPeriod(PeriodKind kind, int64_t timeMs)
+{
+    bool& open = kind == PeriodKind::Connected  ? m_connected
+                 : kind == PeriodKind::Unlocked ? m_unlocked
+                                                : m_linkLost;
+    if (open && m_writer) {
+        m_writer->PeriodEnd(m_handle, kind, timeMs);
+    }
+    open = false;
+}
+
+void DeviceRecorder::OnSignal(const DeviceSignal& signal)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const int64_t t = signal.timeMs;
+        m_lastMs = std::max(m_lastMs, t);
+        // A report means a live link, even for a recorder attached late.
+        endPeriod(PeriodKind::LinkLost, t);
+        beginPeriod(PeriodKind::Connected, t);
+        if (signal.locked) {
+            endPeriod(PeriodKind::Unlocked, t);
+        } else {
+            beginPeriod(PeriodKind::Unlocked, t);
+        }
+        if (m_writer) {
+            m_writer->Sample(m_handle, SignalSample{t, signal.locked, signal.playing,
+                                                    signal.intensity, signal.quality});
+        }
+    }
+    if (m_alarms) {
+        m_alarms->OnSignal(m_key.address, signal);
+    }
+}
+
+void DeviceRecorder::OnEvent(const DeviceEvent& event)
+{
+    using Kind = DeviceEvent::Kind;
+    {
+        std::lock_guard lock(m_mutex);
+        const int64_t t = event.timeMs;
+        m_lastMs = std::max(m_lastMs, t);
+        switch (event.kind) {
+        case Kind::Connected:
+        case Kind::Reconnected:
+            endPeriod(PeriodKind::LinkLost, t);
+            beginPeriod(PeriodKind::Connected, t);
+            break;
+        case Kind::LinkLost:
+            endPeriod(PeriodKind::Unlocked, t);
+            endPeriod(PeriodKind::Connected, t);
+            beginPeriod(PeriodKind::LinkLost, t);
+            break;
+        case Kind::Disconnected:
+            endPeriod(PeriodKind::Unlocked, t);
+            endPeriod(PeriodKind::Connected, t);
+            endPeriod(PeriodKind::LinkLost, t);
+            break;
+        default:
+            break;
+        }
+        if (m_writer) {
+            m_writer->Event(m_handle, t, static_cast<int>(event.kind), event.code, event.detail);
+        }
+    }
+    if (m_alarms) {
+        m_alarms->OnEvent(m_key.address, event);
+    }
+}
+
+} // namespace vireo

@@ -1,0 +1,75 @@
+#include "history/history_service.h"
+
+namespace vireo {
+
+HistoryService::HistoryService(Options options) : m_file(std::move(options.file))
+{
+    if (options.clock == nullptr) {
+        m_ownClock = std::make_unique<HistoryClock>();
+        m_clock = m_ownClock.get();
+    } else {
+        m_clock = options.clock;
+    }
+    auto opened = HistoryDatabase::Open(m_file, true);
+    m_movedAside = opened.movedAside;
+    if (!opened.database) {
+        m_error = opened.error;
+        if (options.log) {
+            options.log("history: cannot open " + m_file.string() + ": " + m_error);
+        }
+    } else if (!m_movedAside.empty() && options.log) {
+        options.log("history: " + m_file.string() + " was damaged; moved aside as " +
+                    m_movedAside.string() + " and started anew");
+    }
+    AlarmRuleBook rules;
+    std::vector<Alarm> active;
+    if (opened.database) {
+        rules = AlarmRuleBook::Load(*opened.database);
+        opened.database.reset(); // the writer and the queries have their own
+        if (auto query = HistoryQuery::Open(m_file)) {
+            active = query->ActiveAlarms();
+        }
+        m_writer = std::make_shared<HistoryWriter>(m_file, *m_clock, options.writer, options.log);
+        m_ok = m_writer->Running();
+    }
+    if (!m_writer) {
+        // Turns every record away; the fault is logged already.
+        m_writer = std::make_shared<HistoryWriter>(m_file, *m_clock, options.writer);
+    }
+    m_alarms = std::make_shared<AlarmEngine>(*m_clock, m_writer.get());
+    if (m_ok) {
+        // Loaded rules go in without being written back.
+        std::weak_ptr<AlarmEngine> engine = m_alarms;
+        m_writer->AddTicker([engine](int64_t) {
+            if (auto alarms = engine.lock()) {
+                alarms->Tick();
+            }
+        });
+    }
+    m_alarms->Restore(std::move(active));
+    m_alarms->LoadRules(std::move(rules));
+}
+
+HistoryService::~HistoryService()
+{
+    Stop();
+}
+
+std::shared_ptr<DeviceRecorder> HistoryService::MakeRecorder(const DeviceKey& key)
+{
+    return std::make_shared<DeviceRecorder>(m_ok ? m_writer : nullptr, m_alarms, key);
+}
+
+std::unique_ptr<HistoryQuery> HistoryService::OpenQuery() const
+{
+    return m_ok ? HistoryQuery::Open(m_file) : nullptr;
+}
+
+void HistoryService::Stop()
+{
+    if (m_writer) {
+        m_writer->Stop();
+    }
+}
+
+} // namespace vireo
