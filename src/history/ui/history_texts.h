@@ -57,7 +57,7 @@ enum class HistoryText {
     AlarmsMenu = 43,
     AlarmsWindow = 44,
     Range = 45,
-    Live = 46,
+    Ongoing = 46,
     Time = 47,
     State = 48,
     HistoryUnavailable = 49,

@@ -80,10 +80,12 @@ SignalChart::SignalChart(QWidget* parent) : QChartView(parent)
 
     m_timeAxis = new QDateTimeAxis(chart);
     m_timeAxis->setTickCount(7);
+    m_timeAxis->setTruncateLabels(false);
     m_valueAxis = new QValueAxis(chart);
     m_valueAxis->setRange(0, 100);
     m_valueAxis->setTickCount(6);
-    m_valueAxis->setLabelFormat(QStringLiteral("%d%%"));
+    m_valueAxis->setLabelFormat(QStringLiteral("%.0f %%"));
+    m_valueAxis->setTruncateLabels(false);
     chart->addAxis(m_timeAxis, Qt::AlignBottom);
     chart->addAxis(m_valueAxis, Qt::AlignLeft);
     for (QAbstractSeries* series : chart->series()) {
@@ -125,6 +127,14 @@ void SignalChart::ShowSnapshot(const HistorySnapshot& snapshot, int64_t nowMs)
                                                  : QStringLiteral("MM-dd hh:mm"));
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(snapshot.fromMs),
                          QDateTime::fromMSecsSinceEpoch(snapshot.toMs));
+}
+
+void SignalChart::resizeEvent(QResizeEvent* event)
+{
+    QChartView::resizeEvent(event);
+    // As many time labels as fit side by side, from two to nine.
+    const int labelWidth = fontMetrics().horizontalAdvance(QStringLiteral("00-00 00:00")) + 24;
+    m_timeAxis->setTickCount(std::clamp(width() / std::max(1, labelWidth), 2, 9));
 }
 
 int SignalChart::PointCount() const

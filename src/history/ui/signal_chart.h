@@ -26,6 +26,9 @@ public:
     // Shaded periods now drawn, by kind.
     int ShadedCount(OutagePeriod::Kind kind) const;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QLineSeries* m_intensity = nullptr;
     QLineSeries* m_quality = nullptr;

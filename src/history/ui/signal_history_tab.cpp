@@ -20,6 +20,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace vireo::ui {
 
@@ -70,21 +71,22 @@ SignalHistoryTab::SignalHistoryTab(QWidget* parent)
     bar->addWidget(m_export);
     layout->addLayout(bar);
 
-    auto* split = new QSplitter(Qt::Vertical, this);
+    m_split = new QSplitter(Qt::Vertical, this);
+    QSplitter* split = m_split;
     split->setObjectName(QStringLiteral("Splitter_history"));
     split->setChildrenCollapsible(false);
     m_chart = new SignalChart(split);
-    m_chart->setMinimumHeight(160);
+    m_chart->setMinimumHeight(180);
     m_outages = new QTableWidget(0, kOutageColumns, split);
     m_outages->setObjectName(QStringLiteral("Table_outages"));
     m_outages->verticalHeader()->hide();
     m_outages->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_outages->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_outages->horizontalHeader()->setStretchLastSection(true);
-    m_outages->setMinimumHeight(60);
+    m_outages->setMinimumHeight(70);
     split->addWidget(m_chart);
     split->addWidget(m_outages);
-    split->setStretchFactor(0, 3);
+    split->setStretchFactor(0, 4);
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
 
@@ -147,6 +149,11 @@ int SignalHistoryTab::RangeIndex() const
 void SignalHistoryTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    if (!std::exchange(m_splitPlaced, true)) {
+        // The chart gets the room; the outages list a few rows.
+        const int height = m_split->height();
+        m_split->setSizes({height * 3 / 4, height - height * 3 / 4});
+    }
     m_liveTimer->start();
     Refresh();
 }
@@ -238,7 +245,7 @@ void SignalHistoryTab::fillOutages()
         const int64_t end = ongoing ? std::max(now, it->endMs) : it->endMs;
         m_outages->setItem(row, 0, cell(FormatHistoryTime(it->startMs)));
         m_outages->setItem(
-            row, 1, cell(ongoing ? HistoryLang(HistoryText::Active) : FormatHistoryTime(end)));
+            row, 1, cell(ongoing ? HistoryLang(HistoryText::Ongoing) : FormatHistoryTime(end)));
         m_outages->setItem(row, 2, cell(FormatDuration(end - it->startMs)));
         m_outages->setItem(row, 3,
                            cell(HistoryLang(it->kind == OutagePeriod::Kind::Unlocked

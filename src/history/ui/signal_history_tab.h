@@ -12,6 +12,7 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSplitter;
 class QTableWidget;
 class QTimer;
 
@@ -96,6 +97,8 @@ private:
     QPushButton* m_export = nullptr;
     SignalChart* m_chart = nullptr;
     QTableWidget* m_outages = nullptr;
+    QSplitter* m_split = nullptr;
+    bool m_splitPlaced = false;
     QTimer* m_liveTimer = nullptr;
 };
 
