@@ -237,6 +237,7 @@ private:
     AlarmMonitor* m_alarmMonitor = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     bool m_alarmMarksScheduled = false;
+    bool m_alarmsDockPlaced = false;
     QMenu* m_alarmsMenu = nullptr;
     QAction* m_alarmRules = nullptr;
     QToolButton* m_btnNew = nullptr;

@@ -20,11 +20,15 @@
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <cstdio>
+#include <pwd.h>
+#include <unistd.h>
 #include <utility>
 
 namespace vireo::ui {
 
 namespace {
+
+constexpr int kAlarmsDockHeight = 170;
 
 std::vector<AlarmRuleEdit> editsOf(const AlarmRuleSet& set)
 {
@@ -69,6 +73,9 @@ std::string MainForm::OperatorName()
             return ToGbk(name);
         }
     }
+    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_name != nullptr) {
+        return entry->pw_name;
+    }
     return "operator";
 }
 
@@ -77,6 +84,12 @@ void MainForm::buildAlarms()
     m_alarmsDock = new AlarmsDock(this);
     addDockWidget(Qt::BottomDockWidgetArea, m_alarmsDock);
     m_alarmsDock->hide();
+    // Shown the first time, the dock takes a few rows, not half the frame.
+    connect(m_alarmsDock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (visible && !std::exchange(m_alarmsDockPlaced, true)) {
+            resizeDocks({m_alarmsDock}, {kAlarmsDockHeight}, Qt::Vertical);
+        }
+    });
     m_alarmsMenu = menuBar()->addMenu(QString());
     m_alarmsMenu->setObjectName(QStringLiteral("menu_alarms"));
     QAction* show = m_alarmsDock->toggleViewAction();

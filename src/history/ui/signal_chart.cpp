@@ -121,11 +121,25 @@ void SignalChart::ShowSnapshot(const HistorySnapshot& snapshot, int64_t nowMs)
     m_disconnectedEdge->replace(
         shadingSteps(snapshot, OutagePeriod::Kind::Disconnected, nowMs, &m_shaded[1]));
 
-    const int64_t span = snapshot.toMs - snapshot.fromMs;
+    // A device recorded for less than the range: the axis starts shortly
+    // before its first record instead of leaving most of the plot empty.
+    int64_t from = snapshot.fromMs;
+    int64_t first = snapshot.toMs;
+    if (!snapshot.samples.empty()) {
+        first = std::min(first, snapshot.samples.front().timeMs);
+    }
+    for (const OutagePeriod& period : snapshot.shaded) {
+        first = std::min(first, period.startMs);
+    }
+    if (first < snapshot.toMs) {
+        const int64_t pad = std::max<int64_t>(10000, (snapshot.toMs - first) / 20);
+        from = std::max(from, first - pad);
+    }
+    const int64_t span = snapshot.toMs - from;
     m_timeAxis->setFormat(span <= 2 * kHourMs    ? QStringLiteral("hh:mm:ss")
                           : span <= 26 * kHourMs ? QStringLiteral("hh:mm")
                                                  : QStringLiteral("MM-dd hh:mm"));
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(snapshot.fromMs),
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from),
                          QDateTime::fromMSecsSinceEpoch(snapshot.toMs));
 }
 
