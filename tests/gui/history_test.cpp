@@ -13,10 +13,14 @@
 #include "sim/simulator.h"
 #include "ui/gbk_text.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QToolButton>
@@ -28,7 +32,7 @@ using namespace vireo::test;
 
 namespace {
 
-constexpr const char* kAddress = "127.0.152.1";
+constexpr const char* kAddress = "127.0.152.3";
 
 QString logText(MdiChild* window)
 {
@@ -76,13 +80,22 @@ private slots:
         auto form = startMainForm();
         QVERIFY(form);
         QVERIFY(form->History() != nullptr && form->History()->Ok());
-        // Quicker rules than the defaults: raised after 2 s, cleared 1 s after.
-        AlarmRuleBook rules = form->History()->Alarms().Rules();
-        AlarmRuleSet global = rules.Global();
-        global.Rule(AlarmRuleKind::Unlocked).raiseAfterS = 2;
-        global.Rule(AlarmRuleKind::Unlocked).clearAfterS = 1;
-        rules.SetGlobal(global);
-        form->History()->Alarms().SetRules(rules);
+        // Quicker rules than the defaults, set as the operator would: raised
+        // after 2 s, cleared 1 s after.
+        ModalSeam::setNextAction([](QDialog* d) {
+            auto* dialog = static_cast<AlarmRulesDialog*>(d);
+            auto spin = [dialog](int column) {
+                return qobject_cast<QSpinBox*>(dialog->Table()->cellWidget(0, column));
+            };
+            spin(AlarmRulesDialog::HoldColumn)->setValue(2);
+            spin(AlarmRulesDialog::ClearColumn)->setValue(1);
+            return clickButton(d, "Btn_ok");
+        });
+        form->findChild<QAction*>(QStringLiteral("menu_alarmRules"))->trigger();
+        const AlarmRule unlocked =
+            form->History()->Alarms().Rules().Global().Rule(AlarmRuleKind::Unlocked);
+        QCOMPARE(unlocked.raiseAfterS, 2);
+        QCOMPARE(unlocked.clearAfterS, 1);
 
         MdiChild* window = form->OpenDeviceWindow(kAddress, "Scripted");
         QVERIFY(window);
@@ -140,10 +153,39 @@ private slots:
         QVERIFY(tab->AvailabilityLabel()->text().contains(QLatin1Char('%')));
         shoot(window, "history-tab.png");
 
+        // The range exported through the save dialog: a header, then reports.
+        const QString csv = m_dir->path() + QStringLiteral("/range.csv");
+        ModalSeam::setNextAction([csv](QDialog* d) {
+            static_cast<QFileDialog*>(d)->selectFile(csv);
+            return int(QDialog::Accepted);
+        });
+        QSignalSpy exported(tab, &SignalHistoryTab::exportFinished);
+        tab->findChild<QPushButton*>(QStringLiteral("Btn_export"))->click();
+        QVERIFY(exported.wait(10000));
+        QCOMPARE(exported.first().first().toBool(), true);
+        QVERIFY(WorkDir::read(csv).count('\n') >= 4);
+
+        // A double-click on the alarm brings its device's history forward.
+        window->Tabs()->setCurrentIndex(0);
+        emit dock->List()->itemDoubleClicked(dock->List()->topLevelItem(0), 0);
+        QCOMPARE(window->Tabs()->currentWidget(), tab);
+
         // The longest range reads the same outage back.
         tab->SetRangeIndex(4);
         QTRY_COMPARE(tab->Shown().toMs - tab->Shown().fromMs, SignalHistoryTab::kRangesMs[4]);
         QTRY_COMPARE(tab->OutageTable()->rowCount(), 1);
+    }
+
+    void aDamagedHistoryIsMovedAsideAndTheOperatorTold()
+    {
+        WorkDir::write(QStringLiteral("History.sqlite"), QByteArray(8192, 'x'));
+        auto form = startMainForm({}, false);
+        QVERIFY(form && form->History()->Ok());
+        QVERIFY(!form->History()->MovedAside().empty());
+        const QStringList shown = MessageBox::shownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown.first().contains(
+            QString::fromStdString(form->History()->MovedAside().filename().string())));
     }
 
     void theRulesDialogKeepsEditsPerScopeAndSavesThemTogether()
