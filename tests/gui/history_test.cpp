@@ -7,6 +7,7 @@
 #include "history/ui/alarm_monitor.h"
 #include "history/ui/alarm_rules_dialog.h"
 #include "history/ui/alarms_dock.h"
+#include "history/ui/history_link.h"
 #include "history/ui/signal_chart.h"
 #include "history/ui/signal_history_tab.h"
 #include "sim/database_generator.h"
@@ -32,7 +33,7 @@ using namespace vireo::test;
 
 namespace {
 
-constexpr const char* kAddress = "127.0.152.3";
+constexpr const char* kAddress = "127.0.153.1";
 
 QString logText(MdiChild* window)
 {
@@ -174,6 +175,28 @@ private slots:
         tab->SetRangeIndex(4);
         QTRY_COMPARE(tab->Shown().toMs - tab->Shown().fromMs, SignalHistoryTab::kRangesMs[4]);
         QTRY_COMPARE(tab->OutageTable()->rowCount(), 1);
+    }
+
+    void theSnapshotTellsLinkLossFromLossOfLock()
+    {
+        // Two outages: the first only unlocked, the second overlapping a
+        // time without a link. A bucket is drawn at its middle.
+        const std::vector<Period> unlocked{{PeriodKind::Unlocked, 1000, 2000, false}};
+        const std::vector<Period> disconnected{{PeriodKind::LinkLost, 5000, 6000, false}};
+        const std::vector<Outage> outages{{1000, 2000, false}, {4500, 6000, true}};
+        const HistorySnapshot snapshot =
+            SnapshotOf({{10000, 2000, 3, 1, 50.0, 90, 2, 40.0, 70, 0.25}}, unlocked, disconnected,
+                       outages, Availability{4000, 3000});
+        QCOMPARE(snapshot.samples.size(), size_t(1));
+        QCOMPARE(snapshot.samples[0].timeMs, int64_t(11000));
+        QVERIFY(!snapshot.samples[0].locked);
+        QCOMPARE(snapshot.shaded.size(), size_t(2));
+        QCOMPARE(snapshot.outages.at(0).kind, OutagePeriod::Kind::Unlocked);
+        QCOMPARE(snapshot.outages.at(1).kind, OutagePeriod::Kind::Disconnected);
+        QVERIFY(snapshot.outages.at(1).open);
+        QCOMPARE(snapshot.availability, 0.75);
+        // Never connected in the range: no availability to show, not 0 %.
+        QCOMPARE(SnapshotOf({}, {}, {}, {}, Availability{}).availability, -1.0);
     }
 
     void aDamagedHistoryIsMovedAsideAndTheOperatorTold()
