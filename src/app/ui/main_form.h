@@ -178,7 +178,7 @@ private:
     // One update of the marks after the reports waiting now (the tree's
     // nodes among them), however many windows ask.
     void scheduleAlarmMarks();
-    void onAlarmRaised(const Alarm& alarm);
+    void onAlarmsRaised(const std::vector<Alarm>& alarms);
     void showAlarmDevice(const QString& address);
 
     HistoryService::Options m_historyOptions;

@@ -150,7 +150,7 @@ void MainForm::startHistory()
         std::shared_ptr<AlarmEngine>(&m_history->Alarms(), [](AlarmEngine*) {}), m_alarmsDock,
         this);
     connect(m_alarmMonitor, &AlarmMonitor::alarmsChanged, this, &MainForm::updateAlarmMarks);
-    connect(m_alarmMonitor, &AlarmMonitor::alarmRaised, this, &MainForm::onAlarmRaised);
+    connect(m_alarmMonitor, &AlarmMonitor::alarmsRaised, this, &MainForm::onAlarmsRaised);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_tray = new QSystemTrayIcon(LoadIcon(QStringLiteral("vireo")), this);
         m_tray->setToolTip(QString::fromLatin1(kMainCaption));
@@ -197,14 +197,19 @@ void MainForm::updateAlarmMarks()
     }
 }
 
-void MainForm::onAlarmRaised(const Alarm& alarm)
+void MainForm::onAlarmsRaised(const std::vector<Alarm>& alarms)
 {
-    if (m_tray == nullptr || !QSystemTrayIcon::supportsMessages()) {
+    if (m_tray == nullptr || !QSystemTrayIcon::supportsMessages() || alarms.empty()) {
         return;
     }
+    // One message for the burst: the latest alarm, and how many came with it.
+    const Alarm& alarm = alarms.back();
     QString device = QString::fromLatin1(alarm.address);
     if (!alarm.deviceName.empty()) {
         device += QLatin1Char(' ') + FromGbk(alarm.deviceName);
+    }
+    if (alarms.size() > 1) {
+        device += QStringLiteral(" (+%1)").arg(alarms.size() - 1);
     }
     m_tray->showMessage(HistoryLang(HistoryText::AlarmRaised) + device,
                         AlarmMonitor::RuleText(alarm),

@@ -102,8 +102,8 @@ void AlarmMonitor::apply()
     if (pending.changed) {
         Refresh();
     }
-    for (const Alarm& alarm : pending.raised) {
-        emit alarmRaised(alarm);
+    if (!pending.raised.empty()) {
+        emit alarmsRaised(pending.raised);
     }
 }
 

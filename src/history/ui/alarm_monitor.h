@@ -14,8 +14,9 @@ class AlarmsDock;
 
 // Brings the alarm engine's news to the UI thread: whatever thread raises,
 // clears or acknowledges an alarm, the dock's list is read again from the
-// engine (in memory, no disk) once per turn of the event loop, and each
-// alarm raised is announced once (alarmRaised) for the desktop notification.
+// engine (in memory, no disk) once per turn of the event loop, and the alarms
+// raised meanwhile are announced together (alarmsRaised) for the desktop
+// notification.
 class AlarmMonitor : public QObject
 {
     Q_OBJECT
@@ -36,7 +37,9 @@ public:
     static QString RuleText(const Alarm& alarm);
 
 signals:
-    void alarmRaised(const vireo::Alarm& alarm);
+    // The alarms raised since the last call, oldest first (never empty): a
+    // burst, such as a whole satellite fading, comes as one call.
+    void alarmsRaised(const std::vector<vireo::Alarm>& alarms);
     // The list changed: marks of the machine tree may have to follow.
     void alarmsChanged();
 

@@ -72,6 +72,11 @@ AlarmsDock::AlarmsDock(QWidget* parent) : QDockWidget(parent), m_clock(systemNow
     m_durationTimer->setInterval(1000);
     connect(m_durationTimer, &QTimer::timeout, this, &AlarmsDock::updateDurations);
     m_durationTimer->start();
+    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (visible) {
+            updateDurations();
+        }
+    });
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &AlarmsDock::updateButtons);
     connect(m_acknowledge, &QPushButton::clicked, this, [this] {
         const std::vector<int64_t> ids = selectedUnacknowledged();
@@ -170,6 +175,9 @@ void AlarmsDock::fill()
 
 void AlarmsDock::updateDurations()
 {
+    if (!isVisible()) {
+        return; // filled in again when shown
+    }
     const int64_t now = m_clock();
     QHash<qint64, const AlarmRow*> byId;
     for (const AlarmRow& alarm : m_alarms) {
