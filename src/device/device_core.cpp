@@ -1,5 +1,7 @@
 #include "device/device_core.h"
 
+#include "history/device_recorder.h"
+
 namespace vireo {
 
 namespace {
@@ -19,6 +21,16 @@ DeviceCore::DeviceCore(SessionContext& context, DeviceView& view, std::string ca
       m_content(makeContent(m_log, view, m_tvTree, m_radioTree)), m_observer(std::move(observer)),
       m_session(context, m_log, view, *m_content, timing, port)
 {
+    if (auto* recorder = dynamic_cast<DeviceRecorder*>(m_observer.get())) {
+        m_logGate = std::make_shared<LogGate>();
+        m_logGate->log = &m_log;
+        recorder->SetLogSink([gate = m_logGate](const std::string& line) {
+            std::lock_guard lock(gate->mutex);
+            if (gate->log != nullptr) {
+                gate->log->AddLogLine(line);
+            }
+        });
+    }
     if (m_observer) {
         m_session.Observers().Add(m_observer);
     }
@@ -38,6 +50,10 @@ void DeviceCore::Teardown()
     m_session.Teardown();
     if (m_observer) {
         m_session.Observers().Remove(m_observer.get());
+    }
+    if (m_logGate) {
+        std::lock_guard lock(m_logGate->mutex);
+        m_logGate->log = nullptr;
     }
     m_content->DestroyDatabase();
 }

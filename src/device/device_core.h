@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace vireo {
@@ -37,7 +38,8 @@ public:
     UpgradeTransfer& Upgrade() { return *m_upgrade; }
 
     // The observer given at construction (e.g. the device's history
-    // recorder), null when none.
+    // recorder), null when none. A DeviceRecorder also gets this device's
+    // log for its alarm lines, until Teardown.
     const std::shared_ptr<DeviceObserver>& Observer() const { return m_observer; }
 
     // Ends the session and frees the database (the window's teardown).
@@ -50,6 +52,14 @@ private:
     std::unique_ptr<DatabaseContent> m_content;
     std::unique_ptr<UpgradeTransfer> m_upgrade; // its thread belongs to the session
     std::shared_ptr<DeviceObserver> m_observer;
+    // The log as the recorder's alarm lines reach it; cut at Teardown, as
+    // the recorder may outlive this core.
+    struct LogGate
+    {
+        std::mutex mutex;
+        LogBuffer* log = nullptr;
+    };
+    std::shared_ptr<LogGate> m_logGate;
     DeviceSession m_session; // last: it stops before the rest goes
 };
 

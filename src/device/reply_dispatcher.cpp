@@ -115,6 +115,11 @@ bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t c
         }
         goOn = statusReply(core, db, current, payload[0], payload[1]);
     } else {
+        if (code == current && msg::IsOperatorCommand(current)) {
+            // A command answered with the record it changed.
+            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, 0,
+                                             commandAnswerText(current, 0));
+        }
         dataReply(core, db, code, current, payload, payloadLength);
     }
     if (db.TakeGaveUpNotice()) {

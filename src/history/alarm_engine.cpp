@@ -1,6 +1,7 @@
 #include "history/alarm_engine.h"
 
 #include "history/history_writer.h"
+#include "lang/language_table.h"
 
 #include <algorithm>
 #include <deque>
@@ -536,10 +537,19 @@ void AlarmEngine::Restore(std::vector<Alarm> activeAlarms)
     }
 }
 
+void AlarmEngine::RestoreVersion(const std::string& address, std::string version)
+{
+    std::lock_guard lock(m_impl->mutex);
+    Impl::Device& device = m_impl->DeviceFor(address);
+    if (device.version.empty()) {
+        device.version = std::move(version);
+    }
+}
+
 std::string AlarmEngine::LogLine(const Alarm& alarm, bool raised)
 {
-    std::string line = raised ? "Alarm raised: " : "Alarm cleared: ";
-    line += AlarmRuleName(alarm.rule);
+    std::string line = GetLangText(raised ? history_row::AlarmRaised : history_row::AlarmCleared);
+    line += AlarmRuleText(alarm.rule);
     if (!alarm.detail.empty()) {
         line += " (" + alarm.detail + ")";
     }

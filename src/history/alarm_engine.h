@@ -98,8 +98,12 @@ public:
     // Active alarms the history holds from an earlier run (a desktop that
     // restarts keeps showing them). Called once before devices attach.
     void Restore(std::vector<Alarm> active);
+    // The version a device last reported in an earlier run, so that a change
+    // made meanwhile is noticed at its first report.
+    void RestoreVersion(const std::string& address, std::string version);
 
-    // The log line of a raise or clear, as the device log shows it.
+    // The log line of a raise or clear, as the device log shows it (in the
+    // interface language).
     static std::string LogLine(const Alarm& alarm, bool raised);
 
     struct Impl;

@@ -2,6 +2,7 @@
 
 #include "history/history_database.h"
 #include "history/sqlite_statement.h"
+#include "lang/language_table.h"
 
 namespace vireo {
 
@@ -75,6 +76,11 @@ AlarmRuleBook AlarmRuleBook::Load(HistoryDatabase& database)
     // Overrides were seeded from the global rules read so far; rows sort the
     // global ones (empty address) first, so every seed is complete.
     return book;
+}
+
+std::string AlarmRuleText(AlarmRuleKind kind)
+{
+    return GetLangText(history_row::RuleNames + static_cast<int>(kind) - 1);
 }
 
 const char* AlarmRuleName(AlarmRuleKind kind)

@@ -81,8 +81,19 @@ private:
     std::map<std::string, AlarmRuleSet> m_overrides;
 };
 
-// A short English name of a rule kind ("signal unlocked"), for log lines and
-// the CSV; windows use their own texts.
+// Language-table rows of the history's texts: the alarm log lines' openings,
+// then the rule names in the order of AlarmRuleKind.
+inline constexpr int kHistoryRowBase = 215;
+namespace history_row {
+inline constexpr int AlarmRaised = kHistoryRowBase + 0;  // "Alarm raised: "
+inline constexpr int AlarmCleared = kHistoryRowBase + 1; // "Alarm cleared: "
+inline constexpr int RuleNames = kHistoryRowBase + 2;    // + kind - 1: "signal unlocked"...
+} // namespace history_row
+
+// A short English name of a rule kind ("signal unlocked"), for files and
+// services that are not translated.
 const char* AlarmRuleName(AlarmRuleKind kind);
+// The rule's name in the interface language (GBK), from the language table.
+std::string AlarmRuleText(AlarmRuleKind kind);
 
 } // namespace vireo

@@ -33,7 +33,30 @@ DeviceRecorder::~DeviceRecorder()
 void DeviceRecorder::SetLogSink(AlarmLogSink sink)
 {
     if (m_alarms) {
-        m_alarms->AttachDevice(m_key, std::move(sink));
+        m_alarms->AttachDevice(Key(), std::move(sink));
+    }
+}
+
+DeviceKey DeviceRecorder::Key() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_key;
+}
+
+void DeviceRecorder::Rename(const std::string& name)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_key.name == name) {
+            return;
+        }
+        m_key.name = name;
+    }
+    if (m_writer) {
+        m_writer->RenameDevice(m_handle, name);
+    }
+    if (m_alarms) {
+        m_alarms->RenameDevice(m_key.address, name);
     }
 }
 
@@ -73,9 +96,13 @@ void DeviceRecorder::OnSignal(const DeviceSignal& signal)
         } else {
             beginPeriod(PeriodKind::Unlocked, t);
         }
-        if (m_writer) {
+        const bool due = signal.locked != m_lastLocked || m_lastSampleMs == INT64_MIN ||
+                         t - m_lastSampleMs >= kMinSampleGapMs || t < m_lastSampleMs;
+        if (m_writer && due) {
             m_writer->Sample(m_handle, SignalSample{t, signal.locked, signal.playing,
                                                     signal.intensity, signal.quality});
+            m_lastSampleMs = t;
+            m_lastLocked = signal.locked;
         }
     }
     if (m_alarms) {

@@ -5,6 +5,7 @@
 #include "history/history_writer.h"
 #include "link/device_observer.h"
 
+#include <climits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,7 +26,13 @@ public:
     // Where raise and clear lines of this device's alarms go (its LogBuffer).
     void SetLogSink(AlarmLogSink sink);
 
-    const DeviceKey& Key() const { return m_key; }
+    DeviceKey Key() const;
+    // The device is called something else now (its caption changed).
+    void Rename(const std::string& name);
+
+    // Reports closer together than this are not stored (a device that floods
+    // the link); one that changes the lock always is. Alarms see them all.
+    static constexpr int64_t kMinSampleGapMs = 100;
 
     void OnSignal(const DeviceSignal& signal) override;
     void OnEvent(const DeviceEvent& event) override;
@@ -39,11 +46,13 @@ private:
     DeviceKey m_key;
     HistoryWriter::DeviceHandle m_handle = 0;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     bool m_connected = false;
     bool m_unlocked = false;
     bool m_linkLost = false;
     int64_t m_lastMs = 0;
+    int64_t m_lastSampleMs = INT64_MIN;
+    bool m_lastLocked = false;
 };
 
 } // namespace vireo

@@ -153,6 +153,7 @@ std::vector<SeriesPoint> HistoryQuery::Series(const std::string& address, TimeRa
     if (device == 0 || range.Length() == 0 || maxPoints < 1) {
         return points;
     }
+    maxPoints = std::min(maxPoints, 100 * kMaxPlotPoints);
     const int64_t length = range.Length();
     int64_t span = std::max<int64_t>(1, (length + maxPoints - 1) / maxPoints);
 
@@ -230,11 +231,12 @@ std::vector<Period> HistoryQuery::Periods(const std::string& address, TimeRange 
         return list;
     }
     // An open period lasts as far as the device's last record.
-    SqliteStatement read(m_database->Handle(),
-                         "SELECT p.begin_ms, coalesce(p.end_ms, max(p.begin_ms, d.last_ms)), "
-                         "p.end_ms IS NULL FROM periods p JOIN devices d ON d.id = p.device "
-                         "WHERE p.device = ?1 AND p.kind = ?2 AND p.begin_ms < ?4 AND "
-                         "(p.end_ms IS NULL OR p.end_ms > ?3) ORDER BY p.begin_ms");
+    SqliteStatement read(
+        m_database->Handle(),
+        "SELECT p.begin_ms, coalesce(p.end_ms, max(p.begin_ms, coalesce(d.last_ms, 0))), "
+        "p.end_ms IS NULL FROM periods p JOIN devices d ON d.id = p.device "
+        "WHERE p.device = ?1 AND p.kind = ?2 AND p.begin_ms < ?4 AND "
+        "(p.end_ms IS NULL OR p.end_ms > ?3) ORDER BY p.begin_ms");
     read.Bind(1, device).Bind(2, static_cast<int64_t>(kind));
     read.Bind(3, range.beginMs).Bind(4, range.endMs);
     while (read.Step() == SQLITE_ROW) {
@@ -366,35 +368,72 @@ std::vector<Alarm> HistoryQuery::ActiveAlarms()
     return readAlarms(read);
 }
 
+std::vector<std::pair<std::string, std::string>> HistoryQuery::LastVersions()
+{
+    std::vector<std::pair<std::string, std::string>> list;
+    SqliteStatement devices(m_database->Handle(), "SELECT id, address FROM devices");
+    // Newest first along the (device, time) index: a device reports its
+    // version at every connect, so the walk is short.
+    SqliteStatement last(m_database->Handle(),
+                         "SELECT detail FROM events WHERE device = ?1 AND kind = ?2 "
+                         "ORDER BY t DESC LIMIT 1");
+    while (devices.Step() == SQLITE_ROW) {
+        last.Bind(1, devices.Int(0));
+        last.Bind(2, static_cast<int64_t>(DeviceEvent::Kind::VersionReported));
+        if (last.Step() == SQLITE_ROW) {
+            list.emplace_back(devices.Text(1), last.Text(0));
+        }
+        last.Reset();
+    }
+    return list;
+}
+
 bool HistoryQuery::ExportCsv(const std::string& address, TimeRange range, std::ostream& out)
 {
     out << "time,time_ms,locked,playing,intensity,quality\n";
-    const std::vector<SignalSample> samples = Samples(address, range);
-    if (!samples.empty()) {
-        for (const SignalSample& s : samples) {
-            out << isoTime(s.timeMs) << ',' << s.timeMs << ',' << (s.locked ? 1 : 0) << ','
-                << (s.playing ? 1 : 0) << ',' << s.intensity << ',' << s.quality << '\n';
-        }
+    const int64_t device = m_database->FindDevice(address);
+    if (device == 0 || range.Length() == 0) {
         return static_cast<bool>(out);
     }
-    // Past the raw retention: one line per minute, mean values and the
-    // locked share in place of the flag; playing is not kept per minute.
-    const int64_t device = m_database->FindDevice(address);
+    // Minute by minute, so that a long range never sits in memory: the
+    // reports where they are kept, else one line of the minute's summary
+    // (mean values, the locked share in place of the flag, playing unknown).
     SqliteStatement read(m_database->Handle(),
-                         "SELECT minute, n, locked_n, i_sum, q_sum FROM sample_minutes WHERE "
-                         "device = ?1 AND minute BETWEEN ?2 AND ?3 ORDER BY minute");
+                         "SELECT m.minute, b.data, m.n, m.locked_n, m.i_sum, m.q_sum "
+                         "FROM sample_minutes m LEFT JOIN sample_blocks b "
+                         "ON b.device = m.device AND b.minute = m.minute "
+                         "WHERE m.device = ?1 AND m.minute BETWEEN ?2 AND ?3 ORDER BY m.minute");
     read.Bind(1, device).Bind(2, SampleBlock::MinuteOf(range.beginMs));
     read.Bind(3, SampleBlock::MinuteOf(range.endMs - 1));
-    char number[32];
-    while (read.Step() == SQLITE_ROW) {
+    std::vector<SignalSample> minute;
+    char number[48];
+    int rc;
+    while ((rc = read.Step()) == SQLITE_ROW && out) {
+        if (!read.IsNull(1)) {
+            minute.clear();
+            SampleBlock::ForEachIn(read.Int(0), read.Blob(1), [&](const SignalSample& s) {
+                if (s.timeMs >= range.beginMs && s.timeMs < range.endMs) {
+                    minute.push_back(s);
+                }
+            });
+            std::stable_sort(minute.begin(), minute.end(),
+                             [](const auto& a, const auto& b) { return a.timeMs < b.timeMs; });
+            for (const SignalSample& s : minute) {
+                out << isoTime(s.timeMs) << ',' << s.timeMs << ',' << (s.locked ? 1 : 0) << ','
+                    << (s.playing ? 1 : 0) << ',' << s.intensity << ',' << s.quality << '\n';
+            }
+            continue;
+        }
         const int64_t t = read.Int(0) * kMsPerMinute;
-        const double n = static_cast<double>(std::max<int64_t>(1, read.Int(1)));
-        out << isoTime(t) << ',' << t << ',';
-        std::snprintf(number, sizeof number, "%.3f,,%.1f,%.1f\n", read.Int(2) / n, read.Int(3) / n,
-                      read.Int(4) / n);
-        out << number;
+        if (t < range.beginMs) {
+            continue; // a summary cannot be cut at the range's start
+        }
+        const double n = static_cast<double>(std::max<int64_t>(1, read.Int(2)));
+        std::snprintf(number, sizeof number, "%.3f,,%.1f,%.1f\n", read.Int(3) / n, read.Int(4) / n,
+                      read.Int(5) / n);
+        out << isoTime(t) << ',' << t << ',' << number;
     }
-    return static_cast<bool>(out);
+    return rc == SQLITE_DONE && static_cast<bool>(out);
 }
 
 } // namespace vireo

@@ -81,11 +81,15 @@ public:
     std::vector<Alarm> Alarms(const std::string& address, TimeRange range, size_t limit = 1000);
     // Alarms not cleared yet, of every device.
     std::vector<Alarm> ActiveAlarms();
+    // The version each device reported last (address, version text); devices
+    // that never reported one are left out.
+    std::vector<std::pair<std::string, std::string>> LastVersions();
 
     // Writes the reports of `range` as CSV: a header line, then one line per
     // report: time (ISO 8601, UTC, ms), time in ms, locked, playing,
-    // intensity, quality. Past the raw retention, one line per minute summary
-    // (mean values, locked share). False on a write or read failure.
+    // intensity, quality. A minute whose reports are gone (past the raw
+    // retention) gives one line of its summary: mean values, the locked share
+    // for locked, playing empty. False on a write or read failure.
     bool ExportCsv(const std::string& address, TimeRange range, std::ostream& out);
 
 private:

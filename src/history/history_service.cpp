@@ -23,11 +23,13 @@ HistoryService::HistoryService(Options options) : m_file(std::move(options.file)
     }
     AlarmRuleBook rules;
     std::vector<Alarm> active;
+    std::vector<std::pair<std::string, std::string>> versions;
     if (opened.database) {
         rules = AlarmRuleBook::Load(*opened.database);
         opened.database.reset(); // the writer and the queries have their own
         if (auto query = HistoryQuery::Open(m_file)) {
             active = query->ActiveAlarms();
+            versions = query->LastVersions();
         }
         m_writer = std::make_shared<HistoryWriter>(m_file, *m_clock, options.writer, options.log);
         m_ok = m_writer->Running();
@@ -47,6 +49,9 @@ HistoryService::HistoryService(Options options) : m_file(std::move(options.file)
         });
     }
     m_alarms->Restore(std::move(active));
+    for (auto& [address, version] : versions) {
+        m_alarms->RestoreVersion(address, std::move(version));
+    }
     m_alarms->LoadRules(std::move(rules));
 }
 

@@ -16,7 +16,10 @@ namespace vireo {
 // The history of a program, created once at start-up (desktop, monitor):
 // opens (and if need be repairs) the file, owns the writer and the alarm
 // engine and hands out a recorder per device. Stop (or destruction) commits
-// what is queued.
+// what is queued. Construction reads the disk (the file's check runs through
+// the whole file): a window program builds it on a start-up worker, not on
+// the UI thread. Recorders should go before the service does; what they
+// record after Stop is dropped.
 class HistoryService
 {
 public:

@@ -76,12 +76,9 @@ struct HistoryWriter::Impl
 
     // --- writer thread only ---
     std::vector<int64_t> deviceIds; // handle - 1 -> row id, 0 unknown
-    struct CachedBlock
-    {
-        SampleBlock block;
-        bool dirty = false; // touched in this batch
-    };
-    std::unordered_map<DeviceHandle, CachedBlock> blocks; // the latest minute of each device
+    // The reports of this batch by device and minute: appended to what is
+    // stored, so that two processes recording the same device add up.
+    std::map<std::pair<DeviceHandle, int64_t>, SampleBlock> pending;
     struct Span
     {
         int64_t firstMs = INT64_MAX;
@@ -89,6 +86,7 @@ struct HistoryWriter::Impl
     };
     std::unordered_map<DeviceHandle, Span> spans; // times recorded in this batch
     Clock::time_point pausedUntil{};
+    bool diskFull = false; // the last commit failed for a full disk
     int64_t nextPruneMs = 0;
 
     bool ended = false; // the thread has ended (mutex)
@@ -105,10 +103,8 @@ struct HistoryWriter::Impl
     bool PruneStep(const RetentionPolicy& policy, int64_t nowMs);
     void Touch(DeviceHandle handle, int64_t firstMs, int64_t lastMs);
 
-    std::vector<std::pair<DeviceHandle, SampleBlock>> late; // reports for an earlier minute
-
-    SqliteStatement insertBlock, insertSummary, selectBlock, insertEvent, beginPeriod, endPeriod,
-        upsertAlarm, upsertRule, deleteRule, touchDevice, renameDevice;
+    SqliteStatement insertBlock, insertSummary, insertEvent, beginPeriod, endPeriod, upsertAlarm,
+        upsertRule, deleteRule, touchDevice, renameDevice;
     SqliteStatement pruneBlocks, pruneSummaries, pruneEvents, prunePeriods, pruneAlarms;
 };
 
@@ -132,10 +128,16 @@ HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clo
         m_impl->database->Exec(limit.c_str());
     }
     Impl& d = *m_impl;
-    d.insertBlock.Prepare(db, "INSERT OR REPLACE INTO sample_blocks VALUES(?1, ?2, ?3)");
-    d.insertSummary.Prepare(db, "INSERT OR REPLACE INTO sample_minutes "
-                                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-    d.selectBlock.Prepare(db, "SELECT data FROM sample_blocks WHERE device = ?1 AND minute = ?2");
+    d.insertBlock.Prepare(db, "INSERT INTO sample_blocks VALUES(?1, ?2, ?3) "
+                              "ON CONFLICT(device, minute) DO UPDATE SET "
+                              "data = CAST(data || excluded.data AS BLOB)");
+    d.insertSummary.Prepare(
+        db, "INSERT INTO sample_minutes VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) "
+            "ON CONFLICT(device, minute) DO UPDATE SET n = n + excluded.n, "
+            "locked_n = locked_n + excluded.locked_n, i_min = min(i_min, excluded.i_min), "
+            "i_sum = i_sum + excluded.i_sum, i_max = max(i_max, excluded.i_max), "
+            "q_min = min(q_min, excluded.q_min), q_sum = q_sum + excluded.q_sum, "
+            "q_max = max(q_max, excluded.q_max)");
     d.insertEvent.Prepare(db, "INSERT INTO events(device, t, kind, code, detail) "
                               "VALUES(?1, ?2, ?3, ?4, ?5)");
     d.beginPeriod.Prepare(db, "INSERT INTO periods(device, kind, begin_ms) VALUES(?1, ?2, ?3)");
@@ -324,9 +326,11 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                 bool retention = false;
                 int error = SQLITE_OK;
                 if (Commit(w, batch, retention, error)) {
-                    if (w.m_paused.exchange(false) && w.m_log) {
+                    w.m_paused = false;
+                    if (diskFull && w.m_log) {
                         w.m_log("history: recording resumed");
                     }
+                    diskFull = false;
                     w.m_committed.fetch_add(taken, std::memory_order_relaxed);
                     if (retention) {
                         const int64_t nowMs = w.m_clock.NowMs();
@@ -338,9 +342,12 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                     w.m_dropped.fetch_add(taken, std::memory_order_relaxed);
                     if (error == SQLITE_FULL) {
                         pausedUntil = now + std::chrono::milliseconds(options.fullDiskRetryMs);
-                        if (!w.m_paused.exchange(true) && w.m_log) {
+                        w.m_paused = true;
+                        if (!diskFull && w.m_log) {
+                            // Once: the retries that follow stay quiet.
                             w.m_log("history: the disk is full; recording paused");
                         }
+                        diskFull = true;
                     } else if (w.m_log) {
                         w.m_log(std::string("history: a batch could not be written: ") +
                                 sqlite3_errstr(error));
@@ -405,8 +412,6 @@ bool HistoryWriter::Impl::Commit(HistoryWriter& w, std::vector<Record>& batch, b
     if (rc != SQLITE_OK) {
         sqliteError = rc == SQLITE_DONE ? SQLITE_ERROR : rc;
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        // The cached minutes may hold what was rolled back: read them again.
-        blocks.clear();
         return false;
     }
     return true;
@@ -508,44 +513,9 @@ void HistoryWriter::Impl::Apply(HistoryWriter& w, Record& record, bool& retentio
 void HistoryWriter::Impl::AddSample(const SampleRecord& record)
 {
     const int64_t minute = SampleBlock::MinuteOf(record.sample.timeMs);
-    auto it = blocks.find(record.device);
-    if (it != blocks.end() && it->second.block.minute == minute) {
-        it->second.block.Append(record.sample);
-        it->second.dirty = true;
-        return;
-    }
-    // Another minute than the cached one: carry on from what is stored (a
-    // restart within the minute, a report that came late).
-    CachedBlock fresh;
-    fresh.block.minute = minute;
-    fresh.dirty = true;
-    if (const int64_t id = DeviceRow(record.device)) {
-        selectBlock.Bind(1, id).Bind(2, minute);
-        if (selectBlock.Step() == SQLITE_ROW) {
-            fresh.block.Load(minute, selectBlock.Blob(0));
-        }
-        selectBlock.Reset();
-    }
-    for (auto& [handle, block] : late) {
-        if (handle == record.device && block.minute == minute) {
-            fresh.block = std::move(block); // written earlier in this batch
-            block.count = 0;
-        }
-    }
-    fresh.block.Append(record.sample);
-    if (it == blocks.end()) {
-        blocks.emplace(record.device, std::move(fresh));
-        return;
-    }
-    if (it->second.block.minute > minute) {
-        // A late report: written with this batch; the cache keeps the latest minute.
-        late.emplace_back(record.device, std::move(fresh.block));
-        return;
-    }
-    if (it->second.dirty) {
-        late.emplace_back(record.device, std::move(it->second.block));
-    }
-    it->second = std::move(fresh);
+    SampleBlock& block = pending[{record.device, minute}];
+    block.minute = minute;
+    block.Append(record.sample);
 }
 
 bool HistoryWriter::Impl::WriteBlocks()
@@ -569,18 +539,10 @@ bool HistoryWriter::Impl::WriteBlocks()
         return insertSummary.Run() == SQLITE_DONE;
     };
     bool ok = true;
-    // Each write holds everything of its minute so far, so a minute written
-    // twice in a batch ends as its last write.
-    for (const auto& [handle, block] : late) {
-        ok = ok && write(handle, block);
+    for (const auto& [key, block] : pending) {
+        ok = ok && write(key.first, block);
     }
-    late.clear();
-    for (auto& [handle, cached] : blocks) {
-        if (cached.dirty) {
-            ok = ok && write(handle, cached.block);
-            cached.dirty = false;
-        }
-    }
+    pending.clear();
     return ok;
 }
 

@@ -30,12 +30,4 @@ void SampleBlock::Append(const SignalSample& sample)
     qualitySum += quality;
 }
 
-void SampleBlock::Load(int64_t minuteIndex, std::string_view bytes)
-{
-    *this = SampleBlock{};
-    minute = minuteIndex;
-    data.reserve(bytes.size() + 64 * kBytesPerSample);
-    ForEachIn(minuteIndex, bytes, [this](const SignalSample& s) { Append(s); });
-}
-
 } // namespace vireo

@@ -36,8 +36,6 @@ struct SampleBlock
     }
 
     void Append(const SignalSample& sample);
-    // Rebuilds from stored bytes (a trailing part of a report is ignored).
-    void Load(int64_t minuteIndex, std::string_view bytes);
     // Calls `f(SignalSample)` for every report, in stored order.
     template <typename F> void ForEach(F&& f) const { ForEachIn(minute, data, f); }
     template <typename F> static void ForEachIn(int64_t minuteIndex, std::string_view bytes, F&& f)

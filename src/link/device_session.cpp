@@ -492,8 +492,13 @@ void DeviceSession::RequestUpgrade()
 
 void DeviceSession::RequestStop()
 {
-    closing = true; // only a closing window stops its session this way
+    const bool wasClosing =
+        closing.exchange(true); // only a closing window stops its session this way
     stop = true;
+    if (!wasClosing && linked) {
+        // The thread ends without its clean-up: the link ends here.
+        m_observers.Event(DeviceEvent::Kind::Disconnected, 0, "window closed");
+    }
     // A stopped socket fails every call and closes itself in the thread that
     // makes it; nothing here waits for the session lock.
     m_socket.Stop();

@@ -1,6 +1,7 @@
 #include "history/alarm_engine.h"
 #include "history/history_database.h"
 #include "history/history_query.h"
+#include "history/history_service.h"
 #include "history/history_writer.h"
 #include "temp_dir.h"
 
@@ -188,6 +189,29 @@ TEST(AlarmEngine, AlarmsAndRulesAreStoredInTheHistory)
     engine.SetRules(rules);
     writer.Flush();
     EXPECT_FALSE(AlarmRuleBook::Load(*db.database).Override(kAddress));
+}
+
+TEST(AlarmEngine, AVersionChangedWhileTheProgramWasOffIsNoticed)
+{
+    TempDir dir;
+    HistoryService::Options options;
+    options.file = dir.path() / kHistoryFileName;
+    const DeviceKey key{kAddress, "Uplink"};
+    auto report = [&](HistoryService& service, const char* version) {
+        auto recorder = service.MakeRecorder(key);
+        recorder->OnEvent({DeviceEvent::Kind::Connected, kT0, 0, {}});
+        recorder->OnEvent({DeviceEvent::Kind::VersionReported, kT0 + 1, 0, version});
+    };
+    {
+        HistoryService first(options);
+        report(first, "V1");
+    }
+    HistoryService second(options);
+    report(second, "V2");
+    const auto active = second.Alarms().Active();
+    ASSERT_EQ(active.size(), 1u);
+    EXPECT_EQ(active[0].rule, AlarmRuleKind::VersionChanged);
+    EXPECT_EQ(active[0].detail, "V1 -> V2");
 }
 
 } // namespace

@@ -106,6 +106,30 @@ TEST(HistoryStore, SeriesFoldsReportsFineAndByMinute)
                          "2027-01-15T08:00:01.000Z,1800000001000,1,1,1,50\n");
 }
 
+TEST(HistoryStore, TwoProgramsRecordingOneDeviceAddUp)
+{
+    Rig rig;
+    HistoryWriter other(rig.file, rig.clock, quickWriter()); // the monitor, say
+    const auto device = other.RegisterDevice({"10.0.0.7", "Uplink"});
+    for (int s = 0; s < 40; ++s) {
+        (s % 2 ? other.Sample(device, {kT0 + s * kS, true, true, 80, 70})
+               : rig.writer->Sample(rig.device, {kT0 + s * kS, false, true, 10, 20}));
+        if (s % 8 == 7) {
+            other.Flush();
+            rig.writer->Flush();
+        }
+    }
+    other.Flush();
+    auto q = rig.Query();
+    EXPECT_EQ(q->Samples("10.0.0.7", {kT0, kT0 + kMsPerMinute}).size(), 40u);
+    const auto minute = q->Series("10.0.0.7", {kT0, kT0 + kMsPerMinute}, 1);
+    ASSERT_EQ(minute.size(), 1u);
+    EXPECT_EQ(minute[0].count, 40);
+    EXPECT_EQ(minute[0].intensityMin, 10);
+    EXPECT_EQ(minute[0].intensityMax, 80);
+    EXPECT_DOUBLE_EQ(minute[0].lockedShare, 0.5);
+}
+
 TEST(HistoryStore, RetentionKeepsSummariesAfterTheReportsGo)
 {
     HistoryWriter::Options options = quickWriter();
@@ -131,6 +155,11 @@ TEST(HistoryStore, RetentionKeepsSummariesAfterTheReportsGo)
     ASSERT_EQ(old.size(), 10u);
     EXPECT_EQ(old[0].count, 12);
     EXPECT_EQ(old[0].intensityMean, 60);
+    std::ostringstream csv;
+    ASSERT_TRUE(q->ExportCsv("10.0.0.7", within(kT0 + 200 * day), csv));
+    const std::string text = csv.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 11);
+    EXPECT_NE(text.find(",1.000,,60.0,70.0\n"), std::string::npos);
     // 500 days old: nothing at all.
     EXPECT_TRUE(q->Series("10.0.0.7", within(kT0)).empty());
     EXPECT_EQ(q->Events("10.0.0.7", {kT0, kT0 + 1000 * day}).size(), 2u);

@@ -211,8 +211,7 @@ void MainForm::onAlarmsRaised(const std::vector<Alarm>& alarms)
     if (alarms.size() > 1) {
         device += QStringLiteral(" (+%1)").arg(alarms.size() - 1);
     }
-    m_tray->showMessage(HistoryLang(HistoryText::AlarmRaised) + device,
-                        AlarmMonitor::RuleText(alarm),
+    m_tray->showMessage(LangText(history_row::AlarmRaised) + device, AlarmMonitor::RuleText(alarm),
                         alarm.severity == AlarmSeverity::Information ? QSystemTrayIcon::Information
                                                                      : QSystemTrayIcon::Warning);
 }

@@ -249,13 +249,13 @@ void MdiChild::SetCaption(const std::string& caption)
     const DeviceKey after = DeviceKeyOfCaption(caption);
     m_log.SetCaption(caption);
     setWindowTitle(FromGbk(DisplayText(caption)));
-    if (HistoryService* history = m_host.History(); history != nullptr && !m_tornDown) {
+    if (m_host.History() != nullptr && !m_tornDown) {
         if (before.address != after.address) {
             // Another address is another device to the history.
             detachHistory();
             attachHistory();
-        } else if (before.name != after.name) {
-            history->Alarms().RenameDevice(after.address, after.name);
+        } else if (before.name != after.name && m_recorder != nullptr) {
+            m_recorder->Rename(after.name);
         }
     }
 }

@@ -6,9 +6,10 @@
 
 namespace vireo::ui {
 
-// The rows of the language table that the signal history and the alarms
-// use, counted from the first of them: moving them is changing this base.
-inline constexpr int kHistoryRowBase = 215;
+// The rows of the language table that the history's windows use, counted
+// from the first of them: moving them is changing this base. (The history's
+// log lines have rows of their own, from history/alarm_rules.h.)
+inline constexpr int kHistoryUiRowBase = 222;
 
 enum class HistoryText {
     SignalHistory = 0,
@@ -22,52 +23,46 @@ enum class HistoryText {
     Unlocked = 8,
     Disconnected = 9,
     Availability = 10,
-    Outages = 11,
-    Start = 12,
-    End = 13,
-    Duration = 14,
-    ExportCsv = 15,
-    NoData = 16,
-    Alarms = 17,
-    Device = 18,
-    Rule = 19,
-    Since = 20,
-    Acknowledged = 21,
-    Acknowledge = 22,
-    ShowCleared = 23,
-    AlarmRulesMenu = 24,
-    AlarmRules = 25,
-    RuleUnlocked = 26,
-    RuleQualityLow = 27,
-    RuleLinkLost = 28,
-    RuleRestarted = 29,
-    RuleVersionChanged = 30,
-    AlarmRaised = 31,
-    AlarmCleared = 32,
-    GlobalDefaults = 33,
-    Enabled = 34,
-    Threshold = 35,
-    HoldSeconds = 36,
-    Override = 37,
-    CorruptMoved = 38,
-    CorruptRestarted = 39,
-    ExportFailed = 40,
-    Active = 41,
-    Cleared = 42,
-    AlarmsMenu = 43,
-    AlarmsWindow = 44,
-    Range = 45,
-    Ongoing = 46,
-    Time = 47,
-    State = 48,
-    HistoryUnavailable = 49,
-    OutageCount = 50,
-    ClearAfter = 51,
+    Start = 11,
+    End = 12,
+    Duration = 13,
+    ExportCsv = 14,
+    NoData = 15,
+    Alarms = 16,
+    Device = 17,
+    Rule = 18,
+    Since = 19,
+    Acknowledged = 20,
+    Acknowledge = 21,
+    ShowCleared = 22,
+    AlarmRulesMenu = 23,
+    AlarmRules = 24,
+    RuleUnlocked = 25,
+    RuleQualityLow = 26,
+    RuleLinkLost = 27,
+    RuleRestarted = 28,
+    RuleVersionChanged = 29,
+    GlobalDefaults = 30,
+    Enabled = 31,
+    Threshold = 32,
+    HoldSeconds = 33,
+    Override = 34,
+    CorruptMoved = 35,
+    CorruptRestarted = 36,
+    ExportFailed = 37,
+    AlarmsMenu = 38,
+    AlarmsWindow = 39,
+    Range = 40,
+    Ongoing = 41,
+    State = 42,
+    HistoryUnavailable = 43,
+    OutageCount = 44,
+    ClearAfter = 45,
 };
 
 inline QString HistoryLang(HistoryText text)
 {
-    return LangText(kHistoryRowBase + static_cast<int>(text));
+    return LangText(kHistoryUiRowBase + static_cast<int>(text));
 }
 
 } // namespace vireo::ui
