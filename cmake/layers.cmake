@@ -18,6 +18,7 @@ set(VIREO_LAYERS
     ui         # widget helpers every window uses: GBK at the boundary, message boxes, icons
     dialogs/ui # the dialogs' widgets
     snapshot/ui # save, compare and apply snapshots: commands and their dialogs
+    history/ui # signal history charts, the alarms window and the alarm rules dialog
     device/ui  # the device window's widgets
     fleet/ui   # the fleet window and the search across devices
     app/ui     # the main window, start-up dialog, program entry

@@ -2,11 +2,17 @@
 # End to end: the real `vireo` under Xvfb with two simulated IRDs on loopback.
 # Accepts the start-up dialog with the keyboard, waits until both devices are
 # refreshed and polled, saves a screenshot, closes the program answering No and
-# checks the log files and the untouched settings file.
+# checks the log files and the untouched settings file. Then starts it once
+# more on a third IRD scripted to lose lock for 12 s: photographs the Signal
+# History tab and the Alarms window, acknowledges the alarm and checks the
+# device's log and the history file.
 #   desktop_e2e.sh BUILD_DIR OUTPUT_DIR
+# The simulated IRDs listen on $VIREO_E2E_NET.1 to .3 (127.0.63 unless set), so
+# that runs on one machine can keep apart.
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 out=$2
+net=${VIREO_E2E_NET:-127.0.63}
 mkdir -p "$out"
 work=$(mktemp -d)
 pids=()
@@ -58,17 +64,18 @@ wait_until 10 xdpyinfo > /dev/null 2>&1 || fail "Xvfb did not answer on $DISPLAY
 "$build/sim/vireo-ird-sim" --addresses 127.0.160.21-127.0.160.23 --generate 3,8,12,4 -v \
     > "$work/fleet.log" 2>&1 &
 pids+=($!)
-"$build/sim/vireo-ird-sim" --address 127.0.63.1 --generate 4,24,40,12 -v > "$work/sim1.log" 2>&1 &
+"$build/sim/vireo-ird-sim" --address $net.1 --generate 4,24,40,12 -v > "$work/sim1.log" 2>&1 &
 pids+=($!)
 # The second IRD takes an upgrade at an operator's pace: 10 ms a block, 1.5 s
 # a writing report.
-"$build/sim/vireo-ird-sim" --address 127.0.63.2 --generate 6,30,60,20 -v \
+"$build/sim/vireo-ird-sim" --address $net.2 --generate 6,30,60,20 -v \
     --upgrade-block-ms 10 --upgrade-write-ms 1500 > "$work/sim2.log" 2>&1 &
 pids+=($!)
 
 cd "$work"
 mkdir Logs
-printf '[Address]\r\nmachine=y127.0.63.1:Studio A\r\nmachine=y127.0.63.2:Uplink B\r\nmachine=n127.0.160.21:Fleet 1\r\nmachine=n127.0.160.22:Fleet 2\r\nmachine=n127.0.160.23:Fleet 3\r\nmachine=n127.0.160.24:Never\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' > Vireo.ini
+printf '[Address]\r\nmachine=y%s.1:Studio A\r\nmachine=y%s.2:Uplink B\r\nmachine=n127.0.160.21:Fleet 1\r\nmachine=n127.0.160.22:Fleet 2\r\nmachine=n127.0.160.23:Fleet 3\r\nmachine=n127.0.160.24:Never\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' \
+    "$net" "$net" > Vireo.ini
 cp Vireo.ini Vireo.ini.before
 
 # A runtime folder of its own: the single-instance lock of a copy started by
@@ -96,13 +103,13 @@ xdotool key --clearmodifiers Return
 # Signal polling starts only once a device is refreshed and a program plays:
 # three polls on each simulator mean both windows have shown their trees.
 polls() { [ "$(grep -c '<- QuerySignal' "$1" || true)" -ge 3 ]; }
-wait_until 60 polls "$work/sim1.log" || fail "127.0.63.1 was not refreshed and polled"
-wait_until 60 polls "$work/sim2.log" || fail "127.0.63.2 was not refreshed and polled"
+wait_until 60 polls "$work/sim1.log" || fail "$net.1 was not refreshed and polled"
+wait_until 60 polls "$work/sim2.log" || fail "$net.2 was not refreshed and polled"
 sleep 0.5
 import -window root "$out/e2e-two-devices.png"
 
 # The operator deletes a transponder with the keyboard: the first transponder
-# of the first satellite in the active window (127.0.63.2), through the tree's
+# of the first satellite in the active window ($net.2), through the tree's
 # popup menu and the confirmation.
 xdotool mousemove 290 129 click 1
 sleep 0.3
@@ -145,15 +152,15 @@ sleep 1.2
 xdotool type --delay 20 "$work/upgrade.bin"
 xdotool key --clearmodifiers Return
 sending() { grep -q 'upgrade begins' "$work/sim2.log"; }
-wait_until 15 sending || fail "the upgrade did not begin on 127.0.63.2"
+wait_until 15 sending || fail "the upgrade did not begin on $net.2"
 sleep 1.5
 import -window root "$out/e2e-upgrade-sending.png"
 writing() { grep -q -- '-> upgrade frame 18' "$work/sim2.log"; }
-wait_until 30 writing || fail "127.0.63.2 did not report writing the image"
+wait_until 30 writing || fail "$net.2 did not report writing the image"
 sleep 0.3
 import -window root "$out/e2e-upgrade-writing.png"
 upgraded() { [ "$(grep -c -- '-> upgrade frame 4 ' "$work/sim2.log" || true)" -ge 2 ]; }
-wait_until 30 upgraded || fail "127.0.63.2 did not finish the upgrade"
+wait_until 30 upgraded || fail "$net.2 did not finish the upgrade"
 # The device comes back up and stays silent (the simulator does not greet
 # without --greet-after-restart): the window refreshes it by itself.
 refreshed_again() { [ "$(grep -c '<- UpdateAll' "$work/sim2.log" || true)" -ge 2 ]; }
@@ -168,8 +175,8 @@ import -window root "$out/e2e-upgrade-done.png"
 changes() { grep -cE '<- (SetSatellite|AddSatellite|DeleteSatellite|AddTp|ModifyTp|DeleteTp)' "$work/sim2.log" || true; }
 changes_before=$(changes)
 mkdir "$work/dump"
-(cd "$work/dump" && "$build/tools/vireo-dump" 127.0.63.1 --name "Studio A" --out "$work/studio-a.json") \
-    || fail "vireo-dump could not take a snapshot of 127.0.63.1"
+(cd "$work/dump" && "$build/tools/vireo-dump" $net.1 --name "Studio A" --out "$work/studio-a.json") \
+    || fail "vireo-dump could not take a snapshot of $net.1"
 xdotool mousemove 600 560 click 1
 sleep 0.3
 xdotool key --clearmodifiers ctrl+alt+c
@@ -241,9 +248,9 @@ wait_until 20 bash -c "! kill -0 $vireo 2> /dev/null" || fail "vireo did not exi
 
 cmp -s Vireo.ini Vireo.ini.before || fail "Vireo.ini changed although No was answered"
 # One refresh for the connect and one after the upgrade, none doubled.
-[ "$(grep -c '<- UpdateAll' "$work/sim2.log")" -eq 2 ] || fail "127.0.63.2 was not refreshed exactly twice"
+[ "$(grep -c '<- UpdateAll' "$work/sim2.log")" -eq 2 ] || fail "$net.2 was not refreshed exactly twice"
 banner='**********Closing Here**********Closing Here**********'
-for address in 127.0.63.1 127.0.63.2; do
+for address in $net.1 $net.2; do
     log="Logs/$address.txt"
     [ -f "$log" ] || fail "no log file $log"
     for line in "Begin connect remote port" "Connect successfully" "Update IRD Information" \
@@ -252,11 +259,62 @@ for address in 127.0.63.1 127.0.63.2; do
     done
     tail -c 58 "$log" | grep -qF "$banner" || fail "$log does not end with the closing banner"
 done
-grep -q "): Delete TPOK"$'\r\r'"\$" Logs/127.0.63.2.txt || fail "no confirmed delete in the log"
-grep -q "^Delete TP: " Logs/127.0.63.2.txt || fail "no delete question line in the log"
+grep -q "): Delete TPOK"$'\r\r'"\$" Logs/$net.2.txt || fail "no confirmed delete in the log"
+grep -q "^Delete TP: " Logs/$net.2.txt || fail "no delete question line in the log"
 for line in "Selected-upgrading file:$work/upgrade.bin" "Total blocks: 300" "In transporting: 99%!" \
     "Translation completely!" "Upgrading: 100%!" \
     "Upgrading completely, please waiting for IRD restart!"; do
-    grep -qF "): $line" Logs/127.0.63.2.txt || fail "the upgrade's log lacks \"$line\""
+    grep -qF "): $line" Logs/$net.2.txt || fail "the upgrade's log lacks \"$line\""
 done
-echo "desktop end-to-end: 2 devices and a fleet of 3 refreshed, screenshots in $out"
+
+# --- Signal history and alarms. The third IRD is locked for 25 s, then
+# without lock for 12 s, then locked for an hour.
+printf '25 82 74 1\n12 9 3 0\n3600 82 74 1\n' > "$work/outage.script"
+"$build/sim/vireo-ird-sim" --address $net.3 --generate 2,6,10,4 -v \
+    --signal-script "$work/outage.script" > "$work/sim3.log" 2>&1 &
+pids+=($!)
+script_start=$SECONDS
+mkdir "$work/history" "$work/history/Logs"
+cd "$work/history"
+printf '[Address]\r\nmachine=y%s.3:Fading C\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' "$net" > Vireo.ini
+XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb "$build/src/vireo" > "$work/vireo.log" 2>&1 &
+vireo=$!
+pids+=($vireo)
+wait_until 20 login_or_gone
+xdotool search --name '^Login$' > /dev/null || fail "no start-up dialog the second time"
+xdotool key --clearmodifiers Return
+first_poll() { grep -q '<- QuerySignal' "$work/sim3.log"; }
+wait_until 30 first_poll || fail "$net.3 was not polled"
+[ -s History.sqlite ] || fail "no History.sqlite next to Vireo.ini"
+# The window's fourth tab, Signal History, while the signal is good.
+xdotool mousemove 614 73 click 1
+sleep 6
+import -window root "$out/e2e-history-live.png"
+# The signal is polled every 4 s: the outage is seen 25 to 29 s into the
+# script, its alarm raised 5 s later, and cleared no sooner than 3 s after the
+# lock is back (37 s).
+until_script() { local t=$1; while [ $((SECONDS - script_start)) -lt "$t" ]; do sleep 0.2; done; }
+until_script 36
+xdotool key --clearmodifiers ctrl+l
+sleep 1.5
+import -window root "$out/e2e-alarm-raised.png"
+# Acknowledged while still active: the first row, then the button.
+xdotool mousemove 81 603 click 1
+sleep 0.3
+xdotool mousemove 46 559 click 1
+sleep 1
+import -window root "$out/e2e-alarm-acknowledged.png"
+until_script 48
+import -window root "$out/e2e-history-outage.png"
+xdotool key --clearmodifiers alt+f
+sleep 0.5
+xdotool key --clearmodifiers x
+sleep 1
+xdotool key --clearmodifiers n
+wait_until 20 bash -c "! kill -0 $vireo 2> /dev/null" || fail "vireo did not exit after No (history)"
+log=Logs/$net.3.txt
+for line in "Alarm raised: signal unlocked" "Alarm cleared: signal unlocked"; do
+    grep -qF "): $line" "$log" || fail "$log lacks \"$line\""
+done
+[ "$(grep -c 'Alarm raised' "$log")" -eq 1 ] || fail "the outage raised more than one alarm"
+echo "desktop end-to-end: 2 devices and a fleet of 3 refreshed, an outage recorded and alarmed, screenshots in $out"

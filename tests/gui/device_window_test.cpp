@@ -547,9 +547,10 @@ private slots:
         QVERIFY(form);
         MdiChild* window = form->OpenDeviceWindow("10.0.0.1", "");
         auto* tabs = child<QTabWidget>(window, "PageControl_child");
-        QCOMPARE(tabs->count(), 3);
+        QCOMPARE(tabs->count(), 4);
         QCOMPARE(tabs->tabText(0), QStringLiteral("Programs Sheet"));
         QCOMPARE(tabs->tabText(2), QStringLiteral("CI Management"));
+        QCOMPARE(tabs->tabText(3), QStringLiteral("Signal History"));
         QVERIFY(!tabs->isTabEnabled(1));
         QCOMPARE(child<QCheckBox>(window, "ChBx_Query")->text(), QStringLiteral("Monitor IRD"));
         QVERIFY(child<QCheckBox>(window, "ChBx_Query")->isChecked());

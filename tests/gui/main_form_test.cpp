@@ -317,7 +317,11 @@ private slots:
         QVERIFY(closedThen);
         QCOMPARE(form->DocumentWindowCount(), 0);
         QCOMPARE(WorkDir::read(QStringLiteral("Vireo.ini")), before);
-        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{"Vireo.ini"});
+        // Nothing of the failed save is left beside it (the history has its
+        // own files there).
+        QStringList left = QDir().entryList(QDir::Files | QDir::Hidden);
+        left.removeIf([](const QString& name) { return name.startsWith("History.sqlite"); });
+        QCOMPARE(left, QStringList{"Vireo.ini"});
     }
 
     void cancelKeepsTheProgramRunning()

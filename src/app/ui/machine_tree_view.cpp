@@ -54,6 +54,19 @@ void MachineTreeView::SetNodeMark(NodeId id, const QString& mark)
     }
 }
 
+void MachineTreeView::SetNodeAlarm(NodeId id, bool alarm)
+{
+    if (QTreeWidgetItem* item = ItemOf(id)) {
+        item->setData(0, kAlarmMarkRole, alarm ? QVariant(true) : QVariant());
+    }
+}
+
+bool MachineTreeView::NodeAlarm(NodeId id) const
+{
+    const QTreeWidgetItem* item = ItemOf(id);
+    return item != nullptr && item->data(0, kAlarmMarkRole).toBool();
+}
+
 void MachineTreeView::BeginUpdate()
 {
     // Every batch is applied with repainting off (applyReports).

@@ -30,6 +30,10 @@ public:
     // A note shown after the node's text (the model's text is unchanged);
     // empty removes it.
     void SetNodeMark(NodeId id, const QString& mark);
+    // A red badge over the node's image: the device has an alarm waiting for
+    // the operator.
+    void SetNodeAlarm(NodeId id, bool alarm);
+    bool NodeAlarm(NodeId id) const;
 
     // MachineTreeObserver
     void BeginUpdate() override;

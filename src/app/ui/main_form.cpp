@@ -87,6 +87,7 @@ MainForm::~MainForm()
     }
     m_registry->SetObserver(nullptr);
     AttachAlarms(nullptr);
+    stopHistory();
 }
 
 void MainForm::buildWidgets()
@@ -154,6 +155,8 @@ void MainForm::buildMenus()
     m_hex->setChecked(true);
     m_configMenu->addAction(m_hex);
     connect(m_hex, &QAction::triggered, this, &MainForm::MenuHexClick);
+
+    buildAlarms();
 
     m_helpMenu = menuBar()->addMenu(QString());
     m_helpMenu->setObjectName(QStringLiteral("Help1"));
@@ -302,6 +305,7 @@ void MainForm::applyCaptions()
     for (const Caption& c : captions) {
         c.action->setText(LangText(c.row));
     }
+    applyAlarmCaptions();
     setHint(m_btnNew, LangText(64));
     setHint(m_btnClose, LangText(65));
     setHint(m_btnRenew, LangText(67));

@@ -8,6 +8,7 @@
 #include "fleet/fleet_model.h"
 #include "fleet/ui/fleet_window.h"
 #include "history/alarm_engine.h"
+#include "history/history_service.h"
 #include "link/device_session.h"
 
 #include <QMainWindow>
@@ -22,11 +23,14 @@ class QAction;
 class QDockWidget;
 class QMdiArea;
 class QMenu;
+class QSystemTrayIcon;
 class QToolButton;
 
 namespace vireo::ui {
 
 class AboutBox;
+class AlarmMonitor;
+class AlarmsDock;
 class IPForm;
 class LoginForm;
 class MachineTreeView;
@@ -73,6 +77,17 @@ public:
     void SetSettingsPath(std::filesystem::path path) { m_settingsPath = std::move(path); }
     // How device windows are made (port, clock, content, log folder).
     void SetDeviceOptions(DeviceOptions options) { m_deviceOptions = std::move(options); }
+    // The signal history: its file (next to Vireo.ini by default), and for
+    // tests its clock and writer pace. Opened by FormCreate.
+    void SetHistoryOptions(HistoryService::Options options)
+    {
+        m_historyOptions = std::move(options);
+    }
+    AlarmsDock* AlarmsWindow() const { return m_alarmsDock; }
+    AlarmMonitor* Alarms() const { return m_alarmMonitor; }
+    // Who acknowledges an alarm: the user logged in to the system.
+    static std::string OperatorName();
+
     // Starts the upgrade of a device window: BeginUpgrade with the upgrade
     // type dialog, unless replaced here.
     void SetUpgradeStarter(std::function<void(MdiChild&)> starter)
@@ -138,6 +153,7 @@ public:
     // The alarms the fleet counts and acknowledges (null: none; the
     // Acknowledge command is then disabled). The engine outlives the form.
     void AttachAlarms(AlarmEngine* engine);
+    HistoryService* History() override { return m_history.get(); }
 
     // Commands, by the component that raises them.
     void FileNewItemClick();
@@ -155,6 +171,7 @@ public:
     void TBtnUpgradeClick();
     void PMenuConfigClick();
     void PMenuModifyClick();
+    void AlarmRulesClick();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -192,7 +209,20 @@ private:
     // chooses: exit without saving (true) or stay (false).
     bool saveMachineList();
     void closeAllForExit();
+    // The signal history and alarms (main_form_alarms.cpp).
+    void buildAlarms();
+    void applyAlarmCaptions();
+    void startHistory();
+    void stopHistory();
+    void updateAlarmMarks();
+    // One update of the marks after the reports waiting now (the tree's
+    // nodes among them), however many windows ask.
+    void scheduleAlarmMarks();
+    void onAlarmsRaised(const std::vector<Alarm>& alarms);
+    void showAlarmDevice(const QString& address);
 
+    HistoryService::Options m_historyOptions;
+    std::unique_ptr<HistoryService> m_history;
     std::unique_ptr<MachineManager> m_registry;
     std::shared_ptr<FleetModel> m_fleet; // shared with the fleet window, which may go later
     // The fleet row observer each device window's session reports to.
@@ -257,6 +287,13 @@ private:
     QAction* m_pConfig = nullptr;
     QAction* m_pModify = nullptr;
     QAction* m_pUpgrade = nullptr;
+    AlarmsDock* m_alarmsDock = nullptr;
+    AlarmMonitor* m_alarmMonitor = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    bool m_alarmMarksScheduled = false;
+    bool m_alarmsDockPlaced = false;
+    QMenu* m_alarmsMenu = nullptr;
+    QAction* m_alarmRules = nullptr;
     QToolButton* m_btnNew = nullptr;
     QToolButton* m_btnClose = nullptr;
     QToolButton* m_btnSwitch = nullptr;

@@ -251,8 +251,7 @@ void MainForm::RunFleetCommand(FleetWindow::Command command, const std::vector<N
         case Command::AcknowledgeAlarms:
             if (m_alarms != nullptr) {
                 const std::string caption = window->Caption();
-                m_alarms->AcknowledgeAll(caption.substr(0, caption.find(':')),
-                                         qEnvironmentVariable("USER", "operator").toStdString());
+                m_alarms->AcknowledgeAll(caption.substr(0, caption.find(':')), OperatorName());
             }
             break;
         }

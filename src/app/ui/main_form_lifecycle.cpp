@@ -38,6 +38,7 @@ void MainForm::FormCreate()
     m_chosen = m_login->TakeMachines();
     m_registry->AddRoot(GetLangText(kRowRootNode));
     applyCaptions();
+    startHistory();
 }
 
 void MainForm::CreateDialogs()
@@ -184,6 +185,8 @@ MdiChild* MainForm::OpenDeviceWindow(const std::string& address, const std::stri
     auto* window = new MdiChild(*this, m_deviceOptions, caption);
     m_registry->AddMachine(window);
     addToFleet(window);
+    // An alarm kept from an earlier run marks the node once it is in the tree.
+    scheduleAlarmMarks();
     if (show) {
         PlaceDeviceWindow(window);
     }

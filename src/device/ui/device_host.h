@@ -5,6 +5,7 @@
 #include <QString>
 
 namespace vireo {
+class HistoryService;
 class MachineManager;
 struct SessionContext;
 } // namespace vireo
@@ -57,6 +58,9 @@ public:
     virtual void DeviceWindowClosing(MdiChild* window) = 0;
     // `window` begins to connect (the device reports only how it ended).
     virtual void DeviceConnecting(MdiChild* /*window*/) {}
+
+    // The signal history and alarms of the program; null when none is kept.
+    virtual HistoryService* History() { return nullptr; }
 };
 
 } // namespace vireo::ui

@@ -11,6 +11,10 @@
 #include "device/ui/programs_page.h"
 #include "device/ui/system_page.h"
 #include "device/ui/upgrade_progress.h"
+#include "history/history_service.h"
+#include "history/ui/history_link.h"
+#include "history/ui/history_texts.h"
+#include "history/ui/signal_history_tab.h"
 #include "lang/display_text.h"
 #include "lang/language_table.h"
 #include "link/message_code.h"
@@ -39,6 +43,8 @@ namespace {
 
 constexpr int kProgramsTab = 0;
 constexpr int kSystemTab = 1;
+constexpr int kCiTab = 2;
+constexpr int kHistoryTab = 3;
 constexpr int kRowWrongAddress = 40;
 constexpr int kRowAddressTaken = 41;
 constexpr int kRowLnbIn = 111;
@@ -83,6 +89,43 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     // "Monitor IRD" starts ticked; the box follows when the widgets are made.
     m_session->querySignalTicked = true;
     setWindowTitle(FromGbk(DisplayText(caption)));
+    attachHistory();
+}
+
+void MdiChild::attachHistory()
+{
+    HistoryService* history = m_host.History();
+    if (history == nullptr) {
+        return;
+    }
+    const DeviceKey key = DeviceKeyOfCaption(m_log.Caption());
+    m_alarmLog = std::make_shared<AlarmLog>();
+    m_alarmLog->log = &m_log;
+    m_recorder = history->MakeRecorder(key);
+    m_recorder->SetLogSink([sink = m_alarmLog](const std::string& line) {
+        std::lock_guard lock(sink->mutex);
+        if (sink->log != nullptr) {
+            sink->log->AddLogLine(line);
+        }
+    });
+    m_session->Observers().Add(m_recorder);
+    m_historySource = MakeHistorySource(*history, key.address);
+    if (m_history != nullptr) {
+        m_history->SetSource(m_historySource);
+    }
+}
+
+void MdiChild::detachHistory()
+{
+    if (m_recorder == nullptr) {
+        return;
+    }
+    m_session->Observers().Remove(m_recorder.get());
+    {
+        std::lock_guard lock(m_alarmLog->mutex);
+        m_alarmLog->log = nullptr;
+    }
+    m_recorder.reset();
 }
 
 void MdiChild::BuildWidgets()
@@ -147,6 +190,9 @@ void MdiChild::buildWidgets()
     m_tabs->addTab(m_programs, QString());
     m_tabs->addTab(m_system, QString());
     m_tabs->addTab(m_ciPage, QString());
+    m_history = new SignalHistoryTab(m_tabs);
+    m_history->SetSource(m_historySource);
+    m_tabs->addTab(m_history, QString());
     m_tabs->setTabEnabled(kSystemTab, false);
     m_horSplitter->addWidget(m_tabs);
 
@@ -190,7 +236,9 @@ void MdiChild::applyCaptions()
 {
     m_tabs->setTabText(kProgramsTab, LangText(70));
     m_tabs->setTabText(kSystemTab, LangText(71));
-    m_tabs->setTabText(2, LangText(72));
+    m_tabs->setTabText(kCiTab, LangText(72));
+    m_tabs->setTabText(kHistoryTab, HistoryLang(HistoryText::SignalHistory));
+    m_history->ApplyCaptions();
     m_programs->ApplyCaptions();
     m_system->ApplyCaptions();
 }
@@ -204,8 +252,26 @@ std::string MdiChild::Caption() const
 
 void MdiChild::SetCaption(const std::string& caption)
 {
+    const DeviceKey before = DeviceKeyOfCaption(m_log.Caption());
+    const DeviceKey after = DeviceKeyOfCaption(caption);
     m_log.SetCaption(caption);
     setWindowTitle(FromGbk(DisplayText(caption)));
+    if (m_host.History() != nullptr && !m_tornDown) {
+        if (before.address != after.address) {
+            // Another address is another device to the history.
+            detachHistory();
+            attachHistory();
+        } else if (before.name != after.name && m_recorder != nullptr) {
+            m_recorder->Rename(after.name);
+        }
+    }
+}
+
+void MdiChild::ShowHistory()
+{
+    ShowAndRaise();
+    BuildWidgets();
+    m_tabs->setCurrentWidget(m_history);
 }
 
 bool MdiChild::IsClosing() const
@@ -442,6 +508,7 @@ void MdiChild::Teardown()
     // The connect worker sees the stopped socket and returns at once.
     joinConnectWorker();
     m_session->Teardown();
+    detachHistory();
     m_host.Registry().RemoveMachine(m_entry);
     m_host.SetWindowClosing(false);
 }
@@ -513,6 +580,7 @@ void MdiChild::ApplySignalGauges(int intensity, int quality, bool showText)
 void MdiChild::ApplySignal(const DeviceView::SignalDisplay& signal)
 {
     BuildWidgets();
+    m_history->NoteNewData();
     if (signal.grey) {
         m_programs->SetGaugeColour(QStringLiteral("rgb(128, 128, 128)"));
         m_programs->SetGauges(100, 100, signal.showText);

@@ -16,12 +16,17 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 class QPlainTextEdit;
 class QSplitter;
 class QTabWidget;
 class QLabel;
+
+namespace vireo {
+class DeviceRecorder;
+}
 
 namespace vireo::ui {
 
@@ -31,6 +36,8 @@ class LogPane;
 class ProgramsPage;
 class ProgramMenuController;
 class SnapshotCommands;
+class SignalHistorySource;
+class SignalHistoryTab;
 class SystemPage;
 class UpgradeProgressBar;
 
@@ -134,6 +141,10 @@ public:
     // Save, compare and apply snapshots (in the window's system menu); null
     // until the widgets are made.
     SnapshotCommands* Snapshots() const { return m_snapshot; }
+    SignalHistoryTab* HistoryTab() const { return m_history; }
+    // Shows the window with its "Signal History" tab.
+    void ShowHistory();
+    QTabWidget* Tabs() const { return m_tabs; }
 
     // SystemPageHost
     bool SystemCommandsAllowed() const override;
@@ -174,6 +185,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Where the recorder writes the raise and clear lines of the device's
+    // alarms; the window lets go of it before its log goes.
+    struct AlarmLog
+    {
+        std::mutex mutex;
+        LogBuffer* log = nullptr;
+    };
+
+    void attachHistory();
+    void detachHistory();
     void buildWidgets();
     void applyCaptions();
     void startConnect(bool fromSwitch);
@@ -216,6 +237,10 @@ private:
     ProgramsPage* m_programs = nullptr;
     SystemPage* m_system = nullptr;
     QWidget* m_ciPage = nullptr;
+    SignalHistoryTab* m_history = nullptr;
+    std::shared_ptr<SignalHistorySource> m_historySource;
+    std::shared_ptr<DeviceRecorder> m_recorder;
+    std::shared_ptr<AlarmLog> m_alarmLog;
     LogPane* m_logPane = nullptr;
     UpgradeProgressBar* m_upgradeBar = nullptr;
     QPlainTextEdit* m_debugPane = nullptr;

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "history/ui/alarm_rows.h"
+
+#include <QDockWidget>
+#include <functional>
+#include <vector>
+
+class QCheckBox;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vireo::ui {
+
+// The alarms window, a dock of the main window: the active alarms first
+// (unacknowledged ones in red), then the cleared ones when asked for. The
+// operator acknowledges one or many; a double-click asks for the device.
+class AlarmsDock : public QDockWidget
+{
+    Q_OBJECT
+public:
+    enum Column { DeviceColumn, RuleColumn, SinceColumn, DurationColumn, AcknowledgedColumn };
+
+    explicit AlarmsDock(QWidget* parent = nullptr);
+
+    void ApplyCaptions();
+    // Replaces the list, keeping the selection by alarm.
+    void ShowAlarms(std::vector<AlarmRow> alarms);
+    void SetClock(std::function<int64_t()> clock);
+
+    bool ShowCleared() const;
+    const std::vector<AlarmRow>& Alarms() const { return m_alarms; }
+    QTreeWidget* List() const { return m_list; }
+    QPushButton* AcknowledgeButton() const { return m_acknowledge; }
+    QCheckBox* ShowClearedBox() const { return m_showCleared; }
+    // Selects the rows of these alarms (tests and the main window).
+    void SelectAlarms(const std::vector<int64_t>& ids);
+
+signals:
+    void acknowledgeRequested(const std::vector<int64_t>& ids);
+    // The operator double-clicked an alarm of this device.
+    void deviceRequested(const QString& address);
+    // The list wants the alarms again (cleared ones shown or hidden).
+    void refreshRequested();
+
+private:
+    void fill();
+    void updateDurations();
+    void updateButtons();
+    std::vector<int64_t> selectedUnacknowledged() const;
+
+    std::vector<AlarmRow> m_alarms;
+    std::function<int64_t()> m_clock;
+    QTreeWidget* m_list = nullptr;
+    QPushButton* m_acknowledge = nullptr;
+    QCheckBox* m_showCleared = nullptr;
+    QTimer* m_durationTimer = nullptr;
+};
+
+} // namespace vireo::ui
