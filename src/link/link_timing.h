@@ -14,10 +14,10 @@ struct LinkTiming
     std::chrono::microseconds unit{1000};
 
     // A lost link is tried again at once (a service: after 1 s), then
-    // after 1 s, 2, 4... up to this cap (protocol ms). Without `reconnectForever` the session gives up
-    // after the first failed attempt and ends disconnected, as a window does
-    // for its operator; a service keeps trying, the pause held at the cap
-    // and lengthened by up to a quarter, differently for each address.
+    // after 1 s, 2, 4... up to this cap (protocol ms). Without `reconnectForever` the session gives
+    // up after the first failed attempt and ends disconnected, as a window does for its operator; a
+    // service keeps trying, the pause held at the cap and lengthened by up to a quarter,
+    // differently for each address.
     long reconnectMaxMs = 30000;
     bool reconnectForever = false;
     // Time between two signal queries of an idle link (protocol ms); 0 leaves
