@@ -92,7 +92,11 @@ SignalChart::SignalChart(QWidget* parent) : QChartView(parent)
         series->attachAxis(m_timeAxis);
         series->attachAxis(m_valueAxis);
     }
+    // The view made a chart of its own; it is no longer the view's once
+    // replaced, so it goes here.
+    QChart* made = this->chart();
     setChart(chart);
+    delete made;
     ApplyCaptions();
 }
 
