@@ -1,5 +1,7 @@
 #include "fleet/device_search.h"
 
+#include "fleet/held_database.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -201,20 +203,7 @@ std::vector<SearchHit> SearchDevices(const std::vector<DeviceDatabaseRef>& devic
             continue;
         }
         ListManager& db = *device.database;
-        // Top down, as every reader of several lists takes them.
-        std::lock_guard satellites(db.SatelliteLock());
-        std::lock_guard tps(db.TpLock());
-        std::lock_guard tv(db.ProgramLock(1));
-        std::lock_guard radio(db.ProgramLock(2));
-
-        std::array<const SatelliteRecord*, 256> satelliteAt{};
-        std::array<const TpRecord*, 256> tpAt{};
-        for (const auto& s : db.Satellites()) {
-            satelliteAt[s->Index()] = s.get();
-        }
-        for (const auto& t : db.Tps()) {
-            tpAt[t->Index()] = t.get();
-        }
+        const HeldDatabase held(db);
         const auto add = [&](SearchHit::Kind kind, SearchHit::Match match, const SatelliteRecord* s,
                              const TpRecord* t, const ProgramRecord* p) {
             if (hits.size() >= limit) {
@@ -249,7 +238,7 @@ std::vector<SearchHit> SearchDevices(const std::vector<DeviceDatabaseRef>& devic
             for (const auto& t : db.Tps()) {
                 if (t->Frequency() == query.frequency) {
                     add(SearchHit::Kind::Transponder, SearchHit::Match::Frequency,
-                        satelliteAt[t->SatelliteIndex()], t.get(), nullptr);
+                        held.Satellite(t->SatelliteIndex()), t.get(), nullptr);
                 }
             }
         }
@@ -264,9 +253,9 @@ std::vector<SearchHit> SearchDevices(const std::vector<DeviceDatabaseRef>& devic
                     match = SearchHit::Match::Pid;
                 }
                 if (match) {
-                    const TpRecord* t = tpAt[p->TpIndex()];
-                    add(hitKind, *match, t != nullptr ? satelliteAt[t->SatelliteIndex()] : nullptr,
-                        t, p.get());
+                    const TpRecord* t = held.Tp(p->TpIndex());
+                    add(hitKind, *match,
+                        t != nullptr ? held.Satellite(t->SatelliteIndex()) : nullptr, t, p.get());
                 }
             }
         }

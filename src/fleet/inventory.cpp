@@ -1,5 +1,6 @@
 #include "fleet/inventory.h"
 
+#include "fleet/held_database.h"
 #include "lang/gbk_text.h"
 #include "snapshot/snapshot_document.h"
 
@@ -33,23 +34,12 @@ std::string InventoryCsv(const std::vector<DeviceDatabaseRef>& devices)
             continue;
         }
         ListManager& db = *device.database;
-        std::lock_guard satellites(db.SatelliteLock());
-        std::lock_guard tps(db.TpLock());
-        std::lock_guard tv(db.ProgramLock(1));
-        std::lock_guard radio(db.ProgramLock(2));
-        std::array<const SatelliteRecord*, 256> satelliteAt{};
-        std::array<const TpRecord*, 256> tpAt{};
-        for (const auto& s : db.Satellites()) {
-            satelliteAt[s->Index()] = s.get();
-        }
-        for (const auto& t : db.Tps()) {
-            tpAt[t->Index()] = t.get();
-        }
+        const HeldDatabase held(db);
         for (int kind : {1, 2}) {
             for (const auto& p : db.Programs(kind)) {
-                const TpRecord* t = tpAt[p->TpIndex()];
+                const TpRecord* t = held.Tp(p->TpIndex());
                 const SatelliteRecord* s =
-                    t != nullptr ? satelliteAt[t->SatelliteIndex()] : nullptr;
+                    t != nullptr ? held.Satellite(t->SatelliteIndex()) : nullptr;
                 std::string tpText;
                 if (t != nullptr) {
                     TpRecord copy = *t;
