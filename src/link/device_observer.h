@@ -64,7 +64,9 @@ public:
 
 // The observers of one device. Adding and removing may happen on any thread
 // while reports are delivered; a removed observer gets no call once Remove
-// has returned.
+// has returned. An observer may act on the device from its call (send it a
+// request, whose report then comes in the middle of the call), but adds or
+// removes no observer of the same device from it.
 class DeviceObservers
 {
 public:
@@ -103,7 +105,9 @@ public:
     }
 
 private:
-    std::mutex m_mutex;
+    // Held while a report is delivered, so Remove waits for a call in
+    // progress; taken again by a report made from within that call.
+    std::recursive_mutex m_mutex;
     std::vector<std::shared_ptr<DeviceObserver>> m_observers;
 };
 

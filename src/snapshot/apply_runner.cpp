@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <span>
 
 namespace vireo {
 
@@ -21,48 +22,131 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-// The answers the session reports while a step waits.
+// The answers the session reports while a step waits, and the steps that
+// follow it. A step answered with its changed record lets the next one of
+// its chain go out at once from the session thread that heard the answer:
+// a stage of changes then runs at the pace of the device rather than of two
+// threads waking each other for every request. The run's own thread follows
+// each step's answer as before; it is woken only when it has something to do
+// (a step that was not sent on, a refusal), otherwise it looks every 50 ms.
 class ApplyRunner::AnswerWatch : public DeviceObserver
 {
 public:
+    AnswerWatch(DeviceSession& session, const std::atomic<bool>* cancel)
+        : m_session(session), m_cancel(cancel)
+    {}
+
+    // How a step went out: by the run's thread, or already from the session
+    // thread; `sequence` numbers the answers that belong to it.
+    struct Sending
+    {
+        uint64_t sequence = 0;
+        bool sentOn = false;
+        bool queued = true; // the session took a request sent on
+    };
+
+    // The run's thread is at `step`: it takes the step if it was sent on,
+    // else it is the run's to send, and `chain`, the steps after it, will
+    // each go out once the one before is taken.
+    Sending Begin(const PlanStep& step, std::span<const PlanStep> chain)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_sentOn.empty()) {
+            const SentOn sent = m_sentOn.front();
+            m_sentOn.pop_front();
+            m_runnerSequence = sent.sequence;
+            return {sent.sequence, true, sent.queued};
+        }
+        m_code = step.code;
+        m_chain.assign(chain.begin(), chain.end());
+        m_runnerSequence = ++m_sequence;
+        return {m_sequence, false, true};
+    }
+
+    // Nothing more is sent on (the run stops or leaves the stage).
+    void Halt()
+    {
+        std::lock_guard lock(m_mutex);
+        m_chain.clear();
+        m_sentOn.clear();
+    }
+
     void OnEvent(const DeviceEvent& event) override
     {
         if (event.kind != DeviceEvent::Kind::CommandAnswered) {
             return;
         }
+        bool wake = true;
         {
             std::lock_guard lock(m_mutex);
             if (m_events.size() < kMaxHeld) {
-                m_events.push_back(event);
+                m_events.push_back({m_sequence, event});
+            }
+            if (event.code == 0 && event.request == m_code && !m_chain.empty() &&
+                m_sequence - m_runnerSequence < kMaxLead &&
+                !(m_cancel != nullptr && m_cancel->load())) {
+                // Sent under the lock, so the run's thread never finds a
+                // step half sent on. Its CommandSent report comes back into
+                // this call and is passed over above.
+                PlanStep next = std::move(m_chain.front());
+                m_chain.pop_front();
+                m_code = next.code;
+                ++m_sequence;
+                const bool refused = m_session.SendRequest(next.code, 0, 0, next.payload);
+                m_sentOn.push_back({m_sequence, !refused});
+                wake = refused;
             }
         }
-        m_changed.notify_all();
+        if (wake) {
+            m_changed.notify_all();
+        }
     }
 
-    void Clear()
-    {
-        std::lock_guard lock(m_mutex);
-        m_events.clear();
-    }
-
-    // The next event, waiting at most `wait` for one.
-    std::optional<DeviceEvent> Next(std::chrono::milliseconds wait)
+    // The next answer to the step numbered `sequence`, waiting at most `wait`;
+    // answers to steps before it are dropped.
+    std::optional<DeviceEvent> Next(uint64_t sequence, std::chrono::milliseconds wait)
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, wait, [this] { return !m_events.empty(); });
-        if (m_events.empty()) {
+        const auto ready = [&] {
+            while (!m_events.empty() && m_events.front().sequence < sequence) {
+                m_events.pop_front();
+            }
+            return !m_events.empty() && m_events.front().sequence == sequence;
+        };
+        if (!m_changed.wait_for(lock, wait, ready)) {
             return std::nullopt;
         }
-        DeviceEvent event = m_events.front();
+        DeviceEvent event = std::move(m_events.front().event);
         m_events.pop_front();
         return event;
     }
 
 private:
-    static constexpr size_t kMaxHeld = 256; // a device that floods answers costs no memory
+    struct Held
+    {
+        uint64_t sequence;
+        DeviceEvent event;
+    };
+    struct SentOn
+    {
+        uint64_t sequence;
+        bool queued;
+    };
+    // A device that floods answers costs no memory, and the steps sent on
+    // stay this far ahead of the run's thread at most.
+    static constexpr size_t kMaxHeld = 512;
+    static constexpr uint64_t kMaxLead = 128;
+
+    DeviceSession& m_session;
+    const std::atomic<bool>* m_cancel;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<DeviceEvent> m_events;
+    std::deque<Held> m_events;
+    uint64_t m_sequence = 0;       // the step last sent
+    uint64_t m_runnerSequence = 0; // the step the run's thread is at
+    uint8_t m_code = 0;            // the request code of the step last sent
+    std::deque<PlanStep> m_chain;  // sent one by one as answers come
+    std::deque<SentOn> m_sentOn;   // sent on, not yet taken up by the run's thread
 };
 
 namespace {
@@ -148,18 +232,23 @@ std::string ApplyRunner::readFailure(DeviceRead::Outcome outcome) const
     }
 }
 
-ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database, std::string* why)
+ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanStep> chain,
+                                    ListManager& database, std::string* why)
 {
     DeviceSession& session = m_reader.content.Session();
     AnswerWatch* watch = m_watch.get();
-    watch->Clear();
-
-    const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
-    if (deletes) {
-        markPendingDelete(database, step);
-        session.deletePending = true;
-    }
-    if (session.SendRequest(step.code, 0, 0, step.payload)) {
+    const AnswerWatch::Sending sending = watch->Begin(step, chain);
+    if (!sending.sentOn) {
+        const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
+        if (deletes) {
+            markPendingDelete(database, step);
+            session.deletePending = true;
+        }
+        if (session.SendRequest(step.code, 0, 0, step.payload)) {
+            *why = "the request could not be queued";
+            return Sent::Unanswered;
+        }
+    } else if (!sending.queued) {
         *why = "the request could not be queued";
         return Sent::Unanswered;
     }
@@ -193,9 +282,9 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database,
                 return Sent::Unanswered;
             }
         }
-        const std::optional<DeviceEvent> event = watch->Next(std::chrono::milliseconds(50));
-        if (!event || event->kind != DeviceEvent::Kind::CommandAnswered ||
-            event->request != step.code || passing(event->code)) {
+        const std::optional<DeviceEvent> event =
+            watch->Next(sending.sequence, std::chrono::milliseconds(50));
+        if (!event || event->request != step.code || passing(event->code)) {
             continue;
         }
         if (event->code == 0) {
@@ -216,7 +305,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
     ApplyResult result;
     // One watch for the whole run, on the session's observers while it lasts.
     DeviceSession& session = m_reader.content.Session();
-    m_watch = std::make_shared<AnswerWatch>();
+    m_watch = std::make_shared<AnswerWatch>(session, m_reader.cancel);
     session.Observers().Add(m_watch);
     struct Unwatch
     {
@@ -260,8 +349,13 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             break;
         }
         previousStage = textsOf(stage);
+        // Changes and adds go out one after the other as soon as each is
+        // taken, up to a step that waits for its satellite; deletes go out
+        // one at a time, each marked in the database first.
+        const bool chained = stage.front().stage != PlanStep::Delete;
         bool stop = false;
-        for (const PlanStep& step : stage) {
+        for (size_t i = 0; i < stage.size(); ++i) {
+            const PlanStep& step = stage[i];
             if (step.awaitsSatellite) {
                 result.stopped = "its satellite is not on the device";
                 result.failedStep = step.text;
@@ -273,7 +367,12 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             }
             fresh = false;
             std::string why;
-            if (send(step, *db, &why) != Sent::Answered) {
+            size_t end = i + 1;
+            while (chained && end < stage.size() && !stage[end].awaitsSatellite) {
+                ++end;
+            }
+            const std::span<const PlanStep> chain(stage.data() + i + 1, end - i - 1);
+            if (send(step, chain, *db, &why) != Sent::Answered) {
                 result.stopped = why;
                 result.failedStep = step.text;
                 stop = true;
@@ -281,6 +380,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             }
             result.done.push_back(step.text);
         }
+        m_watch->Halt();
         if (stop) {
             break;
         }

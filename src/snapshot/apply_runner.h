@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,10 @@ public:
 
 private:
     enum class Sent { Answered, Refused, Unanswered, LinkLost, Cancelled };
-    Sent send(const PlanStep& step, ListManager& database, std::string* why);
+    // Sends `step` (unless the step before it sent it on) and waits for its
+    // answer; `chain`, the steps after it, may go out as each is taken.
+    Sent send(const PlanStep& step, std::span<const PlanStep> chain, ListManager& database,
+              std::string* why);
     std::string readFailure(DeviceRead::Outcome outcome) const;
 
     class AnswerWatch;
