@@ -138,14 +138,13 @@ bool ReplyDispatcher::Dispatch(DatabaseContent& core, ListManager& db, uint8_t c
         }
         goOn = statusReply(core, db, current, payload[0], payload[1]);
     } else {
-        if (code == current && msg::IsOperatorCommand(current)) {
-            // A command answered with the record it changed.
-            core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, 0,
-                                             commandAnswerText(current, 0));
-        }
+        // A command answered with the record it changed (or with a reply of
+        // its own code): taken, as a status 0 says. Reported once, after the
+        // record is stored.
+        const bool answered = answersWithRecord(code, current) ||
+                              (code == current && msg::IsOperatorCommand(current));
         dataReply(core, db, code, current, payload, payloadLength);
-        if (answersWithRecord(code, current)) {
-            // Answered with the changed record: taken, as a status 0 says.
+        if (answered) {
             core.Session().Observers().Event(DeviceEvent::Kind::CommandAnswered, 0,
                                              commandAnswerText(current, 0), current);
         }
