@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace vireo {
 
 namespace {
+
+// The session whose loop runs on this thread, if any.
+thread_local const DeviceSession* t_loopOf = nullptr;
 
 // Language-table rows of the link's log lines.
 constexpr int kRowBeginParseIp = 134;
@@ -252,7 +256,11 @@ bool DeviceSession::SendRequest(uint8_t code, int a, int b, std::span<const uint
     }
     // With nothing in flight the session thread sits in an idle receive pass;
     // end that pass so the new request goes out now rather than after it.
-    if (!refused && CurrentCode() == 0 && threadRunning) {
+    // A request sent from the session thread itself (handling a report) is
+    // found before its next receive pass.
+    if (!refused && t_loopOf == this) {
+        m_queuedOnLoop = true;
+    } else if (!refused && CurrentCode() == 0 && threadRunning) {
         m_socket.AbortReceive(true);
     }
     return refused;
@@ -543,6 +551,7 @@ void DeviceSession::sendCurrent(OperEvent* event)
 
 void DeviceSession::threadMain(bool refreshWhenLinked)
 {
+    t_loopOf = this;
     threadRunning = true;
     logRow(kRowBeginMonitoring);
     bool refreshDue = refreshWhenLinked;
@@ -601,6 +610,7 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
         }
         receiveStep();
     }
+    t_loopOf = nullptr; // what follows may start the next loop's thread
 
     threadEnded = true;
     threadRunning = false;
@@ -714,6 +724,10 @@ void DeviceSession::receiveStep()
                 SendRequest(msg::QuerySignal);
             }
         }
+    }
+
+    if (code == 0 && std::exchange(m_queuedOnLoop, false)) {
+        return; // a request of this thread's waits to go out
     }
 
     // Bytes waiting for the rest of a frame while the IRD has gone quiet may

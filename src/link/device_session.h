@@ -249,6 +249,7 @@ private:
     std::atomic<bool> m_replacing{false}; // StartSession is ending the previous thread
     int m_linkLosses = 0;                 // since a frame last came in (session thread only)
     bool m_reconnecting = false;          // ConnectIrd runs for reconnect() (session thread only)
+    bool m_queuedOnLoop = false; // the session thread queued a request (session thread only)
     std::chrono::steady_clock::time_point m_nextSignalPoll{}; // with signalPollMs (session thread)
 };
 
