@@ -212,14 +212,7 @@ bool ListManager::CheckComplete(int kind)
             }
             break;
         }
-        ChainPlan plan;
-        if (satellites) {
-            orderLinked(m_satellites);
-            plan = planLinked(m_satellites);
-        } else {
-            orderLinked(m_tps);
-            plan = planLinked(m_tps);
-        }
+        const ChainPlan plan = satellites ? orderLinked(m_satellites) : orderLinked(m_tps);
         for (int index : plan.wanted) {
             if (RequestMissing(kind, index) != db_result::GivenUp) {
                 flags.complete = false;

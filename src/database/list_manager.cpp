@@ -198,9 +198,13 @@ template <class Record> ChainPlan ListManager::planLinked(const List<Record>& li
     return PlanChain(links);
 }
 
-template <class Record> void ListManager::orderLinked(List<Record>& list)
+template <class Record> ChainPlan ListManager::orderLinked(List<Record>& list)
 {
-    const ChainPlan plan = planLinked(list);
+    ChainPlan plan = planLinked(list);
+    if (plan.stale.empty() && plan.order.size() == list.size() &&
+        std::is_sorted(plan.order.begin(), plan.order.end())) {
+        return plan; // already in link order, as after most single changes
+    }
     List<Record> ordered;
     ordered.reserve(list.size());
     for (size_t at : plan.order) {
@@ -212,6 +216,7 @@ template <class Record> void ListManager::orderLinked(List<Record>& list)
         discard(std::move(list[at]));
     }
     list = std::move(ordered);
+    return planLinked(list);
 }
 
 void ListManager::noteSatelliteRange()

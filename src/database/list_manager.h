@@ -229,7 +229,8 @@ private:
     enum class Held { Added, Updated, Stale };
     template <class Record> Held holdLinked(List<Record>& list, std::unique_ptr<Record> record);
     template <class Record> static ChainPlan planLinked(const List<Record>& list);
-    template <class Record> void orderLinked(List<Record>& list);
+    // Puts the list in link order; returns the plan of the list as it then stands.
+    template <class Record> ChainPlan orderLinked(List<Record>& list);
 
     // Completeness bookkeeping of this database (list_completeness.cpp).
     struct QueryLedger
