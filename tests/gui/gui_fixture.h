@@ -81,6 +81,10 @@ inline std::unique_ptr<ui::MainForm> startMainForm(const ui::DeviceOptions& opti
     ui::ModalSeam::setNextAction([](QDialog* d) { return clickButton(d, "Btn_ok"); });
     form->FormCreate();
     form->CreateDialogs();
+    // The history opens on a thread of its own; the tests start with it open.
+    if (!QTest::qWaitFor([&form] { return form->History() != nullptr; }, 10000)) {
+        return nullptr;
+    }
     if (show) {
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get())) {

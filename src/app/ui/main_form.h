@@ -17,6 +17,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 class QAction;
@@ -49,7 +51,8 @@ inline constexpr const char* kAlreadyConnected = " :has been connected!";
 // (operation pool and "Hex Showing" choice) and the dialogs, and turns the
 // operator's commands into calls on the device windows.
 //
-// Start-up: construct, FormCreate() (start-up dialog, root node, captions),
+// Start-up: construct, FormCreate() (start-up dialog, root node, captions;
+// the history file opens on a thread of its own),
 // CreateDialogs(), show(). The first paint opens the chosen machines' windows
 // and posts a connect message for each one ticked.
 class MainForm : public QMainWindow, public DeviceHost
@@ -212,7 +215,10 @@ private:
     // The signal history and alarms (main_form_alarms.cpp).
     void buildAlarms();
     void applyAlarmCaptions();
+    // The history file is opened (and checked, which reads all of it) on a
+    // thread of its own; the windows made meanwhile join it once it is open.
     void startHistory();
+    void historyOpened();
     void stopHistory();
     void updateAlarmMarks();
     // One update of the marks after the reports waiting now (the tree's
@@ -223,6 +229,13 @@ private:
 
     HistoryService::Options m_historyOptions;
     std::unique_ptr<HistoryService> m_history;
+    struct OpeningHistory
+    {
+        std::mutex mutex;
+        std::unique_ptr<HistoryService> service; // set by the opening thread
+    };
+    std::shared_ptr<OpeningHistory> m_openingHistory;
+    std::thread m_historyOpener;
     std::unique_ptr<MachineManager> m_registry;
     std::shared_ptr<FleetModel> m_fleet; // shared with the fleet window, which may go later
     // The fleet row observer each device window's session reports to.

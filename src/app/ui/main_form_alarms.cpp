@@ -127,7 +127,7 @@ void MainForm::applyAlarmCaptions()
 
 void MainForm::startHistory()
 {
-    if (m_history != nullptr) {
+    if (m_history != nullptr || m_openingHistory != nullptr) {
         return;
     }
     HistoryService::Options options = m_historyOptions;
@@ -136,7 +136,30 @@ void MainForm::startHistory()
             std::fprintf(stderr, "history: %s\n", line.c_str());
         };
     }
-    m_history = std::make_unique<HistoryService>(std::move(options));
+    m_openingHistory = std::make_shared<OpeningHistory>();
+    m_historyOpener = std::thread([this, opening = m_openingHistory, options]() mutable {
+        auto service = std::make_unique<HistoryService>(std::move(options));
+        {
+            std::lock_guard lock(opening->mutex);
+            opening->service = std::move(service);
+        }
+        // Dropped unheard when the form has gone first.
+        QMetaObject::invokeMethod(this, &MainForm::historyOpened, Qt::QueuedConnection);
+    });
+}
+
+void MainForm::historyOpened()
+{
+    if (m_openingHistory == nullptr || m_history != nullptr) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_openingHistory->mutex);
+        m_history = std::move(m_openingHistory->service);
+    }
+    if (m_history == nullptr) {
+        return;
+    }
     if (!m_history->MovedAside().empty()) {
         MessageBox::Information(this, HistoryLang(HistoryText::CorruptMoved) +
                                           QString::fromLocal8Bit(m_history->MovedAside().string()) +
@@ -162,10 +185,24 @@ void MainForm::startHistory()
         });
         m_tray->show();
     }
+    for (MdiChild* window : ChildrenInTreeOrder()) {
+        window->HistoryOpened();
+    }
+    updateAlarmMarks();
 }
 
 void MainForm::stopHistory()
 {
+    if (m_historyOpener.joinable()) {
+        m_historyOpener.join();
+    }
+    if (m_openingHistory != nullptr) {
+        std::lock_guard lock(m_openingHistory->mutex);
+        if (m_openingHistory->service != nullptr) {
+            m_openingHistory->service->Stop(); // opened, never taken
+            m_openingHistory->service.reset();
+        }
+    }
     delete m_alarmMonitor;
     m_alarmMonitor = nullptr;
     // History queries still running on workers read through the service.

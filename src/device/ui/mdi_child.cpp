@@ -92,6 +92,13 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     attachHistory();
 }
 
+void MdiChild::HistoryOpened()
+{
+    if (m_recorder == nullptr && !m_tornDown) {
+        attachHistory();
+    }
+}
+
 void MdiChild::attachHistory()
 {
     HistoryService* history = m_host.History();

@@ -144,6 +144,9 @@ public:
     SignalHistoryTab* HistoryTab() const { return m_history; }
     // Shows the window with its "Signal History" tab.
     void ShowHistory();
+    // The program's history has opened (after this window was made): the
+    // window starts recording into it.
+    void HistoryOpened();
     QTabWidget* Tabs() const { return m_tabs; }
 
     // SystemPageHost
