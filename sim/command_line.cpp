@@ -217,6 +217,9 @@ void describe(CLI::App& app, CommandLine& line)
         ->group(faultGroup);
     valued("--drop", "SHARE", shareOf(faults.dropShare), "do not send this share of replies")
         ->group(faultGroup);
+    valued("--repeat", "SHARE", shareOf(faults.repeatShare),
+           "send this share of frames a second time right after the first")
+        ->group(faultGroup);
     valued("--drop-burst", "SHARE", shareOf(faults.burstDropShare),
            "do not send this share of the UpdateAll burst frames (the final StatusReply counts "
            "as a reply)")

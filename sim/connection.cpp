@@ -22,7 +22,7 @@ constexpr uint8_t kStatusNoCiCard = 39;
 Connection::Connection(ConnectionHost& host, int socket, int stopFd,
                        const std::atomic<bool>& stopping, std::string peer, uint32_t seed)
     : m_host(host), m_socket(socket), m_stopFd(stopFd), m_stopping(stopping),
-      m_peer(std::move(peer)), m_random(seed)
+      m_peer(std::move(peer)), m_random(seed), m_repeatRandom(seed ^ 0x9E3779B9u)
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -378,6 +378,14 @@ bool Connection::send(const ReplyFrame& reply, const FaultOptions& faults)
         return false;
     }
     m_host.FrameSent(corrupt ? ConnectionHost::Outcome::Corrupted : ConnectionHost::Outcome::Sent);
+    if (faults.repeatShare > 0 &&
+        static_cast<double>(m_repeatRandom()) / 4294967296.0 < faults.repeatShare) {
+        m_host.Log(true, m_peer + " -> " + name + "  " + HexBytes(reply.bytes) + "  [again]");
+        if (!writeAll(reply.bytes.data(), reply.bytes.size())) {
+            return false;
+        }
+        m_host.FrameSent(ConnectionHost::Outcome::Sent);
+    }
     ++m_sent;
     if (faults.closeAfterFrames > 0 && m_sent >= faults.closeAfterFrames) {
         m_host.Log(false, m_peer + " closing after " + std::to_string(m_sent) + " frames");

@@ -83,6 +83,7 @@ private:
     const std::atomic<bool>& m_stopping;
     std::string m_peer;
     std::mt19937 m_random;
+    std::mt19937 m_repeatRandom; // the repeat draws, apart from the others
     unsigned m_sent = 0;
     bool m_halfClosed = false; // the sending side was shut at once (a fault)
     // A scan in progress: its request and when it answers.

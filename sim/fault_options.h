@@ -22,8 +22,12 @@ struct FaultOptions
     int scanMs = 0;            // a scan answers this long after it was asked (StopScan ends it)
     bool silent = false;       // receive, never answer
     unsigned closeAfterFrames = 0; // close a connection once it has sent this many (0: never)
-    bool reorder = false;          // the frames of an answer with several records in shuffled order
-    bool sameAnswer = false;       // a query for one record gets the first record of its list
+    // Frames sent a second time right after the first, as devices that
+    // repeat themselves do; drawn from a sequence of their own, so the other
+    // faults of a seed stay as they were.
+    double repeatShare = 0;
+    bool reorder = false;    // the frames of an answer with several records in shuffled order
+    bool sameAnswer = false; // a query for one record gets the first record of its list
     enum class HangUp { No, Close, HalfClose };
     HangUp hangUp = HangUp::No; // accept a connection and close it (or its sending side) at once
     int floodSignalPerSecond =

@@ -86,37 +86,55 @@ TEST(SnapshotApply, OneDeviceOntoAnotherLeavesNothingToDiffAndNoNetworkSettingsS
     EXPECT_EQ(after[0] & 0x10, before[0] & 0x10);
 }
 
-TEST(SnapshotApply, DeviceThatRenumbersAfterAddsAndDeletesIsFollowed)
+TEST(SnapshotApply, DevicesThatRenumberOrRepeatThemselvesAreFollowed)
 {
-    sim::SimulatorOptions options = sim::QuietOptions();
-    options.faults.renumber = true;
-    sim::DeviceDatabase held = generated({6, 40, 20, 5});
-    sim::RenumberDatabase(held);
-    sim::Simulator target(held, options);
-    ASSERT_TRUE(target.Start("127.0.180.12", 8888));
+    struct Case
+    {
+        const char* what;
+        const char* address;
+        bool renumber;
+        double repeatShare;
+    };
+    for (const Case& c : {Case{"renumbers after adds and deletes", "127.0.180.12", true, 0},
+                          Case{"sends some answers twice", "127.0.180.13", false, 0.3}}) {
+        SCOPED_TRACE(c.what);
+        sim::SimulatorOptions options = sim::QuietOptions();
+        options.faults.renumber = c.renumber;
+        options.faults.repeatShare = c.repeatShare;
+        sim::DeviceDatabase held = generated({6, 40, 20, 5});
+        if (c.renumber) {
+            sim::RenumberDatabase(held);
+        }
+        sim::Simulator target(held, options);
+        ASSERT_TRUE(target.Start(c.address, 8888));
 
-    // Satellites and TPs to delete below and above others, and new ones.
-    sim::DeviceDatabase source = generated({3, 9, 0, 0});
-    uint8_t free = 0;
-    while (sim::FindSatellite(source, free) != nullptr || sim::FindTransponder(source, free)) {
-        ++free;
+        // Satellites and TPs to delete below and above others, changed ones
+        // and new ones.
+        sim::DeviceDatabase source = generated({3, 9, 0, 0});
+        for (auto& t : source.transponders) {
+            t.symbolRate = static_cast<uint16_t>(t.symbolRate + 1);
+        }
+        uint8_t free = 0;
+        while (sim::FindSatellite(source, free) != nullptr || sim::FindTransponder(source, free)) {
+            ++free;
+        }
+        source.satellites.push_back({free, 0, 0, 0, 10750, 9750, "New East"});
+        source.transponders.push_back({free, free, 0, 0, 11111, 27500, 2, 0, 1, 3});
+        sim::RelinkDatabase(source);
+        const Snapshot wanted = snapshotOf(source);
+        const ApplyResult r =
+            applyTo(c.address, wanted, apply_section::Satellites | apply_section::Transponders);
+        EXPECT_TRUE(r.matches) << r.stopped << DiffText(r.remaining, "a", "b");
+        DiffOptions chosen;
+        chosen.sections = diff_section::Satellites | diff_section::Transponders;
+        EXPECT_TRUE(DiffSnapshots(wanted, snapshotOf(target.Database()), chosen).Empty());
+        EXPECT_EQ(framesOf(target, msg::AddTp).size() + framesOf(target, msg::DeleteTp).size() +
+                      framesOf(target, msg::AddSatellite).size() +
+                      framesOf(target, msg::DeleteSatellite).size() +
+                      framesOf(target, msg::ModifyTp).size() +
+                      framesOf(target, msg::SetSatellite).size(),
+                  r.done.size()); // each step sent once, none guessed at a stale index
     }
-    source.satellites.push_back({free, 0, 0, 0, 10750, 9750, "New East"});
-    source.transponders.push_back({free, free, 0, 0, 11111, 27500, 2, 0, 1, 3});
-    sim::RelinkDatabase(source);
-    const Snapshot wanted = snapshotOf(source);
-    const ApplyResult r =
-        applyTo("127.0.180.12", wanted, apply_section::Satellites | apply_section::Transponders);
-    EXPECT_TRUE(r.matches) << r.stopped << DiffText(r.remaining, "a", "b");
-    DiffOptions chosen;
-    chosen.sections = diff_section::Satellites | diff_section::Transponders;
-    EXPECT_TRUE(DiffSnapshots(wanted, snapshotOf(target.Database()), chosen).Empty());
-    EXPECT_EQ(framesOf(target, msg::AddTp).size() + framesOf(target, msg::DeleteTp).size() +
-                  framesOf(target, msg::AddSatellite).size() +
-                  framesOf(target, msg::DeleteSatellite).size() +
-                  framesOf(target, msg::ModifyTp).size() +
-                  framesOf(target, msg::SetSatellite).size(),
-              r.done.size()); // each step sent once, none guessed at a stale index
 }
 
 TEST(SnapshotApply, RefusedStepStopsTheDeviceAndTheRestOfTheFleet)

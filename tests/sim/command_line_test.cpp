@@ -9,41 +9,16 @@ using namespace vireo::sim;
 TEST(CommandLine, ParsesEveryOption)
 {
     std::string error;
-    const auto line = ParseCommandLine({"--address",
-                                        "127.0.50.9",
-                                        "--port=0",
-                                        "--generate",
-                                        "1,2,3,4",
-                                        "--seed",
-                                        "42",
-                                        "--drop",
-                                        "25%",
-                                        "--drop-burst",
-                                        "0.5",
-                                        "--corrupt",
-                                        "0.1",
-                                        "--cut",
-                                        "1",
-                                        "--cut-pause",
-                                        "3",
-                                        "--garbage",
-                                        "0.2",
-                                        "--delay",
-                                        "150",
-                                        "--silent",
-                                        "--close-after",
-                                        "9",
-                                        "--status",
-                                        "UpdateAll=1",
-                                        "--status",
-                                        "0x22=35",
-                                        "--signal",
-                                        "40,30",
-                                        "-v",
-                                        "--dump-db",
-                                        "--flood-signal",
-                                        "10000"},
-                                       &error);
+    const auto line = ParseCommandLine(
+        {"--address",   "127.0.50.9", "--port=0",    "--generate", "1,2,3,4",
+         "--seed",      "42",         "--drop",      "25%",        "--drop-burst",
+         "0.5",         "--corrupt",  "0.1",         "--cut",      "1",
+         "--cut-pause", "3",          "--garbage",   "0.2",        "--repeat",
+         "30%",         "--delay",    "150",         "--silent",   "--close-after",
+         "9",           "--status",   "UpdateAll=1", "--status",   "0x22=35",
+         "--signal",    "40,30",      "-v",          "--dump-db",  "--flood-signal",
+         "10000"},
+        &error);
     ASSERT_TRUE(line) << error;
     EXPECT_EQ(line->address, "127.0.50.9");
     EXPECT_EQ(line->port, 0);
@@ -56,6 +31,7 @@ TEST(CommandLine, ParsesEveryOption)
     EXPECT_DOUBLE_EQ(f.cutShare, 1);
     EXPECT_EQ(f.cutPauseMs, 3);
     EXPECT_DOUBLE_EQ(f.garbageShare, 0.2);
+    EXPECT_DOUBLE_EQ(f.repeatShare, 0.3);
     EXPECT_EQ(f.delayMs, 150);
     EXPECT_TRUE(f.silent);
     EXPECT_EQ(f.closeAfterFrames, 9u);
