@@ -98,7 +98,14 @@ if ! kill -0 "$vireo" 2> /dev/null; then
     fail "vireo ended before its start-up dialog"
 fi
 xdotool search --name '^Login$' > /dev/null || fail "no start-up dialog"
-xdotool key --clearmodifiers Return
+# A key pressed before the dialog has the keyboard is lost (a slow start, a
+# sanitizer build): press again until the dialog has gone.
+login_gone() { ! xdotool search --name '^Login$' > /dev/null; }
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    xdotool key --clearmodifiers Return
+    wait_until 2 login_gone && break
+done
+login_gone || fail "the start-up dialog did not take Return"
 
 # Signal polling starts only once a device is refreshed and a program plays:
 # three polls on each simulator mean both windows have shown their trees.
