@@ -17,7 +17,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -229,13 +228,9 @@ private:
 
     HistoryService::Options m_historyOptions;
     std::unique_ptr<HistoryService> m_history;
-    struct OpeningHistory
-    {
-        std::mutex mutex;
-        std::unique_ptr<HistoryService> service; // set by the opening thread
-    };
-    std::shared_ptr<OpeningHistory> m_openingHistory;
+    // Opens the history; what it opened is taken once it has been joined.
     std::thread m_historyOpener;
+    std::unique_ptr<HistoryService> m_openedHistory;
     std::unique_ptr<MachineManager> m_registry;
     std::shared_ptr<FleetModel> m_fleet; // shared with the fleet window, which may go later
     // The fleet row observer each device window's session reports to.

@@ -127,7 +127,7 @@ void MainForm::applyAlarmCaptions()
 
 void MainForm::startHistory()
 {
-    if (m_history != nullptr || m_openingHistory != nullptr) {
+    if (m_history != nullptr || m_historyOpener.joinable()) {
         return;
     }
     HistoryService::Options options = m_historyOptions;
@@ -136,13 +136,8 @@ void MainForm::startHistory()
             std::fprintf(stderr, "history: %s\n", line.c_str());
         };
     }
-    m_openingHistory = std::make_shared<OpeningHistory>();
-    m_historyOpener = std::thread([this, opening = m_openingHistory, options]() mutable {
-        auto service = std::make_unique<HistoryService>(std::move(options));
-        {
-            std::lock_guard lock(opening->mutex);
-            opening->service = std::move(service);
-        }
+    m_historyOpener = std::thread([this, options]() mutable {
+        m_openedHistory = std::make_unique<HistoryService>(std::move(options));
         // Dropped unheard when the form has gone first.
         QMetaObject::invokeMethod(this, &MainForm::historyOpened, Qt::QueuedConnection);
     });
@@ -150,13 +145,11 @@ void MainForm::startHistory()
 
 void MainForm::historyOpened()
 {
-    if (m_openingHistory == nullptr || m_history != nullptr) {
+    if (!m_historyOpener.joinable()) {
         return;
     }
-    {
-        std::lock_guard lock(m_openingHistory->mutex);
-        m_history = std::move(m_openingHistory->service);
-    }
+    m_historyOpener.join(); // the opener's last step was to post this
+    m_history = std::move(m_openedHistory);
     if (m_history == nullptr) {
         return;
     }
@@ -196,12 +189,9 @@ void MainForm::stopHistory()
     if (m_historyOpener.joinable()) {
         m_historyOpener.join();
     }
-    if (m_openingHistory != nullptr) {
-        std::lock_guard lock(m_openingHistory->mutex);
-        if (m_openingHistory->service != nullptr) {
-            m_openingHistory->service->Stop(); // opened, never taken
-            m_openingHistory->service.reset();
-        }
+    if (m_openedHistory != nullptr) {
+        m_openedHistory->Stop(); // opened, never taken
+        m_openedHistory.reset();
     }
     delete m_alarmMonitor;
     m_alarmMonitor = nullptr;
