@@ -65,6 +65,18 @@ std::shared_ptr<DeviceRecorder> HistoryService::MakeRecorder(const DeviceKey& ke
     return std::make_shared<DeviceRecorder>(m_ok ? m_writer : nullptr, m_alarms, key);
 }
 
+HistoryStatus HistoryService::Status() const
+{
+    HistoryStatus status;
+    status.open = m_ok;
+    status.paused = m_writer && m_writer->Paused();
+    if (status.paused) {
+        status.reason = "disk full";
+    }
+    status.samplesDropped = m_writer ? m_writer->Dropped() : 0;
+    return status;
+}
+
 std::unique_ptr<HistoryQuery> HistoryService::OpenQuery() const
 {
     return m_ok ? HistoryQuery::Open(m_file) : nullptr;

@@ -50,6 +50,9 @@ public:
     // A recorder for one device, to add to its DeviceSession's observers.
     std::shared_ptr<DeviceRecorder> MakeRecorder(const DeviceKey& key);
 
+    // How recording stands now (paused, dropped, errors), from any thread.
+    HistoryStatus Status() const;
+
     AlarmEngine& Alarms() { return *m_alarms; }
     HistoryWriter& Writer() { return *m_writer; }
     // A new read connection (for a worker thread); null on failure.

@@ -81,4 +81,17 @@ struct Outage
     int64_t DurationMs() const { return endMs - beginMs; }
 };
 
+// How the history's recording stands, taken at once as a value (status
+// bar, alarms window, the monitor's health and metrics). Plain ASCII.
+struct HistoryStatus
+{
+    bool open = false;    // the file is open and recording
+    bool paused = false;  // recording is paused (full disk, write errors)
+    std::string reason;   // why, while paused: "disk full", "I/O error"
+    int64_t pausedSinceMs = 0;
+    uint64_t samplesDropped = 0; // signal reports not recorded (queue full or paused)
+    uint64_t writeErrors = 0;    // failed commits since start
+    uint64_t pendingRecords = 0; // alarms, acknowledgements, period ends waiting for the disk
+};
+
 } // namespace vireo
