@@ -4,6 +4,7 @@
 #include "history/history_database.h"
 #include "history/history_query.h"
 #include "history/history_writer.h"
+#include "history/retention_pruner.h"
 
 #include <algorithm>
 #include <chrono>
@@ -58,6 +59,100 @@ int64_t fileBytes(const std::filesystem::path& file)
     return static_cast<int64_t>(std::filesystem::file_size(file));
 }
 
+// A monitor's file of 1,000 devices x 16 days (a block and a summary per
+// device and minute, events, periods and alarms), made by direct inserts in
+// the layout of schema version 2 and migrated; then retention steps on it:
+// those that delete (2 days are past the raw retention) and one that finds
+// nothing due.
+void prune(const std::filesystem::path& folder)
+{
+    constexpr int kDevices = 1000;
+    constexpr int64_t kMinutes = 16 * 24 * 60;
+    const auto file = folder / "prune.sqlite";
+    for (const char* tail : {"", "-wal", "-shm"}) {
+        std::filesystem::remove(file.string() + tail);
+    }
+    const int64_t firstMinute = kT0 / kMsPerMinute;
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(file.c_str(), &db);
+        std::string error;
+        sqlite3_exec(db,
+                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; "
+                     "PRAGMA cache_size=-262144; BEGIN",
+                     nullptr, nullptr, nullptr);
+        if (!HistoryDatabase::Migrate(db, 0, &error) || !HistoryDatabase::Migrate(db, 1, &error)) {
+            std::fprintf(stderr, "prune: %s\n", error.c_str());
+            sqlite3_close(db);
+            return;
+        }
+        const std::string fill =
+            "WITH RECURSIVE d(id) AS (SELECT 1 UNION ALL SELECT id + 1 FROM d WHERE id < " +
+            std::to_string(kDevices) +
+            "), m(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM m WHERE x < " +
+            std::to_string(kMinutes - 1) + ") ";
+        const std::string first = std::to_string(firstMinute);
+        const std::string t0 = std::to_string(kT0);
+        const std::string sql =
+            "INSERT INTO devices(id, address) " + fill +
+            "SELECT id, '10.9.' || (id / 256) || '.' || (id % 256) FROM d;" + fill +
+            "INSERT INTO sample_blocks SELECT id, " + first + " + x, zeroblob(300) FROM d, m;" +
+            fill + "INSERT INTO sample_minutes SELECT id, " + first +
+            " + x, 60, 60, 50, 3000, 50, 60, 3600, 60 FROM d, m;" + fill +
+            "INSERT INTO events(device, t, kind) SELECT id, " + t0 +
+            " + x * 600000, 3 FROM d, m WHERE x % 10 = 0;" + fill +
+            "INSERT INTO periods(device, kind, begin_ms, end_ms) SELECT id, 1, " + t0 +
+            " + x * 600000, " + t0 + " + x * 600000 + 300000 FROM d, m WHERE x % 10 = 0;" + fill +
+            "INSERT INTO alarms(id, device, rule, severity, raised_ms, cleared_ms) SELECT "
+            "id * 100000 + x, id, 3, 2, " +
+            t0 + " + x * 60000, " + t0 +
+            " + x * 60000 + 30000 FROM d, m WHERE x % 60 = 0;"
+            "PRAGMA user_version=2; COMMIT;";
+        const auto start = Clock::now();
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            std::fprintf(stderr, "prune: %s\n", sqlite3_errmsg(db));
+        }
+        sqlite3_close(db);
+        std::fprintf(stderr, "prune: file made in %.1f s\n",
+                     std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    auto start = Clock::now();
+    auto opened = HistoryDatabase::Open(file, false);
+    if (!opened.database) {
+        std::fprintf(stderr, "prune: %s\n", opened.error.c_str());
+        return;
+    }
+    std::printf("history_migrate_v3 %.1f s\n",
+                std::chrono::duration<double>(Clock::now() - start).count());
+    std::printf("history_prune_file %.0f MB\n",
+                static_cast<double>(std::filesystem::file_size(file)) / (1 << 20));
+    sqlite3* db = opened.database->Handle();
+    RetentionPruner pruner;
+    RetentionPolicy policy; // raw 14 days: 2 days of blocks are due
+    const int64_t now = kT0 + 16 * kMsPerDay;
+    std::vector<double> deleting;
+    for (int step = 0; step < 40; ++step) {
+        start = Clock::now();
+        pruner.Step(db, policy, now);
+        deleting.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    RetentionPolicy nothing;
+    nothing.rawMs = 30 * kMsPerDay;
+    std::vector<double> idle;
+    for (int step = 0; step < 40; ++step) {
+        start = Clock::now();
+        pruner.Step(db, nothing, now);
+        idle.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(deleting.begin(), deleting.end());
+    std::sort(idle.begin(), idle.end());
+    const double deletingMedian = deleting[deleting.size() / 2];
+    const double idleMedian = idle[idle.size() / 2];
+    std::printf("history_prune_step %.2f ms\n", std::max(deletingMedian, idleMedian));
+    std::printf("history_prune_step_idle %.3f ms\n", idleMedian);
+    std::printf("history_prune_step_max %.2f ms\n", deleting.back());
+}
+
 } // namespace
 
 int main()
@@ -109,6 +204,7 @@ int main()
         }
         std::printf("history_bytes_per_device_day %.0f KB\n", (fileBytes(file) - empty) / 1024.0);
     }
+    prune(folder);
     std::filesystem::remove_all(folder);
     return 0;
 }

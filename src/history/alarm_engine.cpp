@@ -376,6 +376,49 @@ void AlarmEngine::RenameDevice(const std::string& address, const std::string& na
     m_impl->DeviceFor(address).key.name = name;
 }
 
+void AlarmEngine::ReaddressDevice(const std::string& from, const std::string& to)
+{
+    std::lock_guard lock(m_impl->mutex);
+    auto it = m_impl->devices.find(from);
+    if (from == to || it == m_impl->devices.end() || m_impl->devices.count(to) != 0) {
+        return;
+    }
+    Impl::Device device = std::move(it->second);
+    m_impl->devices.erase(it);
+    device.key.address = to;
+    m_impl->devices.emplace(to, std::move(device));
+    for (auto& [id, alarm] : m_impl->active) {
+        if (alarm.address == from) {
+            alarm.address = to;
+        }
+    }
+}
+
+void AlarmEngine::RetainDevices(const std::vector<std::string>& addresses)
+{
+    std::vector<Impl::Notice> notices;
+    {
+        std::lock_guard lock(m_impl->mutex);
+        auto kept = [&](const std::string& address) {
+            return std::find(addresses.begin(), addresses.end(), address) != addresses.end();
+        };
+        const int64_t now = m_impl->clock.NowMs();
+        std::vector<std::pair<std::string, int64_t>> gone;
+        for (const auto& [id, alarm] : m_impl->active) {
+            if (!kept(alarm.address)) {
+                gone.emplace_back(alarm.address, id);
+            }
+        }
+        for (const auto& [address, id] : gone) {
+            m_impl->Clear(m_impl->DeviceFor(address), id, now, notices);
+        }
+        std::erase_if(m_impl->devices, [&](const auto& entry) {
+            return !entry.second.attached && !kept(entry.first);
+        });
+    }
+    m_impl->Tell(notices);
+}
+
 void AlarmEngine::OnSignal(const std::string& address, const DeviceSignal& signal)
 {
     std::vector<Impl::Notice> notices;
@@ -417,8 +460,17 @@ void AlarmEngine::OnEvent(const std::string& address, const DeviceEvent& event)
             device.linkLost = true;
             device.haveSignal = false;
             break;
+        case Kind::ConnectFailed:
+            if (!device.connected) {
+                // Never reached, or not since an operator's disconnect: the
+                // device is out of reach as surely as after a loss.
+                device.linkLost = true;
+            }
+            break;
         case Kind::Restarted:
-            m_impl->RaiseInformation(device, AlarmRuleKind::Restarted, now, {}, notices);
+            // Asked for (code 0) or found out (code 1: it came back from a
+            // loss with its counters from zero): both wait for the operator.
+            m_impl->RaiseInformation(device, AlarmRuleKind::Restarted, now, event.detail, notices);
             break;
         case Kind::VersionReported:
             if (!device.version.empty() && device.version != event.detail) {

@@ -52,7 +52,10 @@ public:
 using AlarmLogSink = std::function<void(const std::string& line)>;
 
 // The alarm state machine of every device of a process. Reports and events
-// come in from DeviceRecorder; Tick (the writer's ticker, or a test) makes
+// come in from DeviceRecorder. A device that has not been connected since
+// the program started and whose connection attempts fail (ConnectFailed)
+// counts as a lost link from the first failure, so the link-lost rule
+// raises after its time as for a link lost later; Tick (the writer's ticker, or a test) makes
 // time-based rules fire when no report comes, e.g. after a link loss. Every
 // raise, clear and acknowledgement is stored through the writer (when one
 // is given) and told to the observers; raise and clear also go to the
@@ -78,6 +81,16 @@ public:
     void AttachDevice(const DeviceKey& key, AlarmLogSink log = {});
     void DetachDevice(const std::string& address);
     void RenameDevice(const std::string& address, const std::string& name);
+    // The device at `from` answers at `to` now: its state and its alarms
+    // (active ones included) go with it. Nothing happens when `to` is
+    // already watched or `from` is unknown.
+    void ReaddressDevice(const std::string& from, const std::string& to);
+    // The devices the program has (its machine list, its monitor targets).
+    // Alarms still active for any other device (restored from an earlier
+    // run, or left by a device that was deleted) are cleared now, and such
+    // devices are forgotten. Call at start-up once the devices are known and
+    // whenever the list changes.
+    void RetainDevices(const std::vector<std::string>& addresses);
 
     void OnSignal(const std::string& address, const DeviceSignal& signal);
     void OnEvent(const std::string& address, const DeviceEvent& event);

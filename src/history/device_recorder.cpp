@@ -1,8 +1,22 @@
 #include "history/device_recorder.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vireo {
+
+namespace {
+
+// A dotted IPv4 address, as an AddressChanged event carries it.
+bool looksLikeAddress(const std::string& text)
+{
+    unsigned a, b, c, d;
+    char tail;
+    return std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) == 4 && a < 256 &&
+           b < 256 && c < 256 && d < 256;
+}
+
+} // namespace
 
 DeviceRecorder::DeviceRecorder(std::shared_ptr<HistoryWriter> writer,
                                std::shared_ptr<AlarmEngine> alarms, DeviceKey key)
@@ -56,7 +70,26 @@ void DeviceRecorder::Rename(const std::string& name)
         m_writer->RenameDevice(m_handle, name);
     }
     if (m_alarms) {
-        m_alarms->RenameDevice(m_key.address, name);
+        m_alarms->RenameDevice(Key().address, name);
+    }
+}
+
+void DeviceRecorder::Readdress(const std::string& address)
+{
+    std::string from;
+    {
+        std::lock_guard lock(m_mutex);
+        if (address.empty() || m_key.address == address) {
+            return;
+        }
+        from = m_key.address;
+        m_key.address = address;
+        if (m_writer) {
+            m_writer->ReaddressDevice(m_handle, address);
+        }
+    }
+    if (m_alarms) {
+        m_alarms->ReaddressDevice(from, address);
     }
 }
 
@@ -106,13 +139,14 @@ void DeviceRecorder::OnSignal(const DeviceSignal& signal)
         }
     }
     if (m_alarms) {
-        m_alarms->OnSignal(m_key.address, signal);
+        m_alarms->OnSignal(Key().address, signal);
     }
 }
 
 void DeviceRecorder::OnEvent(const DeviceEvent& event)
 {
     using Kind = DeviceEvent::Kind;
+    std::string address;
     {
         std::lock_guard lock(m_mutex);
         const int64_t t = event.timeMs;
@@ -133,15 +167,24 @@ void DeviceRecorder::OnEvent(const DeviceEvent& event)
             endPeriod(PeriodKind::Connected, t);
             endPeriod(PeriodKind::LinkLost, t);
             break;
+        case Kind::ConnectFailed:
+            if (!m_connected) {
+                beginPeriod(PeriodKind::LinkLost, t);
+            }
+            break;
         default:
             break;
         }
         if (m_writer) {
             m_writer->Event(m_handle, t, static_cast<int>(event.kind), event.code, event.detail);
         }
+        address = m_key.address;
     }
     if (m_alarms) {
-        m_alarms->OnEvent(m_key.address, event);
+        m_alarms->OnEvent(address, event);
+    }
+    if (event.kind == Kind::AddressChanged && looksLikeAddress(event.detail)) {
+        Readdress(event.detail);
     }
 }
 

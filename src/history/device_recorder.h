@@ -16,6 +16,14 @@ namespace vireo {
 // every signal report and event to the writer (never waiting on the disk),
 // keeps the device's connected / unlocked / link-lost periods and feeds the
 // alarm engine. Calls come from the session, upgrade and UI threads.
+//
+// Events it reads: Connected, Reconnected (a connected period begins; a
+// link-lost one ends), LinkLost (the reverse), Disconnected (every period
+// ends: the operator's choice is no outage), ConnectFailed while not
+// connected (a device never reached since start, or not since a disconnect:
+// a link-lost period begins, and the alarm after its rule's time), Restarted
+// (code 0 asked for, 1 found out: recorded and raised as "device restarted"),
+// AddressChanged (detail: the new address, followed as Readdress does).
 class DeviceRecorder : public DeviceObserver
 {
 public:
@@ -29,6 +37,10 @@ public:
     DeviceKey Key() const;
     // The device is called something else now (its caption changed).
     void Rename(const std::string& name);
+    // The device answers at `address` now (its address was changed): its
+    // history and its alarms go on under the new address, as the same device.
+    // An AddressChanged event whose detail is the new address does the same.
+    void Readdress(const std::string& address);
 
     // Reports closer together than this are not stored (a device that floods
     // the link); one that changes the lock always is. Alarms see them all.

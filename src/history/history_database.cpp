@@ -48,6 +48,16 @@ CREATE TABLE sample_minutes(device INTEGER NOT NULL, minute INTEGER NOT NULL,
                             PRIMARY KEY(device, minute)) WITHOUT ROWID;
 )sql";
 
+// Version 3: every retention statement finds its rows through an index that
+// leads on the time it prunes by.
+const char* const kV2ToV3 = R"sql(
+CREATE INDEX IF NOT EXISTS sample_blocks_minute ON sample_blocks(minute);
+CREATE INDEX IF NOT EXISTS sample_minutes_minute ON sample_minutes(minute);
+CREATE INDEX IF NOT EXISTS events_t ON events(t);
+CREATE INDEX IF NOT EXISTS periods_end ON periods(end_ms);
+CREATE INDEX IF NOT EXISTS alarms_cleared ON alarms(cleared_ms);
+)sql";
+
 bool execOn(sqlite3* db, const char* sql, std::string* error)
 {
     char* message = nullptr;
@@ -145,16 +155,32 @@ sqlite3* openRaw(const std::filesystem::path& file, std::string* error)
     return db;
 }
 
-// True when the file reads as a sound database; a file that is not one at
-// all fails here too.
-bool passesCheck(sqlite3* db)
+// SQLite says the file is not a sound database (as opposed to busy, full,
+// unreadable for now).
+bool damagedCode(int rc)
 {
-    SqliteStatement check(db, "PRAGMA quick_check");
-    if (!check.Valid()) {
+    const int primary = rc & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// Moves `file` and its sides to `aside`; false when the file could not move.
+bool moveAside(const std::filesystem::path& file, const std::filesystem::path& aside,
+               std::string* error)
+{
+    std::error_code ec;
+    std::filesystem::rename(file, aside, ec);
+    if (ec) {
+        *error = "cannot move the damaged history aside: " + ec.message();
         return false;
     }
-    const int rc = check.Step();
-    return rc == SQLITE_ROW && check.Text(0) == "ok";
+    for (const char* tail : {"-wal", "-shm"}) {
+        std::filesystem::path side = file;
+        side += tail;
+        std::filesystem::path sideAside = aside;
+        sideAside += tail;
+        std::filesystem::rename(side, sideAside, ec);
+    }
+    return true;
 }
 
 } // namespace
@@ -175,6 +201,8 @@ bool HistoryDatabase::Migrate(sqlite3* db, int from, std::string* error)
         return execOn(db, kSchemaV1, error);
     case 1:
         return execOn(db, kV1ToV2, error) && convertSamples(db, error);
+    case 2:
+        return execOn(db, kV2ToV3, error);
     default:
         if (error != nullptr) {
             *error = "no migration from schema version " + std::to_string(from);
@@ -184,38 +212,42 @@ bool HistoryDatabase::Migrate(sqlite3* db, int from, std::string* error)
 }
 
 HistoryDatabase::OpenResult HistoryDatabase::Open(const std::filesystem::path& file,
-                                                  bool checkIntegrity)
+                                                  bool moveDamaged, int busyTimeoutMs)
 {
     OpenResult result;
+    std::error_code ec;
+    std::filesystem::path wal = file;
+    wal += "-wal";
+    result.uncleanEnd = std::filesystem::file_size(wal, ec) > 0 && !ec;
     sqlite3* db = openRaw(file, &result.error);
     if (db == nullptr) {
         return result;
     }
-    std::error_code ec;
-    if (checkIntegrity && std::filesystem::file_size(file, ec) > 0 && !passesCheck(db)) {
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    // The first read of the file: a file that is no database at all, or whose
+    // first pages are damaged, fails here. Busy, locked and I/O faults leave
+    // the file where it is.
+    int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
+                          nullptr, nullptr);
+    if (rc != SQLITE_OK && moveDamaged && damagedCode(rc)) {
         sqlite3_close_v2(db);
         std::filesystem::path aside = file;
         aside += corruptSuffix();
-        std::filesystem::rename(file, aside, ec);
-        if (ec) {
-            result.error = "cannot move the damaged history aside: " + ec.message();
+        if (!moveAside(file, aside, &result.error)) {
             return result;
-        }
-        for (const char* tail : {"-wal", "-shm"}) {
-            std::filesystem::path side = file;
-            side += tail;
-            std::filesystem::path sideAside = aside;
-            sideAside += tail;
-            std::filesystem::rename(side, sideAside, ec);
         }
         result.movedAside = aside;
         db = openRaw(file, &result.error);
         if (db == nullptr) {
             return result;
         }
+        sqlite3_busy_timeout(db, busyTimeoutMs);
+        rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
+                          nullptr, nullptr);
     }
     auto database = std::unique_ptr<HistoryDatabase>(new HistoryDatabase(db, file));
-    if (!database->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", &result.error)) {
+    if (rc != SQLITE_OK) {
+        result.error = sqlite3_errmsg(db);
         return result;
     }
     result.previousVersion = database->UserVersion();
@@ -250,6 +282,44 @@ HistoryDatabase::OpenResult HistoryDatabase::Open(const std::filesystem::path& f
 bool HistoryDatabase::Exec(const char* sql, std::string* error)
 {
     return execOn(m_db, sql, error);
+}
+
+HistoryDatabase::Check HistoryDatabase::QuickCheck(const std::filesystem::path& file,
+                                                   std::function<void(sqlite3*)> started,
+                                                   std::string* detail)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(db);
+        return Check::Unknown;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    if (started) {
+        started(db);
+    }
+    Check outcome = Check::Unknown;
+    {
+        SqliteStatement check(db, "PRAGMA quick_check");
+        const int rc = check.Valid() ? check.Step() : sqlite3_errcode(db);
+        if (rc == SQLITE_ROW) {
+            const std::string first = check.Text(0);
+            outcome = first == "ok" ? Check::Sound : Check::Damaged;
+            if (detail != nullptr && outcome == Check::Damaged) {
+                *detail = first;
+            }
+        } else if (damagedCode(rc)) {
+            outcome = Check::Damaged;
+            if (detail != nullptr) {
+                *detail = sqlite3_errstr(rc);
+            }
+        }
+    }
+    if (started) {
+        started(nullptr);
+    }
+    sqlite3_close_v2(db);
+    return outcome;
 }
 
 int HistoryDatabase::UserVersion()

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,16 +16,21 @@ namespace vireo {
 inline constexpr const char* kHistoryFileName = "History.sqlite";
 
 // The schema version this build writes (PRAGMA user_version).
-inline constexpr int kHistorySchemaVersion = 2;
+inline constexpr int kHistorySchemaVersion = 3;
 
-// One connection to the history file. Opening checks the file
-// (PRAGMA quick_check), moves a damaged one aside as
-// `History.sqlite.corrupt-YYYYMMDD-HHMMSS` and starts a new one, then brings
-// the schema up to kHistorySchemaVersion step by step, each step in one
-// transaction. Not thread-safe: one thread uses a connection at a time.
+// One connection to the history file. Opening never reads the whole file: a
+// file SQLite reports as no database or corrupt (SQLITE_NOTADB,
+// SQLITE_CORRUPT) on its first read is moved aside as
+// `History.sqlite.corrupt-YYYYMMDD-HHMMSS` and a new one started; a busy,
+// locked or unreadable file stays where it is and the open fails. Then the
+// schema is brought up to kHistorySchemaVersion step by step, each step in
+// one transaction. The whole-file check (QuickCheck) runs apart, in the
+// background. Not thread-safe: one thread uses a connection at a time.
 class HistoryDatabase
 {
 public:
+    static constexpr int kBusyTimeoutMs = 5000;
+
     struct OpenResult
     {
         std::unique_ptr<HistoryDatabase> database; // null when the file cannot be opened
@@ -33,12 +39,29 @@ public:
         std::filesystem::path movedAside;
         // The schema version the file had before it was opened (0: new file).
         int previousVersion = 0;
+        // A write-ahead log was left beside the file: the last program
+        // holding it ended without closing it, or another one holds it now.
+        bool uncleanEnd = false;
     };
 
-    // Opens (creating when missing) and migrates the file. `checkIntegrity`:
-    // run the quick check (the first opener of a process does; further
-    // connections of the same process need not).
-    static OpenResult Open(const std::filesystem::path& file, bool checkIntegrity = true);
+    // Opens (creating when missing) and migrates the file. `moveDamaged`:
+    // move a file SQLite reports damaged aside (the first opener of a
+    // process does; further connections of the same process need not).
+    static OpenResult Open(const std::filesystem::path& file, bool moveDamaged = true,
+                           int busyTimeoutMs = kBusyTimeoutMs);
+
+    enum class Check {
+        Sound,   // PRAGMA quick_check answered "ok"
+        Damaged, // it found damage, or SQLite reported the file corrupt
+        Unknown, // it could not run to its end (busy, I/O, interrupted)
+    };
+    // Reads the whole file on a read-only connection of its own (seconds on
+    // a large file: call it on a worker). `started` is handed the connection
+    // while the check runs (to interrupt it) and null once it ended;
+    // `detail` receives SQLite's first finding on damage.
+    static Check QuickCheck(const std::filesystem::path& file,
+                            std::function<void(sqlite3*)> started = {},
+                            std::string* detail = nullptr);
 
     ~HistoryDatabase();
     HistoryDatabase(const HistoryDatabase&) = delete;
@@ -61,8 +84,6 @@ public:
     // The migration of schema version `from` to `from + 1` (in the open
     // transaction). Exposed for tests that build an older file by hand.
     static bool Migrate(sqlite3* db, int from, std::string* error);
-
-    static constexpr int kBusyTimeoutMs = 5000;
 
 private:
     HistoryDatabase(sqlite3* db, std::filesystem::path file);

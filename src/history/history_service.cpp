@@ -1,5 +1,7 @@
 #include "history/history_service.h"
 
+#include <sqlite3.h>
+
 namespace vireo {
 
 HistoryService::HistoryService(Options options) : m_file(std::move(options.file))
@@ -53,6 +55,33 @@ HistoryService::HistoryService(Options options) : m_file(std::move(options.file)
         m_alarms->RestoreVersion(address, std::move(version));
     }
     m_alarms->LoadRules(std::move(rules));
+    if (m_ok && opened.uncleanEnd) {
+        // The last program ended without closing the file (or another one
+        // holds it): the whole file is read once, apart from the recording.
+        m_checkThread = std::thread([this, log = options.log] { checkInBackground(log); });
+    }
+}
+
+void HistoryService::checkInBackground(const HistoryLogCallback& log)
+{
+    std::string detail;
+    const auto outcome = HistoryDatabase::QuickCheck(
+        m_file,
+        [this](sqlite3* db) {
+            std::lock_guard lock(m_checkMutex);
+            m_checking = db;
+            if (db != nullptr && m_checkStopped) {
+                sqlite3_interrupt(db);
+            }
+        },
+        &detail);
+    if (outcome == HistoryDatabase::Check::Damaged) {
+        m_damaged = true;
+        if (log) {
+            log("history: " + m_file.string() + " is damaged (" + detail +
+                "); recording goes on, copy the file and start a new one");
+        }
+    }
 }
 
 HistoryService::~HistoryService()
@@ -69,11 +98,20 @@ HistoryStatus HistoryService::Status() const
 {
     HistoryStatus status;
     status.open = m_ok;
-    status.paused = m_writer && m_writer->Paused();
-    if (status.paused) {
-        status.reason = "disk full";
+    if (!m_writer) {
+        return status;
     }
-    status.samplesDropped = m_writer ? m_writer->Dropped() : 0;
+    status.paused = m_writer->Paused();
+    if (status.paused) {
+        status.reason =
+            m_writer->Reason() == HistoryWriter::PauseReason::IoError ? "I/O error" : "disk full";
+        status.pausedSinceMs = m_writer->PausedSinceMs();
+    }
+    status.samplesDropped = m_writer->Dropped();
+    status.writeErrors = m_writer->WriteErrors();
+    status.pendingRecords = m_writer->Pending();
+    status.recordsLost = m_writer->Lost();
+    status.damaged = m_damaged.load();
     return status;
 }
 
@@ -84,6 +122,16 @@ std::unique_ptr<HistoryQuery> HistoryService::OpenQuery() const
 
 void HistoryService::Stop()
 {
+    {
+        std::lock_guard lock(m_checkMutex);
+        m_checkStopped = true;
+        if (m_checking != nullptr) {
+            sqlite3_interrupt(m_checking);
+        }
+    }
+    if (m_checkThread.joinable()) {
+        m_checkThread.join();
+    }
     if (m_writer) {
         m_writer->Stop();
     }

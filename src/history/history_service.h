@@ -7,19 +7,24 @@
 #include "history/history_query.h"
 #include "history/history_writer.h"
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace vireo {
 
 // The history of a program, created once at start-up (desktop, monitor):
 // opens (and if need be repairs) the file, owns the writer and the alarm
 // engine and hands out a recorder per device. Stop (or destruction) commits
-// what is queued. Construction reads the disk (the file's check runs through
-// the whole file): a window program builds it on a start-up worker, not on
-// the UI thread. Recorders should go before the service does; what they
-// record after Stop is dropped.
+// what is queued. Construction opens and migrates the file (a migration may
+// take a while once): a window program builds it on a start-up worker, not
+// on the UI thread. When the last program ended without closing the file,
+// the whole file is checked on a thread of its own after construction; damage
+// found shows in Status().damaged and the log, and recording goes on. Recorders should go before
+// the service does; what they record after Stop is dropped.
 class HistoryService
 {
 public:
@@ -69,6 +74,13 @@ private:
     std::filesystem::path m_movedAside;
     std::shared_ptr<HistoryWriter> m_writer;
     std::shared_ptr<AlarmEngine> m_alarms;
+
+    void checkInBackground(const HistoryLogCallback& log);
+    std::thread m_checkThread;
+    std::mutex m_checkMutex;
+    sqlite3* m_checking = nullptr; // the check's connection while it runs
+    bool m_checkStopped = false;
+    std::atomic<bool> m_damaged{false};
 };
 
 } // namespace vireo

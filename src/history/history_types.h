@@ -85,13 +85,17 @@ struct Outage
 // bar, alarms window, the monitor's health and metrics). Plain ASCII.
 struct HistoryStatus
 {
-    bool open = false;    // the file is open and recording
-    bool paused = false;  // recording is paused (full disk, write errors)
-    std::string reason;   // why, while paused: "disk full", "I/O error"
+    bool open = false;   // the file is open and recording
+    bool paused = false; // recording is paused (full disk, write errors)
+    std::string reason;  // why, while paused: "disk full", "I/O error"
     int64_t pausedSinceMs = 0;
     uint64_t samplesDropped = 0; // signal reports not recorded (queue full or paused)
     uint64_t writeErrors = 0;    // failed commits since start
     uint64_t pendingRecords = 0; // alarms, acknowledgements, period ends waiting for the disk
+    uint64_t recordsLost = 0;    // such records let go (past their bound, or at the end)
+    // The file's check, run in the background after opening, found damage:
+    // recording goes on; the file should be copied and replaced.
+    bool damaged = false;
 };
 
 } // namespace vireo

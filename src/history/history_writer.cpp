@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sqlite3.h>
 #include <thread>
 #include <unordered_map>
@@ -44,11 +45,16 @@ struct RenameRecord
     HistoryWriter::DeviceHandle device;
     std::string name;
 };
+struct ReaddressRecord
+{
+    HistoryWriter::DeviceHandle device;
+    std::string address;
+};
 struct RetentionRecord
 {};
 
 using Record = std::variant<SampleRecord, EventRecord, PeriodRecord, HistoryWriter::AlarmRow,
-                            HistoryWriter::RuleRow, RenameRecord, RetentionRecord>;
+                            HistoryWriter::RuleRow, RenameRecord, ReaddressRecord, RetentionRecord>;
 
 using Clock = std::chrono::steady_clock;
 
@@ -71,11 +77,16 @@ struct HistoryWriter::Impl
     std::thread thread;
 
     std::mutex devicesMutex;
-    std::vector<DeviceKey> devices; // handle - 1
-    std::map<std::string, DeviceHandle> handles;
+    std::vector<DeviceKey> devices;              // handle - 1; the address as registered
+    std::map<std::string, DeviceHandle> handles; // by the address now
 
     // --- writer thread only ---
     std::vector<int64_t> deviceIds; // handle - 1 -> row id, 0 unknown
+    int rowError = SQLITE_OK;       // why the last DeviceRow gave 0
+    // Devices whose periods an earlier run left open were closed (once a run).
+    std::set<std::string> leftoversClosed;
+    // Devices that moved since they registered: the address of their row.
+    std::unordered_map<DeviceHandle, std::string> movedTo;
     // The reports of this batch by device and minute: appended to what is
     // stored, so that two processes recording the same device add up.
     std::map<std::pair<DeviceHandle, int64_t>, SampleBlock> pending;
@@ -85,17 +96,31 @@ struct HistoryWriter::Impl
         int64_t lastMs = INT64_MIN;
     };
     std::unordered_map<DeviceHandle, Span> spans; // times recorded in this batch
-    Clock::time_point pausedUntil{};
-    bool diskFull = false; // the last commit failed for a full disk
+    Clock::time_point pausedUntil{};              // no commit before (a pause, a retry)
+    bool failureLogged = false;                   // the fault of a failing run is logged once
+    int64_t pageLimit = 0;                        // the max_page_count in force
+    // Records other than samples that a failed commit left, oldest first:
+    // they go with the next commit that works.
+    std::vector<Record> held;
     int64_t nextPruneMs = 0;
 
     bool ended = false; // the thread has ended (mutex)
 
-    bool Push(HistoryWriter& w, Record record, bool mayDrop);
+    // When a record may be turned away (and counted).
+    enum class Drop { WhenPausedOrFull, WhenFull, Never };
+    bool Push(HistoryWriter& w, Record record, Drop drop);
     void Run(HistoryWriter& w);
     // One transaction of records; false when it failed (rolled back).
     bool Commit(HistoryWriter& w, std::vector<Record>& batch, bool& retention, int& sqliteError);
-    void Apply(HistoryWriter& w, Record& record, bool& retention);
+    // The SQLite result of writing one record.
+    int Apply(Record& record, bool& retention);
+    // Keeps what a failed or paused batch holds except its samples (dropped,
+    // counted), within the bound.
+    void Hold(HistoryWriter& w, std::vector<Record>& batch);
+    void Resumed(HistoryWriter& w);
+    // Gives the device row `id` the address; SQLite's result.
+    int Readdress(int64_t id, const std::string& address);
+    void Failed(HistoryWriter& w, int error, Clock::time_point now);
     void AddSample(const SampleRecord& record);
     bool WriteBlocks();
     int64_t DeviceRow(DeviceHandle handle);
@@ -105,7 +130,7 @@ struct HistoryWriter::Impl
 
     SqliteStatement insertBlock, insertSummary, insertEvent, beginPeriod, endPeriod, upsertAlarm,
         upsertRule, deleteRule, touchDevice, renameDevice;
-    SqliteStatement pruneBlocks, pruneSummaries, pruneEvents, prunePeriods, pruneAlarms;
+    RetentionPruner pruner;
 };
 
 HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clock, Options options,
@@ -123,10 +148,7 @@ HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clo
     }
     m_impl->database = std::move(opened.database);
     sqlite3* db = m_impl->database->Handle();
-    if (m_options.maxPageCount > 0) {
-        const std::string limit = "PRAGMA max_page_count=" + std::to_string(m_options.maxPageCount);
-        m_impl->database->Exec(limit.c_str());
-    }
+    m_maxPages = m_options.maxPageCount;
     Impl& d = *m_impl;
     d.insertBlock.Prepare(db, "INSERT INTO sample_blocks VALUES(?1, ?2, ?3) "
                               "ON CONFLICT(device, minute) DO UPDATE SET "
@@ -146,8 +168,13 @@ HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clo
     d.upsertAlarm.Prepare(db,
                           "INSERT INTO alarms(id, device, rule, severity, raised_ms, cleared_ms, "
                           "ack_ms, ack_by, detail) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
-                          "ON CONFLICT(id) DO UPDATE SET cleared_ms = excluded.cleared_ms, "
-                          "ack_ms = excluded.ack_ms, ack_by = excluded.ack_by, "
+                          "ON CONFLICT(id) DO UPDATE SET "
+                          // Never from a stale copy: a clear or an acknowledgement
+                          // another program stored stays as it is.
+                          "cleared_ms = CASE WHEN cleared_ms <> 0 THEN cleared_ms "
+                          "ELSE excluded.cleared_ms END, "
+                          "ack_ms = CASE WHEN ack_ms <> 0 THEN ack_ms ELSE excluded.ack_ms END, "
+                          "ack_by = CASE WHEN ack_ms <> 0 THEN ack_by ELSE excluded.ack_by END, "
                           "detail = excluded.detail");
     d.upsertRule.Prepare(db, "INSERT OR REPLACE INTO alarm_rules VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     d.deleteRule.Prepare(db, "DELETE FROM alarm_rules WHERE address = ?1 AND rule = ?2");
@@ -186,10 +213,25 @@ void HistoryWriter::RenameDevice(DeviceHandle device, const std::string& name)
         }
         m_impl->devices[device - 1].name = name;
     }
-    m_impl->Push(*this, RenameRecord{device, name}, false);
+    m_impl->Push(*this, RenameRecord{device, name}, Impl::Drop::Never);
 }
 
-bool HistoryWriter::Impl::Push(HistoryWriter& w, Record record, bool mayDrop)
+void HistoryWriter::ReaddressDevice(DeviceHandle device, const std::string& address)
+{
+    {
+        std::lock_guard lock(m_impl->devicesMutex);
+        if (device < 1 || device > static_cast<DeviceHandle>(m_impl->devices.size()) ||
+            address.empty()) {
+            return;
+        }
+        std::erase_if(m_impl->handles,
+                      [device](const auto& entry) { return entry.second == device; });
+        m_impl->handles[address] = device;
+    }
+    m_impl->Push(*this, ReaddressRecord{device, address}, Impl::Drop::Never);
+}
+
+bool HistoryWriter::Impl::Push(HistoryWriter& w, Record record, Drop drop)
 {
     {
         std::lock_guard lock(mutex);
@@ -197,8 +239,10 @@ bool HistoryWriter::Impl::Push(HistoryWriter& w, Record record, bool mayDrop)
             w.m_dropped.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        if (mayDrop && (w.m_paused.load(std::memory_order_relaxed) ||
-                        queue.size() >= w.m_options.queueCapacity)) {
+        const bool full = queue.size() >= w.m_options.queueCapacity;
+        const bool paused = w.m_paused.load(std::memory_order_relaxed);
+        if ((drop == Drop::WhenPausedOrFull && (paused || full)) ||
+            (drop == Drop::WhenFull && full)) {
             w.m_dropped.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
@@ -214,33 +258,40 @@ bool HistoryWriter::Impl::Push(HistoryWriter& w, Record record, bool mayDrop)
 
 bool HistoryWriter::Sample(DeviceHandle device, const SignalSample& sample)
 {
-    return m_impl->Push(*this, SampleRecord{device, sample}, true);
+    return m_impl->Push(*this, SampleRecord{device, sample}, Impl::Drop::WhenPausedOrFull);
 }
 
 bool HistoryWriter::Event(DeviceHandle device, int64_t timeMs, int kind, int code,
                           std::string detail)
 {
-    return m_impl->Push(*this, EventRecord{device, timeMs, kind, code, std::move(detail)}, true);
+    return m_impl->Push(*this, EventRecord{device, timeMs, kind, code, std::move(detail)},
+                        Impl::Drop::WhenFull);
 }
 
 bool HistoryWriter::PeriodBegin(DeviceHandle device, PeriodKind kind, int64_t timeMs)
 {
-    return m_impl->Push(*this, PeriodRecord{device, kind, timeMs, true}, false);
+    return m_impl->Push(*this, PeriodRecord{device, kind, timeMs, true}, Impl::Drop::Never);
 }
 
 bool HistoryWriter::PeriodEnd(DeviceHandle device, PeriodKind kind, int64_t timeMs)
 {
-    return m_impl->Push(*this, PeriodRecord{device, kind, timeMs, false}, false);
+    return m_impl->Push(*this, PeriodRecord{device, kind, timeMs, false}, Impl::Drop::Never);
 }
 
 bool HistoryWriter::Alarm(AlarmRow row)
 {
-    return m_impl->Push(*this, std::move(row), false);
+    return m_impl->Push(*this, std::move(row), Impl::Drop::Never);
 }
 
 bool HistoryWriter::Rule(RuleRow row)
 {
-    return m_impl->Push(*this, std::move(row), false);
+    return m_impl->Push(*this, std::move(row), Impl::Drop::Never);
+}
+
+void HistoryWriter::SetMaxPageCount(int64_t pages)
+{
+    m_maxPages = pages;
+    m_impl->wake.notify_one();
 }
 
 void HistoryWriter::AddTicker(std::function<void(int64_t)> ticker)
@@ -264,7 +315,7 @@ void HistoryWriter::Flush()
 
 void HistoryWriter::RunRetentionNow()
 {
-    if (m_impl->Push(*this, RetentionRecord{}, false)) {
+    if (m_impl->Push(*this, RetentionRecord{}, Impl::Drop::Never)) {
         Flush();
     }
 }
@@ -291,9 +342,10 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
     auto nextTick = Clock::now();
     std::vector<Record> batch;
     std::vector<std::function<void(int64_t)>> tickersCopy;
+    bool lastTry = true;
     for (;;) {
         bool stopping;
-        uint64_t taken;
+        [[maybe_unused]] uint64_t taken;
         {
             std::unique_lock lock(mutex);
             // A batch waits for batchMs or batchRows, whichever comes first;
@@ -315,23 +367,35 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
             }
             taken = batch.size();
             tickersCopy = tickers;
+            // Counted as done once taken: a Flush never waits for a full disk.
+            done += taken;
         }
 
-        if (!batch.empty()) {
-            const auto now = Clock::now();
+        const int64_t maxPages = w.m_maxPages.load();
+        if (maxPages != pageLimit) {
+            pageLimit = maxPages;
+            // SQLite's own ceiling stands for none.
+            const std::string limit =
+                "PRAGMA max_page_count=" + std::to_string(maxPages > 0 ? maxPages : 4294967294LL);
+            database->Exec(limit.c_str());
+        }
+        const auto now = Clock::now();
+        const bool retryDue = !held.empty() && now >= pausedUntil;
+        if (!batch.empty() || retryDue) {
             if (w.m_paused && now < pausedUntil) {
-                // A full disk: what was queued before the pause is let go.
-                w.m_dropped.fetch_add(taken, std::memory_order_relaxed);
+                Hold(w, batch); // samples go, the rest waits for the disk
             } else {
+                // What waited goes first: a period's end after its begin.
+                if (!held.empty()) {
+                    batch.insert(batch.begin(), std::make_move_iterator(held.begin()),
+                                 std::make_move_iterator(held.end()));
+                    held.clear();
+                }
                 bool retention = false;
                 int error = SQLITE_OK;
                 if (Commit(w, batch, retention, error)) {
-                    w.m_paused = false;
-                    if (diskFull && w.m_log) {
-                        w.m_log("history: recording resumed");
-                    }
-                    diskFull = false;
-                    w.m_committed.fetch_add(taken, std::memory_order_relaxed);
+                    Resumed(w);
+                    w.m_committed.fetch_add(batch.size(), std::memory_order_relaxed);
                     if (retention) {
                         const int64_t nowMs = w.m_clock.NowMs();
                         for (int step = 0; step < 100000 && !PruneStep(options.retention, nowMs);
@@ -339,56 +403,132 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                         }
                     }
                 } else {
-                    w.m_dropped.fetch_add(taken, std::memory_order_relaxed);
-                    if (error == SQLITE_FULL) {
-                        pausedUntil = now + std::chrono::milliseconds(options.fullDiskRetryMs);
-                        w.m_paused = true;
-                        if (!diskFull && w.m_log) {
-                            // Once: the retries that follow stay quiet.
-                            w.m_log("history: the disk is full; recording paused");
-                        }
-                        diskFull = true;
-                    } else if (w.m_log) {
-                        w.m_log(std::string("history: a batch could not be written: ") +
-                                sqlite3_errstr(error));
-                    }
+                    Failed(w, error, now);
+                    Hold(w, batch);
                 }
             }
+            w.m_pending.store(held.size(), std::memory_order_relaxed);
             batch.clear();
-        }
-        if (w.m_paused && Clock::now() >= pausedUntil) {
-            w.m_paused = false; // try again with the next batch
-        }
-        {
-            std::lock_guard lock(mutex);
-            done += taken;
         }
         flushed.notify_all();
 
-        const auto now = Clock::now();
-        if (now >= nextTick) {
-            nextTick = now + std::chrono::milliseconds(options.tickMs);
+        const auto tickNow = Clock::now();
+        if (tickNow >= nextTick) {
+            nextTick = tickNow + std::chrono::milliseconds(options.tickMs);
             const int64_t nowMs = w.m_clock.NowMs();
             for (const auto& ticker : tickersCopy) {
                 ticker(nowMs);
             }
-            if (!w.m_paused && nowMs >= nextPruneMs) {
+            if (!w.m_paused && held.empty() && nowMs >= nextPruneMs) {
                 nextPruneMs = nowMs + options.retention.stepEveryMs;
                 PruneStep(options.retention, nowMs);
             }
         }
         if (stopping) {
             std::lock_guard lock(mutex);
-            if (queue.empty()) {
+            if (queue.empty() && (held.empty() || !lastTry)) {
                 ended = true;
                 break;
             }
+            if (queue.empty()) {
+                lastTry = false; // one more commit of what waits, then the end
+                pausedUntil = {};
+                w.m_paused = false;
+            }
         }
+    }
+    if (!held.empty()) {
+        w.m_lost.fetch_add(held.size(), std::memory_order_relaxed);
+        if (w.m_log) {
+            w.m_log("history: " + std::to_string(held.size()) +
+                    " alarm, period and event records could not be written before the end");
+        }
+        held.clear();
+        w.m_pending = 0;
     }
     flushed.notify_all();
 }
 
-bool HistoryWriter::Impl::Commit(HistoryWriter& w, std::vector<Record>& batch, bool& retention,
+void HistoryWriter::Impl::Hold(HistoryWriter& w, std::vector<Record>& batch)
+{
+    uint64_t samples = 0;
+    for (Record& record : batch) {
+        if (std::holds_alternative<SampleRecord>(record)) {
+            ++samples;
+        } else if (!std::holds_alternative<RetentionRecord>(record)) {
+            held.push_back(std::move(record));
+        }
+    }
+    w.m_dropped.fetch_add(samples, std::memory_order_relaxed);
+    const size_t capacity = std::max<size_t>(w.m_options.heldCapacity, 1);
+    if (held.size() <= capacity) {
+        return;
+    }
+    // Over the bound: events go first, oldest first; alarms, periods and
+    // rules only when nothing else is left to let go. Each is counted.
+    size_t excess = held.size() - capacity;
+    uint64_t lost = 0;
+    for (auto it = held.begin(); excess > 0 && it != held.end();) {
+        if (std::holds_alternative<EventRecord>(*it)) {
+            it = held.erase(it);
+            --excess;
+            ++lost;
+        } else {
+            ++it;
+        }
+    }
+    if (excess > 0) {
+        held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(excess));
+        lost += excess;
+    }
+    w.m_lost.fetch_add(lost, std::memory_order_relaxed);
+}
+
+void HistoryWriter::Impl::Resumed(HistoryWriter& w)
+{
+    if (w.m_paused && w.m_log) {
+        w.m_log("history: recording resumed");
+    }
+    w.m_paused = false;
+    w.m_pauseReason = PauseReason::None;
+    w.m_pausedSinceMs = 0;
+    pausedUntil = {};
+    failureLogged = false;
+}
+
+void HistoryWriter::Impl::Failed(HistoryWriter& w, int error, Clock::time_point now)
+{
+    w.m_writeErrors.fetch_add(1, std::memory_order_relaxed);
+    deviceIds.clear(); // rows made in the rolled-back transaction are gone
+    const int primary = error & 0xFF;
+    if (primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) {
+        const PauseReason reason =
+            primary == SQLITE_FULL ? PauseReason::DiskFull : PauseReason::IoError;
+        pausedUntil = now + std::chrono::milliseconds(w.m_options.fullDiskRetryMs);
+        if (!w.m_paused) {
+            w.m_pausedSinceMs = w.m_clock.NowMs();
+            w.m_pauseReason = reason;
+            w.m_paused = true;
+            if (w.m_log) {
+                // Once: the retries that follow stay quiet.
+                w.m_log(reason == PauseReason::DiskFull
+                            ? "history: the disk is full; recording paused"
+                            : std::string("history: the file cannot be written (") +
+                                  sqlite3_errstr(error) + "); recording paused");
+            }
+        }
+        return;
+    }
+    // Busy (another program held the file too long) or a passing fault: the
+    // records that matter go with the next batch.
+    pausedUntil = now + std::chrono::milliseconds(w.m_options.batchMs);
+    if (!failureLogged && w.m_log) {
+        w.m_log(std::string("history: a batch could not be written: ") + sqlite3_errstr(error));
+        failureLogged = true;
+    }
+}
+
+bool HistoryWriter::Impl::Commit(HistoryWriter& /*w*/, std::vector<Record>& batch, bool& retention,
                                  int& sqliteError)
 {
     sqlite3* db = database->Handle();
@@ -398,9 +538,14 @@ bool HistoryWriter::Impl::Commit(HistoryWriter& w, std::vector<Record>& batch, b
         return false;
     }
     for (Record& record : batch) {
-        Apply(w, record, retention);
+        rc = Apply(record, retention);
+        if (rc != SQLITE_OK) {
+            break;
+        }
     }
-    if (!WriteBlocks()) {
+    if (rc != SQLITE_OK) {
+        pending.clear();
+    } else if (!WriteBlocks()) {
         rc = sqlite3_errcode(db);
     } else {
         for (const auto& [handle, span] : spans) {
@@ -435,8 +580,13 @@ int64_t HistoryWriter::Impl::DeviceRow(DeviceHandle handle)
             }
             key = devices[handle - 1];
         }
+        if (auto moved = movedTo.find(handle); moved != movedTo.end()) {
+            key.address = moved->second;
+        }
         id = database->DeviceId(key.address, key.name);
-        if (id != 0) {
+        if (id == 0) {
+            rowError = sqlite3_errcode(database->Handle());
+        } else if (leftoversClosed.insert(key.address).second) {
             // Periods a killed program left open end at the device's last
             // record, not at whatever this run records first.
             SqliteStatement close(database->Handle(),
@@ -457,57 +607,95 @@ void HistoryWriter::Impl::Touch(DeviceHandle handle, int64_t firstMs, int64_t la
     }
 }
 
-void HistoryWriter::Impl::Apply(HistoryWriter& w, Record& record, bool& retention)
+int HistoryWriter::Impl::Apply(Record& record, bool& retention)
 {
     auto noteTime = [this](DeviceHandle handle, int64_t timeMs) {
         Span& span = spans[handle];
         span.firstMs = std::min(span.firstMs, timeMs);
         span.lastMs = std::max(span.lastMs, timeMs);
     };
+    // A device row that cannot be made fails the record; an unknown handle
+    // is a caller's slip and is let go.
+    int rc = SQLITE_DONE;
+    auto row = [&](DeviceHandle handle) {
+        rowError = SQLITE_OK;
+        const int64_t id = DeviceRow(handle);
+        if (id == 0 && rowError != SQLITE_OK) {
+            rc = rowError;
+        }
+        return id;
+    };
     if (auto* sample = std::get_if<SampleRecord>(&record)) {
         AddSample(*sample);
         noteTime(sample->device, sample->sample.timeMs);
     } else if (auto* event = std::get_if<EventRecord>(&record)) {
-        if (const int64_t id = DeviceRow(event->device)) {
+        if (const int64_t id = row(event->device)) {
             insertEvent.Bind(1, id).Bind(2, event->timeMs).Bind(3, int64_t{event->kind});
-            insertEvent.Bind(4, int64_t{event->code}).Bind(5, event->detail).Run();
+            rc = insertEvent.Bind(4, int64_t{event->code}).Bind(5, event->detail).Run();
             noteTime(event->device, event->timeMs);
         }
     } else if (auto* period = std::get_if<PeriodRecord>(&record)) {
-        if (const int64_t id = DeviceRow(period->device)) {
+        if (const int64_t id = row(period->device)) {
             const auto kind = static_cast<int64_t>(period->kind);
             // A period of the kind still open (a crash, a recorder that went
             // away) ends where the new one begins.
-            endPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs).Run();
-            if (period->begin) {
-                beginPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs).Run();
+            rc = endPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs).Run();
+            if (period->begin && rc == SQLITE_DONE) {
+                rc = beginPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs).Run();
             }
             noteTime(period->device, period->timeMs);
         }
     } else if (auto* alarm = std::get_if<AlarmRow>(&record)) {
-        if (const int64_t id = DeviceRow(alarm->device)) {
+        if (const int64_t id = row(alarm->device)) {
             upsertAlarm.Bind(1, alarm->id).Bind(2, id).Bind(3, int64_t{alarm->rule});
             upsertAlarm.Bind(4, int64_t{alarm->severity}).Bind(5, alarm->raisedMs);
             upsertAlarm.Bind(6, alarm->clearedMs).Bind(7, alarm->acknowledgedMs);
-            upsertAlarm.Bind(8, alarm->acknowledgedBy).Bind(9, alarm->detail).Run();
+            rc = upsertAlarm.Bind(8, alarm->acknowledgedBy).Bind(9, alarm->detail).Run();
         }
     } else if (auto* rule = std::get_if<RuleRow>(&record)) {
         if (rule->remove) {
-            deleteRule.Bind(1, rule->address).Bind(2, int64_t{rule->rule}).Run();
+            rc = deleteRule.Bind(1, rule->address).Bind(2, int64_t{rule->rule}).Run();
         } else {
             upsertRule.Bind(1, rule->address).Bind(2, int64_t{rule->rule});
             upsertRule.Bind(3, int64_t{rule->enabled ? 1 : 0}).Bind(4, int64_t{rule->threshold});
             upsertRule.Bind(5, int64_t{rule->raiseAfterS}).Bind(6, int64_t{rule->clearAfterS});
-            upsertRule.Run();
+            rc = upsertRule.Run();
         }
     } else if (auto* rename = std::get_if<RenameRecord>(&record)) {
-        if (const int64_t id = DeviceRow(rename->device)) {
-            renameDevice.Bind(1, id).Bind(2, rename->name).Run();
+        if (const int64_t id = row(rename->device)) {
+            rc = renameDevice.Bind(1, id).Bind(2, rename->name).Run();
+        }
+    } else if (auto* readdress = std::get_if<ReaddressRecord>(&record)) {
+        if (const int64_t id = row(readdress->device)) {
+            rc = Readdress(id, readdress->address);
+            movedTo[readdress->device] = readdress->address;
+            leftoversClosed.insert(readdress->address);
         }
     } else if (std::holds_alternative<RetentionRecord>(record)) {
         retention = true;
     }
-    (void)w;
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int HistoryWriter::Impl::Readdress(int64_t id, const std::string& address)
+{
+    sqlite3* db = database->Handle();
+    const int64_t holder = database->FindDevice(address);
+    if (holder == id) {
+        return SQLITE_DONE;
+    }
+    if (holder != 0) {
+        // A device that used the address before keeps its history under a
+        // name of its own; the device moving in goes on with its row.
+        SqliteStatement aside(db,
+                              "UPDATE devices SET address = address || '~' || id WHERE id = ?1");
+        const int rc = aside.Bind(1, holder).Run();
+        if (rc != SQLITE_DONE) {
+            return rc;
+        }
+    }
+    SqliteStatement move(db, "UPDATE devices SET address = ?2 WHERE id = ?1");
+    return move.Bind(1, id).Bind(2, address).Run();
 }
 
 void HistoryWriter::Impl::AddSample(const SampleRecord& record)
@@ -548,44 +736,7 @@ bool HistoryWriter::Impl::WriteBlocks()
 
 bool HistoryWriter::Impl::PruneStep(const RetentionPolicy& policy, int64_t nowMs)
 {
-    sqlite3* db = database->Handle();
-    const int64_t rawBefore = SampleBlock::MinuteOf(nowMs - policy.rawMs);
-    const int64_t summaryBefore = SampleBlock::MinuteOf(nowMs - policy.summaryMs);
-    const int64_t keepFrom = nowMs - policy.summaryMs;
-    if (pruneBlocks.Get() == nullptr) {
-        pruneBlocks.Prepare(db, "DELETE FROM sample_blocks WHERE (device, minute) IN "
-                                "(SELECT device, minute FROM sample_blocks WHERE minute < ?1 "
-                                "LIMIT ?2)");
-        pruneSummaries.Prepare(db, "DELETE FROM sample_minutes WHERE (device, minute) IN "
-                                   "(SELECT device, minute FROM sample_minutes WHERE minute < ?1 "
-                                   "LIMIT ?2)");
-        pruneEvents.Prepare(db, "DELETE FROM events WHERE id IN "
-                                "(SELECT id FROM events WHERE t < ?1 LIMIT ?2)");
-        prunePeriods.Prepare(db, "DELETE FROM periods WHERE id IN (SELECT id FROM periods "
-                                 "WHERE end_ms IS NOT NULL AND end_ms < ?1 LIMIT ?2)");
-        pruneAlarms.Prepare(db, "DELETE FROM alarms WHERE id IN (SELECT id FROM alarms "
-                                "WHERE cleared_ms <> 0 AND cleared_ms < ?1 LIMIT ?2)");
-    }
-    const int64_t limit = policy.stepRows;
-    struct Step
-    {
-        SqliteStatement* statement;
-        int64_t before;
-    };
-    const Step steps[] = {{&pruneBlocks, rawBefore},
-                          {&pruneSummaries, summaryBefore},
-                          {&pruneEvents, keepFrom},
-                          {&prunePeriods, keepFrom},
-                          {&pruneAlarms, keepFrom}};
-    for (const Step& step : steps) {
-        if (step.statement->Bind(1, step.before).Bind(2, limit).Run() != SQLITE_DONE) {
-            return true; // busy or full: the next step tries again
-        }
-        if (sqlite3_changes(db) > 0) {
-            return false; // one table per step; more may remain
-        }
-    }
-    return true;
+    return pruner.Step(database->Handle(), policy, nowMs) != RetentionPruner::Outcome::More;
 }
 
 } // namespace vireo

@@ -2,6 +2,7 @@
 
 #include "history/history_clock.h"
 #include "history/history_types.h"
+#include "history/retention_pruner.h"
 
 #include <atomic>
 #include <cstdint>
@@ -14,18 +15,6 @@
 namespace vireo {
 
 class HistoryDatabase;
-
-// How long the history keeps what. Raw reports go after `rawMs`; the
-// per-minute summaries (min, mean, max, locked share) stay for `summaryMs`.
-// Pruning deletes at most `stepRows` rows per step, one step per
-// `stepEveryMs`, so a large backlog never holds the writer for long.
-struct RetentionPolicy
-{
-    int64_t rawMs = 14 * kMsPerDay;
-    int64_t summaryMs = 400 * kMsPerDay;
-    int stepRows = 2000;
-    int64_t stepEveryMs = 1000;
-};
 
 // What the writer reports to the program's log (one line per fault, plain
 // ASCII): a full disk, a failed write, a dropped backlog.
@@ -49,8 +38,12 @@ public:
         size_t batchRows = 20000;       // records per transaction at most
         int64_t tickMs = 250;           // pace of the tickers
         RetentionPolicy retention;
-        // After a full disk: how long recording pauses before it tries again.
+        // After a full disk or an I/O error: how long recording pauses before
+        // it tries again.
         int64_t fullDiskRetryMs = 60000;
+        // Alarm, period, event and rule records a failed commit keeps for the
+        // next one; past it events go first, then the oldest (counted in Lost).
+        size_t heldCapacity = 20000;
         // A limit on the file's pages (0: none); tests play a full disk with it.
         int64_t maxPageCount = 0;
     };
@@ -98,15 +91,25 @@ public:
     // on the disk.
     DeviceHandle RegisterDevice(const DeviceKey& key);
     void RenameDevice(DeviceHandle device, const std::string& name);
+    // The device answers at `address` now: its history goes on in its row,
+    // which takes the new address (a row that had it before keeps its
+    // history as "address~id"); RegisterDevice(address) gives this handle.
+    void ReaddressDevice(DeviceHandle device, const std::string& address);
 
-    // Each returns false when the record was dropped (queue full, stopped or
-    // recording paused).
+    // Each returns false when the record was dropped: a sample when the
+    // queue is full or recording paused, any record once stopped. Records
+    // other than samples are never turned away while running; a commit that
+    // fails keeps them for the next one (see heldCapacity).
     bool Sample(DeviceHandle device, const SignalSample& sample);
     bool Event(DeviceHandle device, int64_t timeMs, int kind, int code, std::string detail);
     bool PeriodBegin(DeviceHandle device, PeriodKind kind, int64_t timeMs);
     bool PeriodEnd(DeviceHandle device, PeriodKind kind, int64_t timeMs);
     bool Alarm(AlarmRow row);
     bool Rule(RuleRow row);
+
+    // A limit on the file's pages from the next commit on (0: none); the
+    // file never shrinks below its size. Tests play a full disk with it.
+    void SetMaxPageCount(int64_t pages);
 
     // Called on the writer thread every `tickMs` with the clock's time. Add
     // before records flow; a ticker returns quickly.
@@ -118,10 +121,21 @@ public:
     // Commits what is queued and ends the thread. Idempotent.
     void Stop();
 
+    enum class PauseReason { None, DiskFull, IoError };
+
+    // Samples not recorded (queue full, paused, failed commit).
     uint64_t Dropped() const { return m_dropped.load(); }
     uint64_t Committed() const { return m_committed.load(); }
-    // Recording is paused after a full disk (SQLITE_FULL) until a retry works.
+    // Recording is paused after a full disk (SQLITE_FULL) or an I/O error
+    // until a retry works; samples are dropped meanwhile, the rest waits.
     bool Paused() const { return m_paused.load(); }
+    PauseReason Reason() const { return m_pauseReason.load(); }
+    int64_t PausedSinceMs() const { return m_pausedSinceMs.load(); }
+    uint64_t WriteErrors() const { return m_writeErrors.load(); }
+    // Alarm, period and event records waiting for a commit that works.
+    uint64_t Pending() const { return m_pending.load(); }
+    // Such records let go: past the bound, or still waiting at Stop.
+    uint64_t Lost() const { return m_lost.load(); }
 
     // Prunes everything that is due by the clock now, on the writer thread,
     // and returns when done (tests with a moved clock).
@@ -137,6 +151,12 @@ private:
     std::atomic<bool> m_paused{false};
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_committed{0};
+    std::atomic<PauseReason> m_pauseReason{PauseReason::None};
+    std::atomic<int64_t> m_pausedSinceMs{0};
+    std::atomic<uint64_t> m_writeErrors{0};
+    std::atomic<uint64_t> m_pending{0};
+    std::atomic<uint64_t> m_lost{0};
+    std::atomic<int64_t> m_maxPages{0};
 };
 
 } // namespace vireo
