@@ -96,7 +96,7 @@ void prune(const std::filesystem::path& folder)
         const std::string sql =
             "INSERT INTO devices(id, address) " + fill +
             "SELECT id, '10.9.' || (id / 256) || '.' || (id % 256) FROM d;" + fill +
-            "INSERT INTO sample_blocks SELECT id, " + first + " + x, zeroblob(300) FROM d, m;" +
+            "INSERT INTO sample_blocks SELECT id, " + first + " + x, zeroblob(60) FROM d, m;" +
             fill + "INSERT INTO sample_minutes SELECT id, " + first +
             " + x, 60, 60, 50, 3000, 50, 60, 3600, 60 FROM d, m;" + fill +
             "INSERT INTO events(device, t, kind) SELECT id, " + t0 +

@@ -115,6 +115,20 @@ public:
     // made meanwhile is noticed at its first report.
     void RestoreVersion(const std::string& address, std::string version);
 
+    // --- programs sharing one history (see AlarmSharing) ---
+    // From now on a device's alarms are evaluated here only while this
+    // program holds its lease (before the first answer it does).
+    void UseLeases();
+    // The devices attached here (the leases this program asks for).
+    std::vector<DeviceKey> Attached() const;
+    // The lease answers: the devices this program evaluates, and those
+    // another program does (their alarms come in through Merge).
+    void SetLeases(const std::vector<std::string>& held, const std::vector<std::string>& elsewhere);
+    // Alarms as the history holds them (active ones and recent ones): what
+    // other programs raised, cleared or acknowledged is taken in and told
+    // to the observers; nothing is written back.
+    void Merge(const std::vector<Alarm>& stored);
+
     // The log line of a raise or clear, as the device log shows it (in the
     // interface language).
     static std::string LogLine(const Alarm& alarm, bool raised);

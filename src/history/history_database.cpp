@@ -49,13 +49,28 @@ CREATE TABLE sample_minutes(device INTEGER NOT NULL, minute INTEGER NOT NULL,
 )sql";
 
 // Version 3: every retention statement finds its rows through an index that
-// leads on the time it prunes by.
+// leads on the time it prunes by (the sample tables are pruned by device,
+// along their keys).
 const char* const kV2ToV3 = R"sql(
-CREATE INDEX IF NOT EXISTS sample_blocks_minute ON sample_blocks(minute);
-CREATE INDEX IF NOT EXISTS sample_minutes_minute ON sample_minutes(minute);
 CREATE INDEX IF NOT EXISTS events_t ON events(t);
 CREATE INDEX IF NOT EXISTS periods_end ON periods(end_ms);
 CREATE INDEX IF NOT EXISTS alarms_cleared ON alarms(cleared_ms);
+)sql";
+
+// Version 4: programs sharing the file. A row per writer (a program's run),
+// seen every second while it runs; periods and events carry their writer, and
+// a period a dead writer left open is closed by the next one, marked so; the
+// alarms of a device are evaluated by the writer holding its lease.
+const char* const kV3ToV4 = R"sql(
+CREATE TABLE writers(id INTEGER PRIMARY KEY, program TEXT NOT NULL, host TEXT NOT NULL,
+                     pid INTEGER NOT NULL, started_ms INTEGER NOT NULL,
+                     seen_ms INTEGER NOT NULL, ended_ms INTEGER NOT NULL DEFAULT 0);
+ALTER TABLE periods ADD COLUMN writer INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE periods ADD COLUMN ended_with_writer INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE events ADD COLUMN writer INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX periods_open ON periods(writer, device, kind) WHERE end_ms IS NULL;
+CREATE TABLE alarm_leases(device INTEGER PRIMARY KEY, writer INTEGER NOT NULL,
+                          expires_ms INTEGER NOT NULL);
 )sql";
 
 bool execOn(sqlite3* db, const char* sql, std::string* error)
@@ -203,6 +218,8 @@ bool HistoryDatabase::Migrate(sqlite3* db, int from, std::string* error)
         return execOn(db, kV1ToV2, error) && convertSamples(db, error);
     case 2:
         return execOn(db, kV2ToV3, error);
+    case 3:
+        return execOn(db, kV3ToV4, error);
     default:
         if (error != nullptr) {
             *error = "no migration from schema version " + std::to_string(from);

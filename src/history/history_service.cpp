@@ -1,5 +1,7 @@
 #include "history/history_service.h"
 
+#include "history/alarm_sharing.h"
+
 #include <sqlite3.h>
 
 namespace vireo {
@@ -48,6 +50,13 @@ HistoryService::HistoryService(Options options) : m_file(std::move(options.file)
             if (auto alarms = engine.lock()) {
                 alarms->Tick();
             }
+        });
+        // Other programs writing the file: one of them evaluates a device's
+        // alarms, the others read them; rules and acknowledgements travel.
+        m_alarms->UseLeases();
+        auto sharing = std::make_shared<AlarmSharing>(engine, m_writer.get());
+        m_writer->AddSync([sharing](HistoryDatabase& db, int64_t writerId, int64_t nowMs) {
+            sharing->Sync(db, writerId, nowMs);
         });
     }
     m_alarms->Restore(std::move(active));

@@ -3,6 +3,7 @@
 #include "history/history_database.h"
 #include "history/sample_block.h"
 #include "history/sqlite_statement.h"
+#include "history/writer_registry.h"
 
 #include <algorithm>
 #include <chrono>
@@ -58,6 +59,13 @@ using Record = std::variant<SampleRecord, EventRecord, PeriodRecord, HistoryWrit
 
 using Clock = std::chrono::steady_clock;
 
+uint64_t rulesIn(const std::vector<Record>& records)
+{
+    return static_cast<uint64_t>(std::count_if(records.begin(), records.end(), [](const Record& r) {
+        return std::holds_alternative<HistoryWriter::RuleRow>(r);
+    }));
+}
+
 } // namespace
 
 struct HistoryWriter::Impl
@@ -74,6 +82,7 @@ struct HistoryWriter::Impl
     bool flushWanted = false;
     bool stop = false;
     std::vector<std::function<void(int64_t)>> tickers;
+    std::vector<std::function<void(HistoryDatabase&, int64_t, int64_t)>> syncs;
     std::thread thread;
 
     std::mutex devicesMutex;
@@ -118,6 +127,8 @@ struct HistoryWriter::Impl
     // counted), within the bound.
     void Hold(HistoryWriter& w, std::vector<Record>& batch);
     void Resumed(HistoryWriter& w);
+    // Beats the writer's row and calls the syncs.
+    void Sync(HistoryWriter& w, int64_t nowMs);
     // Gives the device row `id` the address; SQLite's result.
     int Readdress(int64_t id, const std::string& address);
     void Failed(HistoryWriter& w, int error, Clock::time_point now);
@@ -131,6 +142,7 @@ struct HistoryWriter::Impl
     SqliteStatement insertBlock, insertSummary, insertEvent, beginPeriod, endPeriod, upsertAlarm,
         upsertRule, deleteRule, touchDevice, renameDevice;
     RetentionPruner pruner;
+    WriterRegistry registry;
 };
 
 HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clock, Options options,
@@ -160,11 +172,14 @@ HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clo
             "i_sum = i_sum + excluded.i_sum, i_max = max(i_max, excluded.i_max), "
             "q_min = min(q_min, excluded.q_min), q_sum = q_sum + excluded.q_sum, "
             "q_max = max(q_max, excluded.q_max)");
-    d.insertEvent.Prepare(db, "INSERT INTO events(device, t, kind, code, detail) "
-                              "VALUES(?1, ?2, ?3, ?4, ?5)");
-    d.beginPeriod.Prepare(db, "INSERT INTO periods(device, kind, begin_ms) VALUES(?1, ?2, ?3)");
+    d.insertEvent.Prepare(db, "INSERT INTO events(device, t, kind, code, detail, writer) "
+                              "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    // Periods are this writer's own: another program's outages of the same
+    // device are its business.
+    d.beginPeriod.Prepare(db, "INSERT INTO periods(device, kind, begin_ms, writer) "
+                              "VALUES(?1, ?2, ?3, ?4)");
     d.endPeriod.Prepare(db, "UPDATE periods SET end_ms = max(begin_ms, ?3) "
-                            "WHERE device = ?1 AND kind = ?2 AND end_ms IS NULL");
+                            "WHERE writer = ?4 AND device = ?1 AND kind = ?2 AND end_ms IS NULL");
     d.upsertAlarm.Prepare(db,
                           "INSERT INTO alarms(id, device, rule, severity, raised_ms, cleared_ms, "
                           "ack_ms, ack_by, detail) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
@@ -181,6 +196,8 @@ HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clo
     d.touchDevice.Prepare(db, "UPDATE devices SET first_ms = min(coalesce(first_ms, ?2), ?2), "
                               "last_ms = max(coalesce(last_ms, ?3), ?3) WHERE id = ?1");
     d.renameDevice.Prepare(db, "UPDATE devices SET name = ?2 WHERE id = ?1");
+    d.registry.Register(db, WriterRegistry::ThisProcess(m_options.program), m_clock.NowMs());
+    m_writerId = d.registry.Id();
     m_running = true;
     d.thread = std::thread([this] { m_impl->Run(*this); });
 }
@@ -285,6 +302,7 @@ bool HistoryWriter::Alarm(AlarmRow row)
 
 bool HistoryWriter::Rule(RuleRow row)
 {
+    m_rulesInFlight.fetch_add(1);
     return m_impl->Push(*this, std::move(row), Impl::Drop::Never);
 }
 
@@ -292,6 +310,12 @@ void HistoryWriter::SetMaxPageCount(int64_t pages)
 {
     m_maxPages = pages;
     m_impl->wake.notify_one();
+}
+
+void HistoryWriter::AddSync(std::function<void(HistoryDatabase&, int64_t, int64_t)> sync)
+{
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->syncs.push_back(std::move(sync));
 }
 
 void HistoryWriter::AddTicker(std::function<void(int64_t)> ticker)
@@ -343,6 +367,7 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
     std::vector<Record> batch;
     std::vector<std::function<void(int64_t)>> tickersCopy;
     bool lastTry = true;
+    auto nextSync = Clock::now();
     for (;;) {
         bool stopping;
         [[maybe_unused]] uint64_t taken;
@@ -396,6 +421,7 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                 if (Commit(w, batch, retention, error)) {
                     Resumed(w);
                     w.m_committed.fetch_add(batch.size(), std::memory_order_relaxed);
+                    w.m_rulesInFlight.fetch_sub(rulesIn(batch));
                     if (retention) {
                         const int64_t nowMs = w.m_clock.NowMs();
                         for (int step = 0; step < 100000 && !PruneStep(options.retention, nowMs);
@@ -419,6 +445,10 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
             for (const auto& ticker : tickersCopy) {
                 ticker(nowMs);
             }
+            if (!w.m_paused && tickNow >= nextSync) {
+                nextSync = tickNow + std::chrono::milliseconds(options.syncMs);
+                Sync(w, nowMs);
+            }
             if (!w.m_paused && held.empty() && nowMs >= nextPruneMs) {
                 nextPruneMs = nowMs + options.retention.stepEveryMs;
                 PruneStep(options.retention, nowMs);
@@ -437,6 +467,7 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
             }
         }
     }
+    registry.End(database->Handle(), w.m_clock.NowMs());
     if (!held.empty()) {
         w.m_lost.fetch_add(held.size(), std::memory_order_relaxed);
         if (w.m_log) {
@@ -447,6 +478,23 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
         w.m_pending = 0;
     }
     flushed.notify_all();
+}
+
+void HistoryWriter::Impl::Sync(HistoryWriter& w, int64_t nowMs)
+{
+    const int rc = registry.Beat(database->Handle(), nowMs, w.m_options.writerDeadMs);
+    w.m_writerId = registry.Id();
+    if (rc != SQLITE_OK) {
+        return; // busy or full: the next beat tries again
+    }
+    std::vector<std::function<void(HistoryDatabase&, int64_t, int64_t)>> copy;
+    {
+        std::lock_guard lock(mutex);
+        copy = syncs;
+    }
+    for (const auto& sync : copy) {
+        sync(*database, registry.Id(), nowMs);
+    }
 }
 
 void HistoryWriter::Impl::Hold(HistoryWriter& w, std::vector<Record>& batch)
@@ -478,6 +526,9 @@ void HistoryWriter::Impl::Hold(HistoryWriter& w, std::vector<Record>& batch)
         }
     }
     if (excess > 0) {
+        std::vector<Record> gone(std::make_move_iterator(held.begin()),
+                                 std::make_move_iterator(held.begin() + excess));
+        w.m_rulesInFlight.fetch_sub(rulesIn(gone));
         held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(excess));
         lost += excess;
     }
@@ -587,12 +638,13 @@ int64_t HistoryWriter::Impl::DeviceRow(DeviceHandle handle)
         if (id == 0) {
             rowError = sqlite3_errcode(database->Handle());
         } else if (leftoversClosed.insert(key.address).second) {
-            // Periods a killed program left open end at the device's last
-            // record, not at whatever this run records first.
+            // Periods a killed program of an older version (no writer of
+            // record) left open end at the device's last record; those of
+            // known writers are ended with their writer (WriterRegistry).
             SqliteStatement close(database->Handle(),
                                   "UPDATE periods SET end_ms = max(begin_ms, coalesce((SELECT "
                                   "last_ms FROM devices WHERE id = ?1), begin_ms)) "
-                                  "WHERE device = ?1 AND end_ms IS NULL");
+                                  "WHERE writer = 0 AND device = ?1 AND end_ms IS NULL");
             close.Bind(1, id).Run();
         }
     }
@@ -631,7 +683,8 @@ int HistoryWriter::Impl::Apply(Record& record, bool& retention)
     } else if (auto* event = std::get_if<EventRecord>(&record)) {
         if (const int64_t id = row(event->device)) {
             insertEvent.Bind(1, id).Bind(2, event->timeMs).Bind(3, int64_t{event->kind});
-            rc = insertEvent.Bind(4, int64_t{event->code}).Bind(5, event->detail).Run();
+            insertEvent.Bind(4, int64_t{event->code}).Bind(5, event->detail);
+            rc = insertEvent.Bind(6, registry.Id()).Run();
             noteTime(event->device, event->timeMs);
         }
     } else if (auto* period = std::get_if<PeriodRecord>(&record)) {
@@ -639,9 +692,11 @@ int HistoryWriter::Impl::Apply(Record& record, bool& retention)
             const auto kind = static_cast<int64_t>(period->kind);
             // A period of the kind still open (a crash, a recorder that went
             // away) ends where the new one begins.
-            rc = endPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs).Run();
+            const int64_t writer = registry.Id();
+            rc = endPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs).Bind(4, writer).Run();
             if (period->begin && rc == SQLITE_DONE) {
-                rc = beginPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs).Run();
+                beginPeriod.Bind(1, id).Bind(2, kind).Bind(3, period->timeMs);
+                rc = beginPeriod.Bind(4, writer).Run();
             }
             noteTime(period->device, period->timeMs);
         }

@@ -46,6 +46,13 @@ public:
         size_t heldCapacity = 20000;
         // A limit on the file's pages (0: none); tests play a full disk with it.
         int64_t maxPageCount = 0;
+        // The program, as its writer row names it ("vireo", "vireo-monitor").
+        std::string program = "vireo";
+        // Pace of the writer row's beat and of the syncs (AddSync).
+        int64_t syncMs = 1000;
+        // A writer not seen for this long is dead (its process on this host
+        // being gone is enough).
+        int64_t writerDeadMs = 15000;
     };
 
     using DeviceHandle = int32_t;
@@ -111,6 +118,18 @@ public:
     // file never shrinks below its size. Tests play a full disk with it.
     void SetMaxPageCount(int64_t pages);
 
+    // Called on the writer thread every `syncMs` (not while paused), after
+    // the writer's row was marked seen, with the writer's connection (no
+    // transaction open), its writer id and the clock's time. A sync may read
+    // and write the file (leases, what other programs changed); it returns
+    // quickly. Add before records flow.
+    void AddSync(std::function<void(HistoryDatabase& db, int64_t writerId, int64_t nowMs)> sync);
+    // This run's row in the file's writers (0 until it could be written).
+    int64_t WriterId() const { return m_writerId.load(); }
+    // Rule records queued or held, not committed yet: a sync that reloads
+    // the rules from the file waits until there are none.
+    uint64_t RulesInFlight() const { return m_rulesInFlight.load(); }
+
     // Called on the writer thread every `tickMs` with the clock's time. Add
     // before records flow; a ticker returns quickly.
     void AddTicker(std::function<void(int64_t nowMs)> ticker);
@@ -157,6 +176,8 @@ private:
     std::atomic<uint64_t> m_pending{0};
     std::atomic<uint64_t> m_lost{0};
     std::atomic<int64_t> m_maxPages{0};
+    std::atomic<int64_t> m_writerId{0};
+    std::atomic<uint64_t> m_rulesInFlight{0};
 };
 
 } // namespace vireo

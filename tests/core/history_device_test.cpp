@@ -1,6 +1,7 @@
 #include "history/history_query.h"
 #include "history/history_service.h"
 #include "temp_dir.h"
+#include "wait_for.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@ TEST(HistoryDevices, AddressChangesAndDevicesThatGo)
     options.clock = &clock;
     options.writer.batchMs = 5;
     options.writer.tickMs = 5;
+    options.writer.syncMs = 5;
     HistoryService service(options);
     ASSERT_TRUE(service.Ok());
     auto moving = service.MakeRecorder({"10.0.0.7", "Uplink"});
@@ -44,8 +46,9 @@ TEST(HistoryDevices, AddressChangesAndDevicesThatGo)
     EXPECT_EQ(moving->Key().address, "10.0.1.7");
     clock.Advance(kS);
     moving->OnSignal({clock.NowMs(), false, true, 41, 31});
-    leaving.reset(); // the operator deleted it
-    service.Alarms().RetainDevices({"10.0.1.7", "10.0.0.9"});
+    leaving.reset();                                          // the operator deleted it
+    service.Alarms().RetainDevices({"10.0.1.7", "10.0.0.9"}); // at the next lease answer
+    ASSERT_TRUE(waitFor([&] { return service.Alarms().Active().size() == 2; }));
     const auto active = service.Alarms().Active();
     ASSERT_EQ(active.size(), 2u);
     for (const Alarm& a : active) {

@@ -2,6 +2,7 @@
 #include "history/history_query.h"
 #include "history/history_service.h"
 #include "temp_dir.h"
+#include "wait_for.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -13,18 +14,6 @@ namespace {
 
 constexpr int64_t kT0 = 1'800'000'000'000;
 constexpr int64_t kS = kMsPerSecond;
-
-template <typename F> bool waitFor(F&& done, int64_t ms = 5000)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // The disk fills while the device is connected; it loses its link, the
 // link-lost alarm rises, the device comes back and the alarm clears, all
