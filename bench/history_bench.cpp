@@ -205,6 +205,28 @@ int main(int argc, char** argv)
             record(writer, 1, 86400);
         }
         std::printf("history_bytes_per_device_day %.0f KB\n", (fileBytes(file) - empty) / 1024.0);
+        // A realistic day: intensity fading slowly down and back, quality
+        // jittering +-2 around its level, three outages of two minutes.
+        const auto real = freshFile(folder, "real.sqlite");
+        {
+            HistoryWriter writer(real, clock, {});
+            const auto h = writer.RegisterDevice({"10.1.1.1", "Bench"});
+            uint32_t seed = 12345;
+            auto jitter = [&seed] {
+                seed = seed * 1103515245u + 12345u;
+                return static_cast<int>((seed >> 16) % 5) - 2;
+            };
+            for (int64_t s = 0; s < 86400; ++s) {
+                const bool out = (s % 28800) >= 14400 && (s % 28800) < 14520;
+                const int level = 80 - static_cast<int>(std::abs(s - 43200) / 4320);
+                writer.Sample(
+                    h, {kT0 + s * 1000, !out, true, out ? 20 : level, out ? 0 : 70 + jitter()});
+                if (s % 20000 == 19999) {
+                    writer.Flush();
+                }
+            }
+        }
+        std::printf("history_bytes_per_sample %.2f bytes\n", (fileBytes(real) - empty) / 86400.0);
     }
     if (!quick) {
         prune(folder);

@@ -106,9 +106,8 @@ bool convertSamples(sqlite3* db, std::string* error)
         if (block.count == 0) {
             return true;
         }
-        write.Bind(1, device)
-            .Bind(2, block.minute)
-            .BindBlob(3, block.data.data(), block.data.size());
+        const std::string data = block.Encode();
+        write.Bind(1, device).Bind(2, block.minute).BindBlob(3, data.data(), data.size());
         summary.Bind(1, device).Bind(2, block.minute).Bind(3, int64_t{block.count});
         summary.Bind(4, int64_t{block.lockedCount}).Bind(5, int64_t{block.intensityMin});
         summary.Bind(6, block.intensitySum).Bind(7, int64_t{block.intensityMax});

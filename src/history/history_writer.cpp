@@ -139,8 +139,8 @@ struct HistoryWriter::Impl
     bool PruneStep(const RetentionPolicy& policy, int64_t nowMs);
     void Touch(DeviceHandle handle, int64_t firstMs, int64_t lastMs);
 
-    SqliteStatement insertBlock, insertSummary, insertEvent, beginPeriod, endPeriod, upsertAlarm,
-        upsertRule, deleteRule, touchDevice, renameDevice;
+    SqliteStatement readBlock, insertBlock, insertSummary, insertEvent, beginPeriod, endPeriod,
+        upsertAlarm, upsertRule, deleteRule, touchDevice, renameDevice;
     RetentionPruner pruner;
     WriterRegistry registry;
 };
@@ -162,9 +162,10 @@ HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clo
     sqlite3* db = m_impl->database->Handle();
     m_maxPages = m_options.maxPageCount;
     Impl& d = *m_impl;
-    d.insertBlock.Prepare(db, "INSERT INTO sample_blocks VALUES(?1, ?2, ?3) "
-                              "ON CONFLICT(device, minute) DO UPDATE SET "
-                              "data = CAST(data || excluded.data AS BLOB)");
+    // A block is read back and written whole: another program's reports of
+    // the minute (or this one's of an earlier batch) and these add up.
+    d.readBlock.Prepare(db, "SELECT data FROM sample_blocks WHERE device = ?1 AND minute = ?2");
+    d.insertBlock.Prepare(db, "INSERT OR REPLACE INTO sample_blocks VALUES(?1, ?2, ?3)");
     d.insertSummary.Prepare(
         db, "INSERT INTO sample_minutes VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) "
             "ON CONFLICT(device, minute) DO UPDATE SET n = n + excluded.n, "
@@ -768,9 +769,15 @@ bool HistoryWriter::Impl::WriteBlocks()
         if (id == 0 || block.count == 0) {
             return true;
         }
-        insertBlock.Bind(1, id)
-            .Bind(2, block.minute)
-            .BindBlob(3, block.data.data(), block.data.size());
+        readBlock.Bind(1, id).Bind(2, block.minute);
+        const int read = readBlock.Step();
+        if (read != SQLITE_ROW && read != SQLITE_DONE) {
+            readBlock.Reset();
+            return false;
+        }
+        const std::string data = block.Encode(read == SQLITE_ROW ? readBlock.Blob(0) : "");
+        readBlock.Reset();
+        insertBlock.Bind(1, id).Bind(2, block.minute).BindBlob(3, data.data(), data.size());
         if (insertBlock.Run() != SQLITE_DONE) {
             return false;
         }

@@ -6,28 +6,40 @@ namespace vireo {
 
 void SampleBlock::Append(const SignalSample& sample)
 {
-    const int64_t offset =
-        std::clamp<int64_t>(sample.timeMs - minute * kMsPerMinute, 0, kMsPerMinute - 1);
-    const int intensity = std::clamp(sample.intensity, 0, 255);
-    const int quality = std::clamp(sample.quality, 0, 255);
-    const char bytes[kBytesPerSample] = {
-        static_cast<char>(offset & 0xFF), static_cast<char>((offset >> 8) & 0xFF),
-        static_cast<char>(intensity), static_cast<char>(quality),
-        static_cast<char>((sample.locked ? kLockedFlag : 0) | (sample.playing ? kPlayingFlag : 0))};
-    data.append(bytes, kBytesPerSample);
+    SignalSample s = sample;
+    s.timeMs = std::clamp<int64_t>(sample.timeMs, minute * kMsPerMinute,
+                                   minute * kMsPerMinute + kMsPerMinute - 1);
+    s.intensity = std::clamp(sample.intensity, 0, 255);
+    s.quality = std::clamp(sample.quality, 0, 255);
+    samples.push_back(s);
     if (count == 0) {
-        intensityMin = intensityMax = intensity;
-        qualityMin = qualityMax = quality;
+        intensityMin = intensityMax = s.intensity;
+        qualityMin = qualityMax = s.quality;
     } else {
-        intensityMin = std::min(intensityMin, intensity);
-        intensityMax = std::max(intensityMax, intensity);
-        qualityMin = std::min(qualityMin, quality);
-        qualityMax = std::max(qualityMax, quality);
+        intensityMin = std::min(intensityMin, s.intensity);
+        intensityMax = std::max(intensityMax, s.intensity);
+        qualityMin = std::min(qualityMin, s.quality);
+        qualityMax = std::max(qualityMax, s.quality);
     }
     ++count;
-    lockedCount += sample.locked ? 1 : 0;
-    intensitySum += intensity;
-    qualitySum += quality;
+    lockedCount += s.locked ? 1 : 0;
+    intensitySum += s.intensity;
+    qualitySum += s.quality;
+}
+
+std::string SampleBlock::Encode(std::string_view stored) const
+{
+    std::vector<SignalSample> all;
+    if (!stored.empty()) {
+        SampleCodec::Decode(minute, stored, all);
+    }
+    all.insert(all.end(), samples.begin(), samples.end());
+    // Blocks of the first format kept arrival order; every report goes in
+    // its place, those of the same time in the order they came.
+    std::stable_sort(all.begin(), all.end(), [](const SignalSample& a, const SignalSample& b) {
+        return a.timeMs < b.timeMs;
+    });
+    return SampleCodec::Encode(minute, all);
 }
 
 } // namespace vireo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/history_types.h"
+#include "history/sample_codec.h"
 
 #include <cstdint>
 #include <string>
@@ -9,18 +10,13 @@
 
 namespace vireo {
 
-// The reports of one device within one minute, as stored: one row per device
-// and minute holds them all in a blob of 5 bytes per report (ms into the
-// minute as 16 bits little-endian, intensity, quality, flags), beside a row
-// of the minute's summary. A minute is the time in ms divided by 60,000.
+// The reports of one device within one minute: stored as one row per device
+// and minute holding them all in a compressed blob (SampleCodec), beside a
+// row of the minute's summary. A minute is the time in ms divided by 60,000.
 struct SampleBlock
 {
-    static constexpr size_t kBytesPerSample = 5;
-    static constexpr uint8_t kLockedFlag = 1;
-    static constexpr uint8_t kPlayingFlag = 2;
-
     int64_t minute = 0;
-    std::string data;
+    std::vector<SignalSample> samples; // as appended
 
     // The summary, kept up to date by Append.
     int count = 0;
@@ -35,19 +31,19 @@ struct SampleBlock
         return timeMs >= 0 ? timeMs / kMsPerMinute : (timeMs - kMsPerMinute + 1) / kMsPerMinute;
     }
 
+    // Adds a report (its time clamped into the minute, values to 0-255).
     void Append(const SignalSample& sample);
-    // Calls `f(SignalSample)` for every report, in stored order.
-    template <typename F> void ForEach(F&& f) const { ForEachIn(minute, data, f); }
+    // The stored form of these reports after `stored` (a block's blob as the
+    // file has it, either format; may be empty), in time order.
+    std::string Encode(std::string_view stored = {}) const;
+
+    // Calls `f(SignalSample)` for every report of a stored block, in time
+    // order (arrival order for a block of the first format).
     template <typename F> static void ForEachIn(int64_t minuteIndex, std::string_view bytes, F&& f)
     {
-        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-        for (size_t i = 0; i + kBytesPerSample <= bytes.size(); i += kBytesPerSample) {
-            SignalSample s;
-            s.timeMs = minuteIndex * kMsPerMinute + (p[i] | (p[i + 1] << 8));
-            s.intensity = p[i + 2];
-            s.quality = p[i + 3];
-            s.locked = (p[i + 4] & kLockedFlag) != 0;
-            s.playing = (p[i + 4] & kPlayingFlag) != 0;
+        std::vector<SignalSample> decoded;
+        SampleCodec::Decode(minuteIndex, bytes, decoded);
+        for (const SignalSample& s : decoded) {
             f(s);
         }
     }

@@ -45,10 +45,12 @@ TEST(HistoryFaults, AnOutageDuringAFullDiskIsWrittenOnceSpaceReturns)
 
     service.Writer().SetMaxPageCount(1); // no page more than the file has
     // Reports over many minutes need new pages: the disk is full.
-    for (int s = 1; s <= 3600 && !service.Status().paused; ++s) {
+    for (int s = 1; s <= 86400 && !service.Status().paused; ++s) {
         clock.Set(kT0 + s * kS);
-        recorder->OnSignal({clock.NowMs(), true, true, 70, 60});
-        service.Writer().Flush();
+        recorder->OnSignal({clock.NowMs(), true, true, 70, s % 5 * 10});
+        if (s % 60 == 0) {
+            service.Writer().Flush();
+        }
     }
     HistoryStatus status = service.Status();
     ASSERT_TRUE(status.paused);
