@@ -115,7 +115,8 @@ public:
     bool Rule(RuleRow row);
 
     // A limit on the file's pages from the next commit on (0: none); the
-    // file never shrinks below its size. Tests play a full disk with it.
+    // file never shrinks below its size. A paused recording tries again at
+    // once. Tests play a full disk with it.
     void SetMaxPageCount(int64_t pages);
 
     // Called on the writer thread every `syncMs` (not while paused), after

@@ -28,7 +28,7 @@ TEST(HistoryFaults, AnOutageDuringAFullDiskIsWrittenOnceSpaceReturns)
     options.clock = &clock;
     options.writer.batchMs = 5;
     options.writer.tickMs = 5;
-    options.writer.fullDiskRetryMs = 20;
+    options.writer.fullDiskRetryMs = 60000; // no retry but when space returns
     std::vector<std::string> lines;
     std::mutex linesMutex;
     options.log = [&](const std::string& line) {

@@ -1,0 +1,155 @@
+#pragma once
+
+// The state of HistoryWriter, shared by its source files; not for other users.
+
+#include "history/history_database.h"
+#include "history/history_writer.h"
+#include "history/retention_pruner.h"
+#include "history/sample_block.h"
+#include "history/sqlite_statement.h"
+#include "history/writer_registry.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sqlite3.h>
+#include <thread>
+#include <unordered_map>
+#include <variant>
+
+namespace vireo {
+
+namespace writer_detail {
+
+struct SampleRecord
+{
+    HistoryWriter::DeviceHandle device;
+    SignalSample sample;
+};
+struct EventRecord
+{
+    HistoryWriter::DeviceHandle device;
+    int64_t timeMs;
+    int kind;
+    int code;
+    std::string detail;
+};
+struct PeriodRecord
+{
+    HistoryWriter::DeviceHandle device;
+    PeriodKind kind;
+    int64_t timeMs;
+    bool begin;
+};
+struct RenameRecord
+{
+    HistoryWriter::DeviceHandle device;
+    std::string name;
+};
+struct ReaddressRecord
+{
+    HistoryWriter::DeviceHandle device;
+    std::string address;
+};
+struct RetentionRecord
+{};
+
+using Record = std::variant<SampleRecord, EventRecord, PeriodRecord, HistoryWriter::AlarmRow,
+                            HistoryWriter::RuleRow, RenameRecord, ReaddressRecord, RetentionRecord>;
+
+using Clock = std::chrono::steady_clock;
+
+inline uint64_t rulesIn(const std::vector<Record>& records)
+{
+    return static_cast<uint64_t>(std::count_if(records.begin(), records.end(), [](const Record& r) {
+        return std::holds_alternative<HistoryWriter::RuleRow>(r);
+    }));
+}
+
+} // namespace writer_detail
+
+struct HistoryWriter::Impl
+{
+    using SampleRecord = writer_detail::SampleRecord;
+    using Record = writer_detail::Record;
+    using Clock = writer_detail::Clock;
+    std::filesystem::path file;
+    std::unique_ptr<HistoryDatabase> database;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable flushed;
+    std::vector<Record> queue;
+    uint64_t enqueued = 0; // records accepted so far
+    uint64_t done = 0;     // of those, committed or given up
+    bool flushWanted = false;
+    bool stop = false;
+    std::vector<std::function<void(int64_t)>> tickers;
+    std::vector<std::function<void(HistoryDatabase&, int64_t, int64_t)>> syncs;
+    std::thread thread;
+
+    std::mutex devicesMutex;
+    std::vector<DeviceKey> devices;              // handle - 1; the address as registered
+    std::map<std::string, DeviceHandle> handles; // by the address now
+
+    // --- writer thread only ---
+    std::vector<int64_t> deviceIds; // handle - 1 -> row id, 0 unknown
+    int rowError = SQLITE_OK;       // why the last DeviceRow gave 0
+    // Devices whose periods an earlier run left open were closed (once a run).
+    std::set<std::string> leftoversClosed;
+    // Devices that moved since they registered: the address of their row.
+    std::unordered_map<DeviceHandle, std::string> movedTo;
+    // The reports of this batch by device and minute: appended to what is
+    // stored, so that two processes recording the same device add up.
+    std::map<std::pair<DeviceHandle, int64_t>, SampleBlock> pending;
+    struct Span
+    {
+        int64_t firstMs = INT64_MAX;
+        int64_t lastMs = INT64_MIN;
+    };
+    std::unordered_map<DeviceHandle, Span> spans; // times recorded in this batch
+    Clock::time_point pausedUntil{};              // no commit before (a pause, a retry)
+    bool failureLogged = false;                   // the fault of a failing run is logged once
+    int64_t pageLimit = 0;                        // the max_page_count in force
+    // Records other than samples that a failed commit left, oldest first:
+    // they go with the next commit that works.
+    std::vector<Record> held;
+    int64_t nextPruneMs = 0;
+
+    bool ended = false; // the thread has ended (mutex)
+
+    // When a record may be turned away (and counted).
+    enum class Drop { WhenPausedOrFull, WhenFull, Never };
+    bool Push(HistoryWriter& w, Record record, Drop drop);
+    void Run(HistoryWriter& w);
+    // One transaction of records; false when it failed (rolled back).
+    bool Commit(HistoryWriter& w, std::vector<Record>& batch, bool& retention, int& sqliteError);
+    // The SQLite result of writing one record.
+    int Apply(Record& record, bool& retention);
+    // Keeps what a failed or paused batch holds except its samples (dropped,
+    // counted), within the bound.
+    void Hold(HistoryWriter& w, std::vector<Record>& batch);
+    void Resumed(HistoryWriter& w);
+    // Beats the writer's row and calls the syncs.
+    void Sync(HistoryWriter& w, int64_t nowMs);
+    // Gives the device row `id` the address; SQLite's result.
+    int Readdress(int64_t id, const std::string& address);
+    void Failed(HistoryWriter& w, int error, Clock::time_point now);
+    void AddSample(const SampleRecord& record);
+    bool WriteBlocks();
+    int64_t DeviceRow(DeviceHandle handle);
+    // One pruning step; true when there was nothing (more) to prune.
+    bool PruneStep(const RetentionPolicy& policy, int64_t nowMs);
+    void Touch(DeviceHandle handle, int64_t firstMs, int64_t lastMs);
+
+    SqliteStatement readBlock, insertBlock, insertSummary, insertEvent, beginPeriod, endPeriod,
+        upsertAlarm, upsertRule, deleteRule, touchDevice, renameDevice;
+    RetentionPruner pruner;
+    WriterRegistry registry;
+};
+
+} // namespace vireo
