@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sqlite3.h>
 #include <thread>
@@ -103,6 +104,9 @@ struct HistoryWriter::Impl
     std::set<std::string> leftoversClosed;
     // Devices that moved since they registered: the address of their row.
     std::unordered_map<DeviceHandle, std::string> movedTo;
+    // Moves of the open transaction, with what was there before (undone
+    // when it rolls back).
+    std::vector<std::pair<DeviceHandle, std::optional<std::string>>> movedInBatch;
     // The reports of this batch by device and minute: appended to what is
     // stored, so that two processes recording the same device add up.
     std::map<std::pair<DeviceHandle, int64_t>, SampleBlock> pending;

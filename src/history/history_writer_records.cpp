@@ -117,7 +117,10 @@ int HistoryWriter::Impl::Apply(Record& record, bool& retention)
     } else if (auto* readdress = std::get_if<ReaddressRecord>(&record)) {
         if (const int64_t id = row(readdress->device)) {
             rc = Readdress(id, readdress->address);
-            movedTo[readdress->device] = readdress->address;
+            auto [it, added] = movedTo.try_emplace(readdress->device);
+            movedInBatch.emplace_back(readdress->device,
+                                      added ? std::nullopt : std::optional(it->second));
+            it->second = readdress->address;
             leftoversClosed.insert(readdress->address);
         }
     } else if (std::holds_alternative<RetentionRecord>(record)) {

@@ -199,6 +199,14 @@ void HistoryWriter::Impl::Failed(HistoryWriter& w, int error, Clock::time_point 
 {
     w.m_writeErrors.fetch_add(1, std::memory_order_relaxed);
     deviceIds.clear(); // rows made in the rolled-back transaction are gone
+    for (auto it = movedInBatch.rbegin(); it != movedInBatch.rend(); ++it) {
+        if (it->second) {
+            movedTo[it->first] = *it->second;
+        } else {
+            movedTo.erase(it->first);
+        }
+    }
+    movedInBatch.clear();
     const int primary = error & 0xFF;
     if (primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) {
         const PauseReason reason =
@@ -231,6 +239,7 @@ bool HistoryWriter::Impl::Commit(HistoryWriter& /*w*/, std::vector<Record>& batc
                                  int& sqliteError)
 {
     sqlite3* db = database->Handle();
+    movedInBatch.clear();
     int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqliteError = rc;

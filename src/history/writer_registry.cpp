@@ -79,7 +79,10 @@ int WriterRegistry::Beat(sqlite3* db, int64_t nowMs, int64_t deadAfterMs)
             const bool gone = others.Text(1) == m_identity.host &&
                               others.Int(2) != m_identity.pid &&
                               kill(static_cast<pid_t>(others.Int(2)), 0) != 0 && errno == ESRCH;
-            if (gone || nowMs - seenMs > deadAfterMs) {
+            // A process gone from this host is dead once it missed a few
+            // beats (a live one in another namespace of the same host name
+            // keeps beating).
+            if ((gone && nowMs - seenMs > deadAfterMs / 5) || nowMs - seenMs > deadAfterMs) {
                 dead.emplace_back(others.Int(0), seenMs);
             }
         }

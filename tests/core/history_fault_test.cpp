@@ -5,6 +5,7 @@
 #include "wait_for.h"
 
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <thread>
@@ -135,6 +136,49 @@ TEST(HistoryFaults, OnlyAFileSqliteCallsDamagedIsMovedAside)
     EXPECT_TRUE(opened.movedAside.empty());
     opened.database.reset();
     EXPECT_EQ(HistoryDatabase::QuickCheck(file), HistoryDatabase::Check::Sound);
+}
+
+// A file damaged inside (its first pages sound) opens at once; a program that
+// ended without closing it has it checked in the background, and the damage
+// is told, the file kept where it is and recording going on.
+TEST(HistoryFaults, DamageInsideIsFoundInTheBackgroundAndTheFileKept)
+{
+    TempDir dir;
+    const auto file = dir.path() / kHistoryFileName;
+    {
+        auto opened = HistoryDatabase::Open(file);
+        ASSERT_TRUE(opened.database);
+        ASSERT_TRUE(opened.database->Exec(
+            "INSERT INTO devices(id, address) VALUES(1, '10.0.0.1');"
+            "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 5000) "
+            "INSERT INTO events(device, t, kind, detail) SELECT 1, x, 3, hex(randomblob(20)) "
+            "FROM n; PRAGMA wal_checkpoint(TRUNCATE);"));
+    }
+    const auto size = std::filesystem::file_size(file);
+    ASSERT_GT(size, 40000u);
+    {
+        std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(size - 3 * 4096 + 100));
+        out << std::string(600, '\x5a');
+        std::ofstream wal(file.string() + "-wal", std::ios::binary);
+        wal << std::string(64, '\0'); // left by a program that was killed
+    }
+    HistoryService::Options options;
+    options.file = file;
+    std::vector<std::string> lines;
+    std::mutex linesMutex;
+    options.log = [&](const std::string& line) {
+        std::lock_guard lock(linesMutex);
+        lines.push_back(line);
+    };
+    HistoryService service(options);
+    ASSERT_TRUE(service.Ok()) << service.Error();
+    EXPECT_TRUE(service.MovedAside().empty());
+    ASSERT_TRUE(waitFor([&] { return service.Status().damaged; }));
+    EXPECT_TRUE(std::filesystem::exists(file));
+    std::lock_guard lock(linesMutex);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("damaged"), std::string::npos);
 }
 
 } // namespace
