@@ -5,6 +5,7 @@
 #include "history/history_query.h"
 #include "history/history_writer.h"
 #include "history/retention_pruner.h"
+#include "history/sample_block.h"
 
 #include <algorithm>
 #include <chrono>
@@ -227,6 +228,23 @@ int main(int argc, char** argv)
             }
         }
         std::printf("history_bytes_per_sample %.2f bytes\n", (fileBytes(real) - empty) / 86400.0);
+        // What the compression costs the writer: a day of minute blocks
+        // encoded and decoded again.
+        std::vector<SampleBlock> minutes(1440);
+        for (int64_t s = 0; s < 86400; ++s) {
+            SampleBlock& block = minutes[s / 60];
+            block.minute = SampleBlock::MinuteOf(kT0) + s / 60;
+            block.Append({kT0 + s * 1000, true, true, 70 - static_cast<int>(s / 8000),
+                          70 + static_cast<int>(s * 7919 % 5) - 2});
+        }
+        const auto start = Clock::now();
+        size_t decoded = 0;
+        for (const SampleBlock& block : minutes) {
+            const std::string bytes = block.Encode();
+            SampleBlock::ForEachIn(block.minute, bytes, [&](const SignalSample&) { ++decoded; });
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("history_codec_rate %.0f samples/s\n", decoded / seconds);
     }
     if (!quick) {
         prune(folder);

@@ -6,32 +6,31 @@ namespace vireo {
 
 namespace {
 
+// Bits gathered in a word and handed out a byte at a time.
 class BitWriter
 {
 public:
     explicit BitWriter(std::string& out) : m_out(out) {}
-    void Put(uint32_t value, int bits)
+    void Put(uint32_t value, int bits) // bits <= 24
     {
-        for (int i = bits - 1; i >= 0; --i) {
-            m_byte = static_cast<uint8_t>((m_byte << 1) | ((value >> i) & 1));
-            if (++m_used == 8) {
-                m_out.push_back(static_cast<char>(m_byte));
-                m_byte = 0;
-                m_used = 0;
-            }
+        m_word = (m_word << bits) | (value & ((1u << bits) - 1));
+        m_used += bits;
+        while (m_used >= 8) {
+            m_used -= 8;
+            m_out.push_back(static_cast<char>((m_word >> m_used) & 0xFF));
         }
     }
     void Finish()
     {
         if (m_used > 0) {
-            m_out.push_back(static_cast<char>(m_byte << (8 - m_used)));
+            m_out.push_back(static_cast<char>((m_word << (8 - m_used)) & 0xFF));
             m_used = 0;
         }
     }
 
 private:
     std::string& m_out;
-    uint8_t m_byte = 0;
+    uint64_t m_word = 0;
     int m_used = 0;
 };
 
@@ -40,23 +39,25 @@ class BitReader
 public:
     explicit BitReader(std::string_view in) : m_in(in) {}
     // False once the stream is through.
-    bool Get(int bits, uint32_t& value)
+    bool Get(int bits, uint32_t& value) // bits <= 24
     {
-        value = 0;
-        for (int i = 0; i < bits; ++i) {
-            if (m_bit >= m_in.size() * 8) {
+        while (m_have < bits) {
+            if (m_next >= m_in.size()) {
                 return false;
             }
-            const auto byte = static_cast<uint8_t>(m_in[m_bit / 8]);
-            value = (value << 1) | ((byte >> (7 - m_bit % 8)) & 1);
-            ++m_bit;
+            m_word = (m_word << 8) | static_cast<uint8_t>(m_in[m_next++]);
+            m_have += 8;
         }
+        m_have -= bits;
+        value = static_cast<uint32_t>((m_word >> m_have) & ((1u << bits) - 1));
         return true;
     }
 
 private:
     std::string_view m_in;
-    size_t m_bit = 0;
+    size_t m_next = 0;
+    uint64_t m_word = 0;
+    int m_have = 0;
 };
 
 uint32_t zigzag(int32_t v)
