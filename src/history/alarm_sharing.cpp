@@ -3,6 +3,8 @@
 #include "history/history_database.h"
 #include "history/sqlite_statement.h"
 
+#include <algorithm>
+
 namespace vireo {
 
 namespace {
@@ -65,8 +67,7 @@ void AlarmSharing::Lease(HistoryDatabase& db, AlarmEngine& engine, int64_t write
 {
     sqlite3* handle = db.Handle();
     const auto watched = engine.Attached();
-    if (watched.empty() ||
-        sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         return; // busy: the leases held stay held a while
     }
     // Taken when free, expired or already ours; renewed while ours.
@@ -93,6 +94,20 @@ void AlarmSharing::Lease(HistoryDatabase& db, AlarmEngine& engine, int64_t write
         }
         holder.Reset();
     }
+    // Devices this program does not watch but another one evaluates: their
+    // alarms are that program's to clear.
+    SqliteStatement others(handle,
+                           "SELECT d.address FROM alarm_leases l JOIN devices d "
+                           "ON d.id = l.device WHERE l.writer <> ?1 AND l.expires_ms >= ?2");
+    others.Bind(1, writerId).Bind(2, nowMs);
+    while (ok && others.Step() == SQLITE_ROW) {
+        std::string address = others.Text(0);
+        if (std::find(held.begin(), held.end(), address) == held.end() &&
+            std::find(elsewhere.begin(), elsewhere.end(), address) == elsewhere.end()) {
+            elsewhere.push_back(std::move(address));
+        }
+    }
+    others.Reset();
     if (!ok || sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
         return;

@@ -166,9 +166,18 @@ TEST(HistoryWriters, AKilledWritersLeaseAndPeriodsAreTakenOver)
     const pid_t child = fork();
     if (child == 0) {
         HistoryService service(quickService(file, "killed"));
+        AlarmRuleBook rules;
+        AlarmRuleSet set = rules.Global();
+        set.Rule(AlarmRuleKind::Unlocked).raiseAfterS = 0;
+        rules.SetGlobal(set);
+        service.Alarms().SetRules(rules);
         auto recorder = service.MakeRecorder({kAddress, "Shared"});
         recorder->OnEvent({K::Connected, nowMs(), 0, {}});
         recorder->OnSignal({nowMs(), true, true, 70, 60});
+        // A device only this program watches, with an alarm up.
+        auto own = service.MakeRecorder({"10.0.0.51", "Own"});
+        own->OnEvent({K::Connected, nowMs(), 0, {}});
+        own->OnSignal({nowMs(), false, true, 10, 0});
         service.Writer().Flush();
         waitFor([&] { return !service.Alarms().Attached().empty(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a lease answer
@@ -188,10 +197,15 @@ TEST(HistoryWriters, AKilledWritersLeaseAndPeriodsAreTakenOver)
     auto recorder = service.MakeRecorder({kAddress, "Shared"});
     recorder->OnEvent({K::Connected, nowMs(), 0, {}});
     recorder->OnEvent({K::LinkLost, nowMs(), 0, {}});
+    // The devices this program has: the other program's alarm of a device
+    // it evaluates is not this one's to clear.
+    service.Alarms().RetainDevices({kAddress});
     // The lost link is not this program's to raise while the other holds
-    // the device's lease.
+    // the device's lease; the other's alarm is shown here.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_TRUE(service.Alarms().Active().empty());
+    const auto shown = service.Alarms().Active();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].address, "10.0.0.51");
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
@@ -202,23 +216,27 @@ TEST(HistoryWriters, AKilledWritersLeaseAndPeriodsAreTakenOver)
     set.Rule(AlarmRuleKind::LinkLost).raiseAfterS = 1;
     rules.SetGlobal(set);
     service.Alarms().SetRules(rules);
-    ASSERT_TRUE(waitFor([&] { return !service.Alarms().Active().empty(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return service.Alarms().Active().size() == 2; }, 5000));
     service.Writer().Flush();
 
     auto db = HistoryDatabase::Open(file);
     ASSERT_TRUE(db.database);
     sqlite3* h = db.database->Handle();
+    SqliteStatement own(h, "SELECT count(*) FROM alarms WHERE cleared_ms = 0");
+    ASSERT_EQ(own.Step(), SQLITE_ROW);
+    EXPECT_EQ(own.Int(0), 2); // the killed program's alarm stays for whoever takes it
     SqliteStatement lease(h, "SELECT w.program FROM alarm_leases l JOIN writers w "
-                             "ON w.id = l.writer");
+                             "ON w.id = l.writer JOIN devices d ON d.id = l.device "
+                             "WHERE d.address = '10.0.0.50'");
     ASSERT_EQ(lease.Step(), SQLITE_ROW);
     EXPECT_EQ(lease.Text(0), "survivor");
     SqliteStatement killed(h, "SELECT count(*), sum(p.end_ms IS NULL), sum(p.ended_with_writer), "
                               "max(w.ended_ms > 0) FROM periods p JOIN writers w "
                               "ON w.id = p.writer WHERE w.program = 'killed'");
     ASSERT_EQ(killed.Step(), SQLITE_ROW);
-    EXPECT_EQ(killed.Int(0), 1); // its connected period
+    EXPECT_EQ(killed.Int(0), 3); // its connected periods and the unlocked one
     EXPECT_EQ(killed.Int(1), 0);
-    EXPECT_EQ(killed.Int(2), 1);
+    EXPECT_EQ(killed.Int(2), 3);
     EXPECT_EQ(killed.Int(3), 1);
 }
 
