@@ -123,7 +123,7 @@ void prune(const std::filesystem::path& folder)
         std::fprintf(stderr, "prune: %s\n", opened.error.c_str());
         return;
     }
-    std::printf("history_migrate_v3 %.1f s\n",
+    std::printf("history_migrate %.1f s\n",
                 std::chrono::duration<double>(Clock::now() - start).count());
     std::printf("history_prune_file %.0f MB\n",
                 static_cast<double>(std::filesystem::file_size(file)) / (1 << 20));
