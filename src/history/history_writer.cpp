@@ -11,7 +11,7 @@ HistoryWriter::HistoryWriter(std::filesystem::path file, const HistoryClock& clo
     : m_impl(std::make_unique<Impl>()), m_clock(clock), m_options(options), m_log(std::move(log))
 {
     m_impl->file = std::move(file);
-    auto opened = HistoryDatabase::Open(m_impl->file, false);
+    auto opened = HistoryDatabase::Open(m_impl->file, false, m_options.busyTimeoutMs);
     if (!opened.database) {
         if (m_log) {
             m_log("history: cannot open " + m_impl->file.string() + ": " + opened.error);

@@ -46,6 +46,10 @@ public:
         size_t heldCapacity = 20000;
         // A limit on the file's pages (0: none); tests play a full disk with it.
         int64_t maxPageCount = 0;
+        // How long a commit waits for another program holding the file; a
+        // batch that still finds it busy goes again, samples and all, while
+        // the queue has room.
+        int busyTimeoutMs = 5000;
         // The program, as its writer row names it ("vireo", "vireo-monitor").
         std::string program = "vireo";
         // Pace of the writer row's beat and of the syncs (AddSync).

@@ -137,6 +137,9 @@ struct HistoryWriter::Impl
     // Keeps what a failed or paused batch holds except its samples (dropped,
     // counted), within the bound.
     void Hold(HistoryWriter& w, std::vector<Record>& batch);
+    // Puts a batch that failed for a busy file back at the head of the
+    // queue, when there is room; false otherwise (or for other faults).
+    bool Requeue(HistoryWriter& w, std::vector<Record>& batch, int error);
     void Resumed(HistoryWriter& w);
     // Beats the writer's row and calls the syncs.
     void Sync(HistoryWriter& w, int64_t nowMs);

@@ -78,7 +78,9 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                     }
                 } else {
                     Failed(w, error, now);
-                    Hold(w, batch);
+                    if (!Requeue(w, batch, error)) {
+                        Hold(w, batch);
+                    }
                 }
             }
             w.m_pending.store(held.size(), std::memory_order_relaxed);
@@ -143,6 +145,25 @@ void HistoryWriter::Impl::Sync(HistoryWriter& w, int64_t nowMs)
     for (const auto& sync : copy) {
         sync(*database, registry.Id(), nowMs);
     }
+}
+
+bool HistoryWriter::Impl::Requeue(HistoryWriter& w, std::vector<Record>& batch, int error)
+{
+    const int primary = error & 0xFF;
+    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) {
+        return false;
+    }
+    std::lock_guard lock(mutex);
+    if (stop || queue.size() + batch.size() > w.m_options.queueCapacity) {
+        return false; // ending, or no room: the samples go, the rest is held
+    }
+    // Another program held the file: the batch goes again, samples and all.
+    std::erase_if(batch,
+                  [](const Record& r) { return std::holds_alternative<RetentionRecord>(r); });
+    done -= std::min<uint64_t>(done, batch.size());
+    queue.insert(queue.begin(), std::make_move_iterator(batch.begin()),
+                 std::make_move_iterator(batch.end()));
+    return true;
 }
 
 void HistoryWriter::Impl::Hold(HistoryWriter& w, std::vector<Record>& batch)

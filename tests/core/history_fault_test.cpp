@@ -109,6 +109,36 @@ TEST(HistoryFaults, AnOutageDuringAFullDiskIsWrittenOnceSpaceReturns)
               1);
 }
 
+// Another program holds the file longer than a commit waits: the batches go
+// again once it lets go, and not a report is lost.
+TEST(HistoryFaults, ABusyFileDelaysRecordsAndLosesNone)
+{
+    TempDir dir;
+    const auto file = dir.path() / kHistoryFileName;
+    ASSERT_TRUE(HistoryDatabase::Open(file).database);
+    ManualClock clock(kT0);
+    HistoryWriter::Options options;
+    options.batchMs = 5;
+    options.busyTimeoutMs = 20;
+    HistoryWriter writer(file, clock, options);
+    const auto device = writer.RegisterDevice({"10.0.0.7", "Uplink"});
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    for (int s = 0; s < 300; ++s) {
+        writer.Sample(device, {kT0 + s * kS, true, true, 50, s % 100});
+    }
+    writer.Event(device, kT0, static_cast<int>(DeviceEvent::Kind::Connected), 0, "");
+    ASSERT_TRUE(waitFor([&] { return writer.WriteErrors() >= 2; }));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    writer.Flush();
+    EXPECT_EQ(writer.Dropped(), 0u);
+    auto q = HistoryQuery::Open(file);
+    EXPECT_EQ(q->Samples("10.0.0.7", {kT0, kT0 + 300 * kS}).size(), 300u);
+    EXPECT_EQ(q->Events("10.0.0.7", {kT0, kT0 + kS}).size(), 1u);
+}
+
 // A file another program holds locked is busy, not damaged: opening fails
 // and the file stays where it is; a file that is no database moves aside.
 TEST(HistoryFaults, OnlyAFileSqliteCallsDamagedIsMovedAside)
