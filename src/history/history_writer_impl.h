@@ -139,7 +139,8 @@ struct HistoryWriter::Impl
     void Hold(HistoryWriter& w, std::vector<Record>& batch);
     // Puts a batch that failed for a busy file back at the head of the
     // queue, when there is room; false otherwise (or for other faults).
-    bool Requeue(HistoryWriter& w, std::vector<Record>& batch, int error);
+    // `wasHeld`: the first records of the batch came from `held` and go back.
+    bool Requeue(HistoryWriter& w, std::vector<Record>& batch, size_t wasHeld, int error);
     void Resumed(HistoryWriter& w);
     // Beats the writer's row and calls the syncs.
     void Sync(HistoryWriter& w, int64_t nowMs);

@@ -17,7 +17,7 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
     auto nextSync = Clock::now();
     for (;;) {
         bool stopping;
-        [[maybe_unused]] uint64_t taken;
+        uint64_t taken;
         {
             std::unique_lock lock(mutex);
             // A batch waits for batchMs or batchRows, whichever comes first;
@@ -39,9 +39,10 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
             }
             taken = batch.size();
             tickersCopy = tickers;
-            // Counted as done once taken: a Flush never waits for a full disk.
-            done += taken;
         }
+        // Taken records count as done once committed, held or dropped (a
+        // Flush never waits for a full disk); requeued ones when taken again.
+        bool requeued = false;
 
         const int64_t maxPages = w.m_maxPages.load();
         if (maxPages != pageLimit) {
@@ -59,6 +60,7 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                 Hold(w, batch); // samples go, the rest waits for the disk
             } else {
                 // What waited goes first: a period's end after its begin.
+                const size_t wasHeld = held.size();
                 if (!held.empty()) {
                     batch.insert(batch.begin(), std::make_move_iterator(held.begin()),
                                  std::make_move_iterator(held.end()));
@@ -78,13 +80,19 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
                     }
                 } else {
                     Failed(w, error, now);
-                    if (!Requeue(w, batch, error)) {
+                    if (Requeue(w, batch, wasHeld, error)) {
+                        requeued = true;
+                    } else {
                         Hold(w, batch);
                     }
                 }
             }
             w.m_pending.store(held.size(), std::memory_order_relaxed);
             batch.clear();
+        }
+        if (!requeued) {
+            std::lock_guard lock(mutex);
+            done += taken;
         }
         flushed.notify_all();
 
@@ -147,7 +155,8 @@ void HistoryWriter::Impl::Sync(HistoryWriter& w, int64_t nowMs)
     }
 }
 
-bool HistoryWriter::Impl::Requeue(HistoryWriter& w, std::vector<Record>& batch, int error)
+bool HistoryWriter::Impl::Requeue(HistoryWriter& w, std::vector<Record>& batch, size_t wasHeld,
+                                  int error)
 {
     const int primary = error & 0xFF;
     if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) {
@@ -157,11 +166,11 @@ bool HistoryWriter::Impl::Requeue(HistoryWriter& w, std::vector<Record>& batch, 
     if (stop || queue.size() + batch.size() > w.m_options.queueCapacity) {
         return false; // ending, or no room: the samples go, the rest is held
     }
-    // Another program held the file: the batch goes again, samples and all.
-    std::erase_if(batch,
-                  [](const Record& r) { return std::holds_alternative<RetentionRecord>(r); });
-    done -= std::min<uint64_t>(done, batch.size());
-    queue.insert(queue.begin(), std::make_move_iterator(batch.begin()),
+    // Another program held the file: what waited waits on, the batch goes
+    // again, samples and all.
+    const auto split = batch.begin() + static_cast<std::ptrdiff_t>(wasHeld);
+    held.assign(std::make_move_iterator(batch.begin()), std::make_move_iterator(split));
+    queue.insert(queue.begin(), std::make_move_iterator(split),
                  std::make_move_iterator(batch.end()));
     return true;
 }
