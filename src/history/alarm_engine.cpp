@@ -143,6 +143,7 @@ void AlarmEngine::OnSignal(const std::string& address, const DeviceSignal& signa
         std::lock_guard lock(m_impl->mutex);
         Impl::Device& device = m_impl->DeviceFor(address);
         device.connected = true; // a report comes over a live link
+        device.everConnected = true;
         device.linkLost = false;
         device.haveSignal = true;
         device.locked = signal.locked;
@@ -163,6 +164,7 @@ void AlarmEngine::OnEvent(const std::string& address, const DeviceEvent& event)
         switch (event.kind) {
         case Kind::Connected:
         case Kind::Reconnected:
+            device.everConnected = true;
             device.connected = true;
             device.linkLost = false;
             device.haveSignal = false; // until the first report on this link
@@ -178,9 +180,10 @@ void AlarmEngine::OnEvent(const std::string& address, const DeviceEvent& event)
             device.haveSignal = false;
             break;
         case Kind::ConnectFailed:
-            if (!device.connected) {
-                // Never reached, or not since an operator's disconnect: the
-                // device is out of reach as surely as after a loss.
+            if (!device.everConnected) {
+                // Never reached since the program started: out of reach as
+                // surely as after a loss. (After an operator's disconnect,
+                // e.g. a restart asked for, a failed attempt is no loss.)
                 device.linkLost = true;
             }
             break;

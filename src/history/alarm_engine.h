@@ -52,10 +52,10 @@ public:
 using AlarmLogSink = std::function<void(const std::string& line)>;
 
 // The alarm state machine of every device of a process. Reports and events
-// come in from DeviceRecorder. A device that has not been connected since
-// the program started and whose connection attempts fail (ConnectFailed)
-// counts as a lost link from the first failure, so the link-lost rule
-// raises after its time as for a link lost later; Tick (the writer's ticker, or a test) makes
+// come in from DeviceRecorder. A device never connected since the program
+// started watching it whose connection attempts fail (ConnectFailed) counts
+// as a lost link from the first failure, so the link-lost rule raises after
+// its time as for a link lost later; Tick (the writer's ticker, or a test) makes
 // time-based rules fire when no report comes, e.g. after a link loss. Every
 // raise, clear and acknowledgement is stored through the writer (when one
 // is given) and told to the observers; raise and clear also go to the

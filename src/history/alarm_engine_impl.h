@@ -35,6 +35,7 @@ struct AlarmEngine::Impl
         bool attached = false;
         bool connected = false;
         bool linkLost = false;
+        bool everConnected = false; // since the program started watching
         bool haveSignal = false;
         bool locked = false;
         int quality = 0;

@@ -122,6 +122,7 @@ void DeviceRecorder::OnSignal(const DeviceSignal& signal)
         const int64_t t = signal.timeMs;
         m_lastMs = std::max(m_lastMs, t);
         // A report means a live link, even for a recorder attached late.
+        m_everConnected = true;
         endPeriod(PeriodKind::LinkLost, t);
         beginPeriod(PeriodKind::Connected, t);
         if (signal.locked) {
@@ -154,6 +155,7 @@ void DeviceRecorder::OnEvent(const DeviceEvent& event)
         switch (event.kind) {
         case Kind::Connected:
         case Kind::Reconnected:
+            m_everConnected = true;
             endPeriod(PeriodKind::LinkLost, t);
             beginPeriod(PeriodKind::Connected, t);
             break;
@@ -168,7 +170,7 @@ void DeviceRecorder::OnEvent(const DeviceEvent& event)
             endPeriod(PeriodKind::LinkLost, t);
             break;
         case Kind::ConnectFailed:
-            if (!m_connected) {
+            if (!m_everConnected) {
                 beginPeriod(PeriodKind::LinkLost, t);
             }
             break;

@@ -19,9 +19,9 @@ namespace vireo {
 //
 // Events it reads: Connected, Reconnected (a connected period begins; a
 // link-lost one ends), LinkLost (the reverse), Disconnected (every period
-// ends: the operator's choice is no outage), ConnectFailed while not
-// connected (a device never reached since start, or not since a disconnect:
-// a link-lost period begins, and the alarm after its rule's time), Restarted
+// ends: the operator's choice is no outage), ConnectFailed of a device
+// never reached since the recorder began (a link-lost period begins, and the
+// alarm after its rule's time; after a disconnect asked for it is no loss), Restarted
 // (code 0 asked for, 1 found out: recorded and raised as "device restarted"),
 // AddressChanged (detail: the new address, followed as Readdress does).
 class DeviceRecorder : public DeviceObserver
@@ -62,6 +62,7 @@ private:
     bool m_connected = false;
     bool m_unlocked = false;
     bool m_linkLost = false;
+    bool m_everConnected = false;
     int64_t m_lastMs = 0;
     int64_t m_lastSampleMs = INT64_MIN;
     bool m_lastLocked = false;
