@@ -112,8 +112,11 @@ HistorySnapshot SnapshotOf(const std::vector<SeriesPoint>& series,
     snapshot.samples.reserve(series.size());
     for (const SeriesPoint& point : series) {
         // A bucket is drawn at its middle, so long ranges do not lean left.
-        snapshot.samples.push_back({point.timeMs + point.spanMs / 2, point.intensityMean,
-                                    point.qualityMean, point.lockedShare >= 0.5});
+        snapshot.samples.push_back(
+            {point.timeMs + point.spanMs / 2, point.intensityMean, point.qualityMean,
+             point.lockedShare >= 0.5, static_cast<double>(point.intensityMin),
+             static_cast<double>(point.intensityMax), static_cast<double>(point.qualityMin),
+             static_cast<double>(point.qualityMax)});
     }
     for (const Period& p : unlocked) {
         snapshot.shaded.push_back({p.beginMs, p.endMs, OutagePeriod::Kind::Unlocked, p.open});
@@ -126,7 +129,7 @@ HistorySnapshot SnapshotOf(const std::vector<SeriesPoint>& series,
                                                     : OutagePeriod::Kind::Unlocked;
         snapshot.outages.push_back({o.beginMs, o.endMs, kind, o.open});
     }
-    snapshot.availability = availability.connectedMs > 0 ? availability.Share() : -1.0;
+    snapshot.availability = availability.WatchedMs() > 0 ? availability.Share() : -1.0;
     return snapshot;
 }
 
