@@ -364,6 +364,8 @@ const char* const kEnglish[kLanguageRowCount] = {
     /* 354 */ "Report saved: ",
     /* 355 */ "The report could not be written: ",
     /* 356 */ " records waiting for the disk",
+    /* 357 */ "Shift (8 h)",
+    /* 358 */ "Report:",
 };
 
 const char* const kChinese[kLanguageRowCount] = {
@@ -806,6 +808,8 @@ const char* const kChinese[kLanguageRowCount] = {
     /* 355 */ "\316\336\267\250\320\264\310\353\261\250\270\346: ",      // 无法写入报告:
                                                                          /* 356 */
     " \314\365\274\307\302\274\265\310\264\375\320\264\310\353\264\305\305\314", //  条记录等待写入磁盘
+    /* 357 */ "\260\340\264\316 (8\320\241\312\261)",                            // 班次 (8小时)
+    /* 358 */ "\261\250\270\346:",                                               // 报告:
 };
 
 } // namespace vireo::lang_rows

@@ -17,5 +17,7 @@ inline constexpr int ExportReport = kOutageRowBase + 6;  // "Export Report..."
 inline constexpr int ReportSaved = kOutageRowBase + 7;   // "Report saved: "
 inline constexpr int ReportFailed = kOutageRowBase + 8;  // "The report could not be written: "
 inline constexpr int Waiting = kOutageRowBase + 9;       // " records waiting for the disk"
+inline constexpr int Shift = kOutageRowBase + 10;        // "Shift (8 h)"
+inline constexpr int Report = kOutageRowBase + 11;       // "Report:"
 
 } // namespace vireo::outage_rows

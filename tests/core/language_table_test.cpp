@@ -368,6 +368,8 @@ const char* const kChineseUtf8[kLanguageRowCount] = {
     /* 354 */ "报告已保存: ",
     /* 355 */ "无法写入报告: ",
     /* 356 */ " 条记录等待写入磁盘",
+    /* 357 */ "班次 (8小时)",
+    /* 358 */ "报告:",
 };
 
 std::string gbkToUtf8(const std::string& gbk)

@@ -267,9 +267,13 @@ void MdiChild::SetCaption(const std::string& caption)
     const DeviceKey after = DeviceKeyOfCaption(caption);
     m_log.SetCaption(caption);
     setWindowTitle(FromGbk(DisplayText(caption)));
+    if (before.address != after.address && !m_tornDown) {
+        // Recorded where the device was known until now, with where it went.
+        m_session->Observers().Event(DeviceEvent::Kind::AddressChanged, 0, after.address);
+    }
     if (m_host.History() != nullptr && !m_tornDown) {
         if (before.address != after.address) {
-            // Another address is another device to the history.
+            // From now on the device is recorded under its new address.
             detachHistory();
             attachHistory();
         } else if (before.name != after.name && m_recorder != nullptr) {
