@@ -567,6 +567,7 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
 {
     t_loopOf = this;
     threadRunning = true;
+    m_watchAfterLoop = false; // a loop ended by a new session left it set
     logRow(kRowBeginMonitoring);
     bool refreshDue = refreshWhenLinked;
     while (!stop) {

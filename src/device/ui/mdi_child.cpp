@@ -299,6 +299,11 @@ bool MdiChild::EverConnected() const
     return m_session->everConnected;
 }
 
+bool MdiChild::Watching() const
+{
+    return m_session->watching;
+}
+
 bool MdiChild::DisconnectRequested() const
 {
     return m_session->disconnectRequested;

@@ -22,11 +22,20 @@ public:
             return {};
         }
         const TimeRange range{fromMs, toMs};
+        std::vector<Period> disconnected = query->DisconnectedPeriods(m_address, range);
+        Availability availability = query->AvailabilityOf(m_address, range);
+        // A link lost and not back is stored as lasting until the device's
+        // last record; the window that watches the device knows it goes on
+        // until the end of the range (now): counted and shaded so.
+        for (const Period& lost : query->Periods(m_address, range, PeriodKind::LinkLost)) {
+            if (lost.open && lost.endMs < toMs) {
+                availability.linkLostMs += toMs - lost.endMs;
+                disconnected.push_back({PeriodKind::LinkLost, lost.endMs, toMs, true});
+            }
+        }
         return SnapshotOf(query->Series(m_address, range, maxPoints),
-                          query->Periods(m_address, range, PeriodKind::Unlocked),
-                          query->DisconnectedPeriods(m_address, range),
-                          query->Outages(m_address, range),
-                          query->AvailabilityOf(m_address, range));
+                          query->Periods(m_address, range, PeriodKind::Unlocked), disconnected,
+                          query->Outages(m_address, range), availability);
     }
 
     bool ExportCsv(const std::string& path, int64_t fromMs, int64_t toMs,
