@@ -137,6 +137,11 @@ struct AlarmEngine::Impl
 
     Reading Read(const Device& device, const AlarmRule& rule) const
     {
+        // Without a link nothing is known of the signal: an alarm of it
+        // raised before the loss stays until the device reports again.
+        if (device.linkLost && rule.kind != AlarmRuleKind::LinkLost) {
+            return Reading::Between;
+        }
         switch (rule.kind) {
         case AlarmRuleKind::Unlocked:
             return device.connected && device.haveSignal && !device.locked ? Reading::Holds

@@ -279,6 +279,7 @@ Availability HistoryQuery::AvailabilityOf(const std::string& address, TimeRange 
     a.connectedMs = totalLength(Periods(address, range, PeriodKind::Connected));
     const int64_t unlocked = totalLength(Periods(address, range, PeriodKind::Unlocked));
     a.lockedMs = std::max<int64_t>(0, a.connectedMs - unlocked);
+    a.linkLostMs = totalLength(Periods(address, range, PeriodKind::LinkLost));
     return a;
 }
 

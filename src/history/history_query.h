@@ -23,15 +23,19 @@ struct StoredEvent
 };
 
 // Availability of a device over a range: the share of the time it was
-// connected during which it was locked.
+// watched (connected, or its link lost and not yet back) during which it was
+// connected and locked. A lost link counts against it; a device the operator
+// disconnected is not watched.
 struct Availability
 {
     int64_t connectedMs = 0;
     int64_t lockedMs = 0;
-    // lockedMs / connectedMs; 0 when never connected in the range.
+    int64_t linkLostMs = 0;
+    int64_t WatchedMs() const { return connectedMs + linkLostMs; }
+    // lockedMs / WatchedMs(); 0 when never watched in the range.
     double Share() const
     {
-        return connectedMs > 0 ? static_cast<double>(lockedMs) / connectedMs : 0.0;
+        return WatchedMs() > 0 ? static_cast<double>(lockedMs) / WatchedMs() : 0.0;
     }
 };
 

@@ -45,7 +45,10 @@ struct DeviceEvent
         UpgradeEnded,    // code: 0 success, else failure; detail: result text
         VersionReported, // detail: "loader software" as the device reports them
         AddressChanged,  // detail: the new address
-        Restarted,       // the device restarted (asked for, or after an upgrade)
+        // The device restarted. Code 0: asked for (a reboot, an upgrade); 1:
+        // on its own, seen from the link (it closed the link and refused
+        // connections before it answered again).
+        Restarted,
     };
     Kind kind = Kind::Connected;
     int64_t timeMs = 0;

@@ -2,6 +2,7 @@
 
 #include "lang/language_table.h"
 #include "link/message_code.h"
+#include "link/outage_rows.h"
 #include "log/address_text.h"
 
 #include <algorithm>
@@ -35,6 +36,9 @@ constexpr int kRowNoResponse = 187;
 // Back-off between reconnects to a device that keeps dropping the link.
 constexpr long kReconnectBaseMs = 1000;
 constexpr int kLoggedReconnects = 2;
+// A watched device that keeps failing the same way is named in the log at
+// most this often (protocol ms), with the number of attempts so far.
+constexpr long kWatchReminderMs = 600000;
 
 } // namespace
 
@@ -313,12 +317,34 @@ bool DeviceSession::ConnectIrd(bool quiet)
     if (result != connect_result::Connected && stop) {
         return true; // given up for a disconnect or a closing window: nothing to report
     }
-    switch (result) {
-    case connect_result::Connected:
+    m_lastConnectResult = result;
+    if (result == connect_result::Unreachable) {
+        m_refusedSinceLoss = true;
+    }
+    if (result == connect_result::Connected) {
         if (!quiet) {
             logRow(kRowConnected);
         }
-        break;
+    } else if (!m_silentConnect) {
+        logConnectFailure(result);
+    }
+    const bool ok = result == connect_result::Connected;
+    if (ok) {
+        everConnected = true;
+        linked = true;
+        m_view.SetMachineState(2);
+        m_observers.Event(m_reconnecting ? DeviceEvent::Kind::Reconnected
+                                         : DeviceEvent::Kind::Connected);
+    } else if (!m_silentConnect) {
+        m_observers.Event(DeviceEvent::Kind::ConnectFailed, result);
+    }
+    m_view.SetToolbarLinked(linked.load());
+    return ok;
+}
+
+void DeviceSession::logConnectFailure(int result)
+{
+    switch (result) {
     case connect_result::NotAttempted:
         logRow(kRowPortNotClosed);
         break;
@@ -335,18 +361,6 @@ bool DeviceSession::ConnectIrd(bool quiet)
         m_log.AddLogLine(GetLangText(kRowSystemError) + std::to_string(result));
         break;
     }
-    const bool ok = result == connect_result::Connected;
-    if (ok) {
-        everConnected = true;
-        linked = true;
-        m_view.SetMachineState(2);
-        m_observers.Event(m_reconnecting ? DeviceEvent::Kind::Reconnected
-                                         : DeviceEvent::Kind::Connected);
-    } else {
-        m_observers.Event(DeviceEvent::Kind::ConnectFailed, result);
-    }
-    m_view.SetToolbarLinked(linked.load());
-    return ok;
 }
 
 bool DeviceSession::ConnectAndStart()
@@ -389,7 +403,7 @@ bool DeviceSession::startSession(bool refreshWhenLinked)
         }
     }
     if (previous.joinable()) {
-        if (!threadEnded) {
+        if (!threadEnded || watching) {
             m_replacing = true; // the new session takes over: no clean-up
             stop = true;
             m_socket.Wake();
@@ -553,6 +567,7 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
 {
     t_loopOf = this;
     threadRunning = true;
+    m_watchAfterLoop = false; // a loop ended by a new session left it set
     logRow(kRowBeginMonitoring);
     bool refreshDue = refreshWhenLinked;
     while (!stop) {
@@ -564,6 +579,13 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
                 continue; // tried again after the next pause
             }
             logRow(kRowReconnectFailed);
+            if (m_timing.watchAfterGivingUp && !endRequested()) {
+                // The window shows the device disconnected, as after any
+                // failed reconnect, and the session goes on watching it.
+                m_watchAfterLoop = true;
+                stop = true;
+                break;
+            }
             RequestDisconnect();
             continue;
         }
@@ -623,6 +645,9 @@ void DeviceSession::threadMain(bool refreshWhenLinked)
         logRow(kRowRestart);
     } else if (upgradeRequested && !disconnectRequested) {
         upgradeHandOver();
+    } else if (std::exchange(m_watchAfterLoop, false) && !disconnectRequested) {
+        disconnectCleanUp(false);
+        watch();
     } else {
         // Asked to disconnect, or the loop ended for any other reason (a
         // protocol error, a lost link): either way the window shows the
@@ -672,7 +697,7 @@ bool DeviceSession::reconnect()
         return stop.load(); // a connect given up for a stop is no failure
     }
     if (restored) {
-        ++linksRestored;
+        linkRestored();
     }
     // The request in flight went down with the old link: send it again on
     // the new one, and drop whatever half frame the old link left.
@@ -746,7 +771,7 @@ void DeviceSession::receiveStep()
         if (m_socket.PeerClosed()) {
             // The IRD closed the connection: the link is lost, reconnect.
             m_socket.Close();
-            loseLink();
+            loseLink(true);
         } else {
             dataOk = true;
         }
@@ -772,6 +797,16 @@ void DeviceSession::receiveStep()
         loseLink();
     } else {
         logRow(kRowCommunicationFailed);
+        if (m_timing.watchAfterGivingUp && !endRequested()) {
+            // The device broke the link (reset it): the window shows it
+            // disconnected, and the session watches it as after a failed
+            // reconnect.
+            m_socket.Close();
+            loseLink(true);
+            m_watchAfterLoop = true;
+            stop = true;
+            return;
+        }
         RequestDisconnect();
     }
 }
@@ -795,7 +830,7 @@ void DeviceSession::destroyQueue()
     }
 }
 
-void DeviceSession::disconnectCleanUp()
+void DeviceSession::disconnectCleanUp(bool tellObservers)
 {
     m_socket.Close();
     linked = false;
@@ -805,17 +840,125 @@ void DeviceSession::disconnectCleanUp()
     SetCurrentOper(oper_mode::Done);
     m_content.DestroyDatabase();
     logRow(kRowDisconnected);
-    m_observers.Event(DeviceEvent::Kind::Disconnected);
+    if (tellObservers) {
+        m_observers.Event(DeviceEvent::Kind::Disconnected);
+    }
     everConnected = false;
     m_view.SetToolbarRefreshEnabled(false);
     m_view.SetToolbarLinked(false);
     m_view.SetMachineState(1);
 }
 
-void DeviceSession::loseLink()
+bool DeviceSession::WatchNow()
+{
+    if (!watching) {
+        return false;
+    }
+    {
+        std::lock_guard lock(m_waiter->mutex);
+        m_watchNow = true;
+    }
+    m_waiter->changed.notify_all();
+    return true;
+}
+
+void DeviceSession::watchPause(long protocolMs)
+{
+    std::unique_lock lock(m_waiter->mutex);
+    m_waiter->changed.wait_for(lock, m_timing.Scaled(protocolMs),
+                               [this] { return stop.load() || m_watchNow.load(); });
+}
+
+bool DeviceSession::watch()
+{
+    // `stop` ended the loop; cleared for the watch, then checked, as a
+    // refresh does: a close or disconnect asked for meanwhile is not lost.
+    stop = false;
+    if (closing || endRequested()) {
+        stop = true;
+    }
+    watching = true;
+    logRow(outage_rows::Watching);
+    long pause = kReconnectBaseMs;
+    const long cap = std::max(m_timing.watchMaxMs, kReconnectBaseMs);
+    int attempts = 0;
+    int lastResult = m_lastConnectResult.load(); // the failed reconnect logged its own
+    long sinceReminder = 0;
+    bool connected = false;
+    bool asked = false;
+    while (!stop) {
+        // Devices that went away together (a switch restarted) spread their
+        // attempts over a tenth of the pause, each by its address.
+        const uint32_t spread = m_targetAddress.load() * 2654435761u;
+        watchPause(pause + static_cast<long>(spread % static_cast<uint32_t>(pause / 10 + 1)));
+        if (stop) {
+            break;
+        }
+        asked = m_watchNow.exchange(false);
+        ++attempts;
+        ++reconnects;
+        m_reconnecting = true; // back: Reconnected, the outage ends
+        m_silentConnect = !asked;
+        // A connect given up for a stop answers true too: only the link counts.
+        connected = ConnectIrd(!asked) && linked;
+        m_silentConnect = false;
+        m_reconnecting = false;
+        if (connected || stop) {
+            break;
+        }
+        const int result = m_lastConnectResult.load();
+        sinceReminder += pause;
+        if (!asked && result != lastResult) {
+            // A new way of failing is worth a line and an event; the same
+            // one again only after the reminder's time.
+            logConnectFailure(result);
+            m_observers.Event(DeviceEvent::Kind::ConnectFailed, result);
+            sinceReminder = 0;
+        } else if (sinceReminder >= kWatchReminderMs) {
+            m_log.AddLogLine(GetLangText(outage_rows::Unreachable) + std::to_string(attempts) +
+                             GetLangText(outage_rows::Attempts));
+            sinceReminder = 0;
+        }
+        lastResult = result;
+        pause = asked ? kReconnectBaseMs : std::min(pause * 2, cap);
+    }
+    m_watchNow = false;
+    if (connected) {
+        if (!asked) {
+            logRow(kRowConnected); // the quiet attempt's success is worth its line
+        }
+        linkRestored();
+        m_linkLosses = 0;
+        watching = false;
+        // A new session thread refreshes the window, as after a restart.
+        startSession(true);
+        return true;
+    }
+    watching = false;
+    if (closing || m_replacing) {
+        return false;
+    }
+    // The operator gave the device up: the outage ends here.
+    clearRequestFlags();
+    m_observers.Event(DeviceEvent::Kind::Disconnected, 0, "watch ended");
+    return false;
+}
+
+void DeviceSession::loseLink(bool peerClosed)
 {
     if (linked.exchange(false)) {
+        m_peerClosedLoss = peerClosed;
+        m_refusedSinceLoss = false;
         m_observers.Event(DeviceEvent::Kind::LinkLost, lastError.load());
+    }
+}
+
+void DeviceSession::linkRestored()
+{
+    ++linksRestored;
+    if (m_peerClosedLoss.exchange(false) && m_refusedSinceLoss.exchange(false)) {
+        m_observers.Event(DeviceEvent::Kind::Restarted, 1,
+                          "closed its link and refused connections before answering again");
     }
 }
 

@@ -85,6 +85,12 @@ public:
     void RequestRestart();
     void RequestUpgrade();
 
+    // A session that gave up on a lost link and watches the device in the
+    // background (`LinkTiming::watchAfterGivingUp`) tries at once instead of
+    // at its next step, with its log lines, as an operator's connect would.
+    // False when the session is not watching.
+    bool WatchNow();
+
     // The window is closing: mark it so, stop everything and wake whatever
     // waits. The thread then ends without clean-up or log lines.
     void RequestStop();
@@ -127,6 +133,9 @@ public:
     // The window's "Query Signal" check box, mirrored for the session thread.
     std::atomic<bool> querySignalTicked{true};
     std::atomic<bool> threadEnded{true};
+    // The link was lost and given up; the session tries the device now and
+    // then (see LinkTiming::watchAfterGivingUp).
+    std::atomic<bool> watching{false};
     std::atomic<bool> threadRunning{false};
     // An upgrade thread owns the link; it has ended (set at its end).
     std::atomic<bool> upgradeRunning{false};
@@ -210,10 +219,23 @@ private:
     void resetSessionDisplay();
     void clearRequestFlags();
     void destroyQueue();
-    void disconnectCleanUp();
+    // `tellObservers`: false when the link was lost and given up; observers
+    // then keep the loss (an outage goes on while the device is watched).
+    void disconnectCleanUp(bool tellObservers = true);
     void restartCleanUp();
-    // The link went down without being asked to: mark it and tell the observers.
-    void loseLink();
+    // The background watch after a given-up link (session thread): true when
+    // the device came back and a new session took over.
+    bool watch();
+    void logConnectFailure(int result);
+    // Pauses up to `protocolMs`; ends early on stop or WatchNow.
+    void watchPause(long protocolMs);
+    // The link went down without being asked to: mark it and tell the
+    // observers. `peerClosed`: the device closed it.
+    void loseLink(bool peerClosed = false);
+    // The link is back after a loss: a device that closed the link and then
+    // refused its port before answering again has restarted on its own
+    // (Restarted, code 1), whoever restarted it.
+    void linkRestored();
     void upgradeHandOver();
     void logRow(int row);
     void joinRetiredThreads();
@@ -249,6 +271,12 @@ private:
     std::atomic<bool> m_replacing{false}; // StartSession is ending the previous thread
     int m_linkLosses = 0;                 // since a frame last came in (session thread only)
     bool m_reconnecting = false;          // ConnectIrd runs for reconnect() (session thread only)
+    bool m_watchAfterLoop = false;        // the loop gave up a lost link (session thread only)
+    std::atomic<bool> m_watchNow{false};  // the operator asked to try the watched device now
+    bool m_silentConnect = false;         // ConnectIrd logs no failure (the watch logs its own)
+    std::atomic<int> m_lastConnectResult{0};
+    std::atomic<bool> m_peerClosedLoss{false};   // the last loss: the device closed the link
+    std::atomic<bool> m_refusedSinceLoss{false}; // and its port refused a connect since
     bool m_queuedOnLoop = false; // the session thread queued a request (session thread only)
     std::chrono::steady_clock::time_point m_nextSignalPoll{}; // with signalPollMs (session thread)
 };

@@ -20,6 +20,13 @@ struct LinkTiming
     // differently for each address.
     long reconnectMaxMs = 30000;
     bool reconnectForever = false;
+    // A window's session that gave up after its reconnect keeps watching the
+    // device in the background: one connect attempt after 1 s, then 2, 4...
+    // up to `watchMaxMs` (protocol ms), until the device answers, the
+    // operator disconnects or the window closes. Observers keep seeing the
+    // link lost meanwhile, not a disconnect.
+    bool watchAfterGivingUp = false;
+    long watchMaxMs = 60000;
     // Time between two signal queries of an idle link (protocol ms); 0 leaves
     // it to the window's Query Signal choice (about 3 s ticked, 10 s not).
     long signalPollMs = 0;

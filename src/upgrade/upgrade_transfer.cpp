@@ -120,6 +120,8 @@ void UpgradeTransfer::Run()
     m_blocks = 0;
     m_blocksSent = 0;
     m_lastPercent = -1;
+    m_versionBefore.clear();
+    m_versionAfter.clear();
 
     bool quietEnd = false;
     VersionId fileVersion{};
@@ -167,10 +169,12 @@ bool UpgradeTransfer::handshake(const std::string& path, VersionId& fileVersion)
         }
         const VersionId device =
             m_deviceVersion ? m_deviceVersion().value_or(VersionId{}) : VersionId{};
-        log(kRowDeviceVersion, FormatVersionId(device));
+        m_versionBefore = FormatVersionId(device);
+        log(kRowDeviceVersion, m_versionBefore);
         const std::optional<VersionId> file = ReadFileVersion(path);
         if (file) {
-            log(kRowFileVersion, FormatVersionId(*file));
+            m_versionAfter = FormatVersionId(*file);
+            log(kRowFileVersion, m_versionAfter);
         }
         if (!file || !IsNewer(*file, device)) {
             log(kRowFileError);
@@ -329,9 +333,15 @@ void UpgradeTransfer::finish(bool quietEnd)
     std::vector<uint8_t>().swap(m_payload);
     s.upgradeEnded = true;
     s.upgradeRunning = false;
-    s.Observers().Event(DeviceEvent::Kind::UpgradeEnded, m_result,
-                        m_result == 0 ? "upgraded"
-                                      : (m_result == kResultStopped ? "stopped" : "failed"));
+    // The record of the upgrade names the versions before and after (the
+    // file's, which the device runs once written).
+    std::string detail =
+        m_result == 0 ? "upgraded" : (m_result == kResultStopped ? "stopped" : "failed");
+    if (!m_versionBefore.empty() || !m_versionAfter.empty()) {
+        detail += ", version " + (m_versionBefore.empty() ? "?" : m_versionBefore) + " -> " +
+                  (m_versionAfter.empty() ? "?" : m_versionAfter);
+    }
+    s.Observers().Event(DeviceEvent::Kind::UpgradeEnded, m_result, detail);
     showProgress(kStageIdle, 0);
     if (s.closing) {
         return;

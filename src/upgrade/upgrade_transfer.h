@@ -86,6 +86,10 @@ private:
     // status; kResultStopped when it never said.
     static constexpr int kResultStopped = -1;
     int m_result = kResultStopped;
+    // The versions of the device and of the file, as the handshake read them
+    // ("1.2.3.4"; empty until then), for the record of the upgrade's end.
+    std::string m_versionBefore;
+    std::string m_versionAfter;
     std::vector<uint8_t> m_announcement;
     std::vector<uint8_t> m_sendBuffer;
     std::vector<uint8_t> m_payload;

@@ -5,9 +5,11 @@
 # checks the log files and the untouched settings file. Then starts it once
 # more on a third IRD scripted to lose lock for 12 s: photographs the Signal
 # History tab and the Alarms window, acknowledges the alarm and checks the
-# device's log and the history file.
+# device's log and the history file. Last, a fourth IRD whose simulator is
+# killed for 60 s: the link-lost alarm, the device back without a click, and
+# the outage in the history and the availability report.
 #   desktop_e2e.sh BUILD_DIR OUTPUT_DIR
-# The simulated IRDs listen on $VIREO_E2E_NET.1 to .3 (127.0.63 unless set), so
+# The simulated IRDs listen on $VIREO_E2E_NET.1 to .4 (127.0.63 unless set), so
 # that runs on one machine can keep apart.
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -324,4 +326,65 @@ for line in "Alarm raised: signal unlocked" "Alarm cleared: signal unlocked"; do
     grep -qF "): $line" "$log" || fail "$log lacks \"$line\""
 done
 [ "$(grep -c 'Alarm raised' "$log")" -eq 1 ] || fail "the outage raised more than one alarm"
-echo "desktop end-to-end: 2 devices and a fleet of 3 refreshed, an outage recorded and alarmed, screenshots in $out"
+
+# --- A device that goes away for 60 s. The window gives it up as it always
+# did, keeps watching it in the background, and takes it back by itself.
+"$build/sim/vireo-ird-sim" --address $net.4 --generate 2,6,10,4 -v > "$work/sim4.log" 2>&1 &
+sim4=$!
+pids+=($sim4)
+mkdir "$work/lost" "$work/lost/Logs"
+cd "$work/lost"
+printf '[Address]\r\nmachine=y%s.4:Lost D\r\n[LANGUAGE]\r\nlanguage=1\r\n\r\n' "$net" > Vireo.ini
+report_from=$(date +%s%3N)
+XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb "$build/src/vireo" > "$work/vireo.log" 2>&1 &
+vireo=$!
+pids+=($vireo)
+wait_until 20 login_or_gone
+xdotool search --name '^Login$' > /dev/null || fail "no start-up dialog the third time"
+xdotool key --clearmodifiers Return
+polled4() { grep -q '<- QuerySignal' "$1"; }
+wait_until 30 polled4 "$work/sim4.log" || fail "$net.4 was not polled"
+xdotool mousemove 614 73 click 1
+sleep 2
+kill -9 "$sim4"
+lost_at=$SECONDS
+# The link-lost rule raises its alarm after 10 s.
+until_lost() { while [ $((SECONDS - lost_at)) -lt "$1" ]; do sleep 0.2; done; }
+until_lost 14
+xdotool key --clearmodifiers ctrl+l
+sleep 1
+import -window root "$out/e2e-link-lost.png"
+until_lost 60
+"$build/sim/vireo-ird-sim" --address $net.4 --generate 2,6,10,4 -v > "$work/sim4b.log" 2>&1 &
+pids+=($!)
+# Back without a click: the watch finds it, and the window refreshes and polls it.
+wait_until 90 polled4 "$work/sim4b.log" || fail "$net.4 did not come back by itself"
+grep -q '<- UpdateAll' "$work/sim4b.log" || fail "$net.4 came back without a refresh"
+sleep 6
+import -window root "$out/e2e-link-back.png"
+xdotool key --clearmodifiers alt+f
+sleep 0.5
+xdotool key --clearmodifiers x
+sleep 1
+xdotool key --clearmodifiers n
+wait_until 20 bash -c "! kill -0 $vireo 2> /dev/null" || fail "vireo did not exit after No (link lost)"
+log=Logs/$net.4.txt
+grep -qE '\): (Re-connect Communication Port fail!|Communication has failed, exit connection)' "$log" \
+    || fail "$log lacks the line of the given-up link"
+for line in "Alarm raised: link lost" "Alarm cleared: link lost" "Link lost: the device is watched"; do
+    grep -qF "): $line" "$log" || fail "$log lacks \"$line\""
+done
+# The report: one outage of 60 s, give or take the watch's step (the device
+# is tried 31 s and 63 s after the loss) and a poll, and less than 100 %.
+"$build/tools/vireo-report" --from "$report_from" --history History.sqlite --out report.csv \
+    || fail "vireo-report failed"
+cp report.csv "$out/e2e-availability.csv"
+row=$(grep -m1 "^$net.4," report.csv) || fail "no report line for $net.4"
+outages=$(echo "$row" | cut -d, -f5)
+outage_s=$(echo "$row" | cut -d, -f6 | cut -d. -f1)
+availability=$(echo "$row" | cut -d, -f3 | cut -d. -f1)
+[ "$outages" -eq 1 ] || fail "$outages outages reported instead of 1: $row"
+[ "$outage_s" -ge 58 ] && [ "$outage_s" -le 75 ] || fail "an outage of $outage_s s instead of 60: $row"
+[ "$availability" -lt 100 ] || fail "availability $availability % despite the outage: $row"
+echo "link lost for 60 s: recorded as $outage_s s, availability $availability %"
+echo "desktop end-to-end: 2 devices and a fleet of 3 refreshed, an outage recorded and alarmed, a device lost and back, screenshots in $out"

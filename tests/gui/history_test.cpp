@@ -7,9 +7,11 @@
 #include "history/ui/alarm_monitor.h"
 #include "history/ui/alarm_rules_dialog.h"
 #include "history/ui/alarms_dock.h"
+#include "history/ui/history_format.h"
 #include "history/ui/history_link.h"
 #include "history/ui/signal_chart.h"
 #include "history/ui/signal_history_tab.h"
+#include "lang/language_table.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
 #include "ui/gbk_text.h"
@@ -17,6 +19,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeAxis>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -166,6 +169,20 @@ private slots:
         QCOMPARE(exported.first().first().toBool(), true);
         QVERIFY(WorkDir::read(csv).count('\n') >= 4);
 
+        // The availability report from the alarms window: a line for the device.
+        const QString report = m_dir->path() + QStringLiteral("/report.csv");
+        ModalSeam::setNextAction([report](QDialog* d) {
+            static_cast<QFileDialog*>(d)->selectFile(report);
+            return int(QDialog::Accepted);
+        });
+        QSignalSpy reported(form.get(), &MainForm::reportExported);
+        dock->ExportReportButton()->click();
+        QVERIFY(reported.wait(10000));
+        QCOMPARE(reported.first().first().toBool(), true);
+        const auto reportText = WorkDir::read(report);
+        QVERIFY(reportText.startsWith("address,name,availability %,"));
+        QVERIFY(reportText.contains(QByteArray(kAddress) + ",Scripted,"));
+
         // A double-click on the alarm brings its device's history forward.
         window->Tabs()->setCurrentIndex(0);
         emit dock->List()->itemDoubleClicked(dock->List()->topLevelItem(0), 0);
@@ -197,6 +214,72 @@ private slots:
         QCOMPARE(snapshot.availability, 0.75);
         // Never connected in the range: no availability to show, not 0 %.
         QCOMPARE(SnapshotOf({}, {}, {}, {}, Availability{}).availability, -1.0);
+    }
+
+    void theChartBreaksAcrossOutagesShowsTheBandAndSpansTheRange()
+    {
+        // Reports every 10 s over a minute of a 70 s range, lock lost
+        // from 25 to 35 s (the report at 30 s stands alone); the 40 s bucket
+        // dipped to 5 % inside.
+        HistorySnapshot snapshot;
+        snapshot.fromMs = 0;
+        snapshot.toMs = 70000;
+        for (int64_t t = 0; t <= 60000; t += 10000) {
+            const double low = t == 40000 ? 5 : 60;
+            snapshot.samples.push_back({t, 70, 60, true, 65, 75, low, 62});
+        }
+        snapshot.shaded.push_back({25000, 35000, OutagePeriod::Kind::Unlocked, false});
+        SignalChart chart;
+        chart.resize(600, 300);
+        chart.ShowSnapshot(snapshot, 60000);
+        shoot(&chart, "history-chart-band.png");
+        QCOMPARE(chart.RunCount(), 3);
+        QCOMPARE(chart.PointCount(), 7);
+        auto* axis = qobject_cast<QDateTimeAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));
+        QVERIFY(axis);
+        QCOMPARE(axis->min().toMSecsSinceEpoch(), snapshot.fromMs);
+        QCOMPARE(axis->max().toMSecsSinceEpoch(), snapshot.toMs);
+        // The band's upper edge holds each bucket's highest, and drops to
+        // nothing across the break.
+        const QList<QPointF> upper = chart.IntensityBandUpper();
+        QVERIFY(upper.contains(QPointF(0, 75)));
+        QVERIFY(upper.contains(QPointF(20000, 0)) && upper.contains(QPointF(30000, 0)));
+        // An open outage from 50 s reaches now: no line after it.
+        snapshot.shaded = {{50000, 50000, OutagePeriod::Kind::Disconnected, true}};
+        chart.ShowSnapshot(snapshot, 70000);
+        QCOMPARE(chart.RunCount(), 2);
+        // Past the cap of runs, only the widest gaps break the line.
+        snapshot.samples.clear();
+        snapshot.shaded.clear();
+        for (int64_t i = 0; i < 1000; ++i) {
+            snapshot.samples.push_back(
+                {i * 1000 + (i > 500 ? 5000 : 0), 50, 50, true, 50, 50, 50, 50});
+            snapshot.shaded.push_back(
+                {i * 1000 + 400, i * 1000 + 500, OutagePeriod::Kind::Unlocked, false});
+        }
+        chart.ShowSnapshot(snapshot, 0);
+        QVERIFY(chart.RunCount() > 1 && chart.RunCount() <= 120);
+        QCOMPARE(chart.PointCount(), 1000);
+    }
+
+    void aPausedHistoryIsToldInWords()
+    {
+        SetLanguageFlag(1);
+        BuildLanguageTable();
+        HistoryStatus status;
+        QCOMPARE(HistoryStatusText(status, 0), QString());
+        status.paused = true;
+        status.reason = "disk full";
+        const int64_t since = QDateTime(QDate(2026, 12, 9), QTime(14, 2)).toMSecsSinceEpoch();
+        status.pausedSinceMs = since;
+        status.samplesDropped = 3480;
+        QCOMPARE(
+            HistoryStatusText(status, since + 60000),
+            QStringLiteral("History paused: disk full since 14:02, 3,480 samples not recorded"));
+        status.pendingRecords = 1234567;
+        QVERIFY(HistoryStatusText(status, since + 2 * 86400000LL)
+                    .endsWith(QStringLiteral("since 2026-12-09 14:02, 3,480 samples not recorded, "
+                                             "1,234,567 records waiting for the disk")));
     }
 
     void aDamagedHistoryIsMovedAsideAndTheOperatorTold()

@@ -22,6 +22,7 @@
 
 class QAction;
 class QDockWidget;
+class QLabel;
 class QMdiArea;
 class QMenu;
 class QSystemTrayIcon;
@@ -174,6 +175,16 @@ public:
     void PMenuConfigClick();
     void PMenuModifyClick();
     void AlarmRulesClick();
+    // The alarms window's Export Report: the availability of every device
+    // over the last `rangeMs`, to a file the operator names (CSV, JSON or
+    // HTML by its suffix), written on a worker.
+    void ExportReportClick(int64_t rangeMs);
+    // The status bar's and the alarms window's note of a paused history.
+    QLabel* HistoryStatusLabel() const { return m_historyStatus; }
+
+signals:
+    // An availability report was written (true) or could not be (false).
+    void reportExported(bool ok);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -225,6 +236,8 @@ private:
     void scheduleAlarmMarks();
     void onAlarmsRaised(const std::vector<Alarm>& alarms);
     void showAlarmDevice(const QString& address);
+    // Polled once a second: a paused history is shown until it records again.
+    void updateHistoryStatus();
 
     HistoryService::Options m_historyOptions;
     std::unique_ptr<HistoryService> m_history;
@@ -298,6 +311,7 @@ private:
     AlarmsDock* m_alarmsDock = nullptr;
     AlarmMonitor* m_alarmMonitor = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
+    QLabel* m_historyStatus = nullptr;
     bool m_alarmMarksScheduled = false;
     bool m_alarmsDockPlaced = false;
     QMenu* m_alarmsMenu = nullptr;

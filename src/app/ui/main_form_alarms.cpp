@@ -4,22 +4,34 @@
 
 #include "app/ui/machine_tree_view.h"
 #include "app/ui/main_form.h"
+#include "history/availability_report.h"
 #include "history/ui/alarm_monitor.h"
 #include "history/ui/alarm_rules_dialog.h"
 #include "history/ui/alarms_dock.h"
+#include "history/ui/history_format.h"
 #include "history/ui/history_link.h"
 #include "history/ui/history_texts.h"
 #include "lang/display_text.h"
+#include "link/outage_rows.h"
 #include "ui/gbk_text.h"
 #include "ui/icons.h"
 #include "ui/message_box.h"
 
 #include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QThreadPool>
+#include <QTimer>
 #include <cstdio>
+#include <fstream>
 #include <pwd.h>
 #include <unistd.h>
 #include <utility>
@@ -107,6 +119,18 @@ void MainForm::buildAlarms()
                     m_alarmMonitor->Acknowledge(ids, OperatorName());
                 }
             });
+    connect(m_alarmsDock, &AlarmsDock::exportReportRequested, this, &MainForm::ExportReportClick);
+    m_historyStatus = new QLabel(this);
+    m_historyStatus->setObjectName(QStringLiteral("Label_historyStatus"));
+    m_historyStatus->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    m_historyStatus->hide();
+    statusBar()->addPermanentWidget(m_historyStatus);
+    // Status() reads counters only: polling it from the UI thread never
+    // waits on the disk.
+    auto* statusTimer = new QTimer(this);
+    statusTimer->setInterval(1000);
+    connect(statusTimer, &QTimer::timeout, this, &MainForm::updateHistoryStatus);
+    statusTimer->start();
     connect(m_alarmsDock, &AlarmsDock::refreshRequested, this, [this] {
         if (m_alarmMonitor != nullptr) {
             m_alarmMonitor->Refresh();
@@ -201,6 +225,79 @@ void MainForm::stopHistory()
         m_history->Stop();
         m_history.reset();
     }
+}
+
+void MainForm::updateHistoryStatus()
+{
+    const QString text =
+        m_history != nullptr
+            ? HistoryStatusText(m_history->Status(), QDateTime::currentMSecsSinceEpoch())
+            : QString();
+    if (m_historyStatus->text() != text) {
+        m_historyStatus->setText(text);
+    }
+    m_historyStatus->setVisible(!text.isEmpty());
+    m_alarmsDock->SetHistoryStatus(text);
+}
+
+void MainForm::ExportReportClick(int64_t rangeMs)
+{
+    if (m_history == nullptr) {
+        return;
+    }
+    QPointer<QFileDialog> dialog =
+        new QFileDialog(this, LangText(outage_rows::ExportReport), QDir::currentPath(),
+                        QStringLiteral("CSV (*.csv);;JSON (*.json);;HTML (*.html *.htm)"));
+    dialog->setObjectName(QStringLiteral("SaveDialog_report"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    const int result = ModalSeam::Exec(dialog);
+    QString path;
+    if (dialog && result == QDialog::Accepted) {
+        path = dialog->selectedFiles().value(0);
+    }
+    delete dialog.data();
+    if (path.isEmpty()) {
+        return;
+    }
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const ReportFormat format = suffix == QStringLiteral("json")           ? ReportFormat::Json
+                                : suffix.startsWith(QStringLiteral("htm")) ? ReportFormat::Html
+                                                                           : ReportFormat::Csv;
+    const int64_t to = QDateTime::currentMSecsSinceEpoch();
+    const TimeRange range{to - rangeMs, to};
+    const std::string file = path.toLocal8Bit().toStdString();
+    const HistoryService* history = m_history.get();
+    QPointer<MainForm> self(this);
+    // The history is stopped only after the pool's workers are done.
+    QThreadPool::globalInstance()->start([self, history, file, path, format, range] {
+        std::string error;
+        if (std::unique_ptr<HistoryQuery> query = history->OpenQuery()) {
+            const std::string text =
+                RenderAvailabilityReport(ReadAvailabilityReport(*query, range), format);
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out << text;
+            if (!out.flush()) {
+                error = "the file cannot be written";
+            }
+        } else {
+            error = "the history file cannot be read";
+        }
+        QMetaObject::invokeMethod(
+            self,
+            [self, path, error] {
+                if (error.empty()) {
+                    self->statusBar()->showMessage(LangText(outage_rows::ReportSaved) +
+                                                   QDir::toNativeSeparators(path));
+                } else {
+                    MessageBox::Information(
+                        self, LangText(outage_rows::ReportFailed) + QDir::toNativeSeparators(path) +
+                                  QStringLiteral("\n") + QString::fromLocal8Bit(error));
+                }
+                emit self->reportExported(error.empty());
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void MainForm::scheduleAlarmMarks()

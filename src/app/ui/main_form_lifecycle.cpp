@@ -236,7 +236,8 @@ bool MainForm::saveMachineList()
     // Read before any window closes: a window's teardown clears its flags.
     std::vector<SettingsMachine> machines;
     for (MdiChild* window : ChildrenInTreeOrder()) {
-        machines.push_back({window->Caption(), window->EverConnected()});
+        // A device watched since its link was lost is still wanted connected.
+        machines.push_back({window->Caption(), window->EverConnected() || window->Watching()});
     }
     std::string reason;
     if (WriteSettingsFile(m_settingsPath, machines, m_languageIndex, &reason)) {

@@ -81,8 +81,12 @@ MdiChild::MdiChild(DeviceHost& host, const DeviceOptions& options, const std::st
     const ContentHost contentHost{m_log, *m_view, m_tvTree, m_radioTree};
     m_content =
         (m_options.contentFactory ? m_options.contentFactory : BasicContentFactory())(contentHost);
+    // A window keeps watching a device whose link it lost and gave up, so
+    // the device comes back by itself and its outage lasts as long as it did.
+    LinkTiming timing = m_options.timing;
+    timing.watchAfterGivingUp = true;
     m_session = std::make_unique<DeviceSession>(m_host.Context(), m_log, *m_view, *m_content,
-                                                m_options.timing, m_options.port);
+                                                timing, m_options.port);
     m_content->AttachSession(m_session.get());
     m_upgrade = std::make_unique<UpgradeTransfer>(
         *m_session, [content = m_content.get()] { return content->DeviceVersion(); });
@@ -263,9 +267,13 @@ void MdiChild::SetCaption(const std::string& caption)
     const DeviceKey after = DeviceKeyOfCaption(caption);
     m_log.SetCaption(caption);
     setWindowTitle(FromGbk(DisplayText(caption)));
+    if (before.address != after.address && !m_tornDown) {
+        // Recorded where the device was known until now, with where it went.
+        m_session->Observers().Event(DeviceEvent::Kind::AddressChanged, 0, after.address);
+    }
     if (m_host.History() != nullptr && !m_tornDown) {
         if (before.address != after.address) {
-            // Another address is another device to the history.
+            // From now on the device is recorded under its new address.
             detachHistory();
             attachHistory();
         } else if (before.name != after.name && m_recorder != nullptr) {
@@ -289,6 +297,11 @@ bool MdiChild::IsClosing() const
 bool MdiChild::EverConnected() const
 {
     return m_session->everConnected;
+}
+
+bool MdiChild::Watching() const
+{
+    return m_session->watching;
 }
 
 bool MdiChild::DisconnectRequested() const
@@ -400,6 +413,12 @@ void MdiChild::ConnectFromSwitch()
 void MdiChild::startConnect(bool fromSwitch)
 {
     if (IsClosing() || IsConnecting()) {
+        return;
+    }
+    if (m_session->WatchNow()) {
+        // The session watches the device already: it tries now, with its
+        // log lines, and the window comes back if the device answers.
+        m_host.DeviceConnecting(this);
         return;
     }
     if (fromSwitch) {

@@ -112,6 +112,8 @@ public:
     void FinishWindow();
 
     bool EverConnected() const;
+    // The link was lost and given up; the session watches the device.
+    bool Watching() const;
     bool DisconnectRequested() const;
     bool UpgradeRunning() const;
     bool DataLoaded() const;

@@ -2,12 +2,15 @@
 
 #include "history/ui/history_format.h"
 #include "history/ui/history_texts.h"
+#include "link/outage_rows.h"
 #include "ui/gbk_text.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
@@ -53,9 +56,23 @@ AlarmsDock::AlarmsDock(QWidget* parent) : QDockWidget(parent), m_clock(systemNow
     m_showCleared = new QCheckBox(body);
     m_showCleared->setObjectName(QStringLiteral("Check_showCleared"));
     m_showCleared->setChecked(true);
+    m_historyStatus = new QLabel(body);
+    m_historyStatus->setObjectName(QStringLiteral("Label_historyStatus"));
+    m_historyStatus->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    m_historyStatus->hide();
+    m_reportLabel = new QLabel(body);
+    m_reportRange = new QComboBox(body);
+    m_reportRange->setObjectName(QStringLiteral("Combo_reportRange"));
+    m_exportReport = new QPushButton(body);
+    m_exportReport->setObjectName(QStringLiteral("Btn_exportReport"));
     bar->addWidget(m_acknowledge);
     bar->addWidget(m_showCleared);
     bar->addStretch(1);
+    bar->addWidget(m_historyStatus);
+    bar->addStretch(1);
+    bar->addWidget(m_reportLabel);
+    bar->addWidget(m_reportRange);
+    bar->addWidget(m_exportReport);
     layout->addLayout(bar);
 
     m_list = new QTreeWidget(body);
@@ -78,6 +95,8 @@ AlarmsDock::AlarmsDock(QWidget* parent) : QDockWidget(parent), m_clock(systemNow
         }
     });
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &AlarmsDock::updateButtons);
+    connect(m_exportReport, &QPushButton::clicked, this,
+            [this] { emit exportReportRequested(ReportRangeMs()); });
     connect(m_acknowledge, &QPushButton::clicked, this, [this] {
         const std::vector<int64_t> ids = selectedUnacknowledged();
         if (!ids.empty()) {
@@ -104,9 +123,32 @@ void AlarmsDock::ApplyCaptions()
     setWindowTitle(HistoryLang(HistoryText::Alarms));
     m_acknowledge->setText(HistoryLang(HistoryText::Acknowledge));
     m_showCleared->setText(HistoryLang(HistoryText::ShowCleared));
+    m_reportLabel->setText(LangText(outage_rows::Report));
+    const int range = std::max(0, m_reportRange->currentIndex());
+    m_reportRange->clear();
+    m_reportRange->addItems({LangText(outage_rows::Shift), HistoryLang(HistoryText::Range24Hours),
+                             HistoryLang(HistoryText::Range7Days),
+                             HistoryLang(HistoryText::Range30Days)});
+    m_reportRange->setCurrentIndex(range);
+    m_exportReport->setText(LangText(outage_rows::ExportReport));
     m_list->setHeaderLabels({HistoryLang(HistoryText::Device), HistoryLang(HistoryText::Rule),
                              HistoryLang(HistoryText::Since), HistoryLang(HistoryText::Duration),
                              HistoryLang(HistoryText::Acknowledged)});
+}
+
+void AlarmsDock::SetHistoryStatus(const QString& text)
+{
+    if (m_historyStatus->text() != text) {
+        m_historyStatus->setText(text);
+    }
+    m_historyStatus->setVisible(!text.isEmpty());
+}
+
+int64_t AlarmsDock::ReportRangeMs() const
+{
+    const int index = std::clamp(m_reportRange->currentIndex(), 0,
+                                 static_cast<int>(std::size(kReportRangesMs)) - 1);
+    return kReportRangesMs[static_cast<size_t>(index)];
 }
 
 bool AlarmsDock::ShowCleared() const

@@ -7,6 +7,8 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
+class QLabel;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
@@ -30,6 +32,18 @@ public:
     void ShowAlarms(std::vector<AlarmRow> alarms);
     void SetClock(std::function<int64_t()> clock);
 
+    // How the history records, shown beside the buttons ("History paused:
+    // disk full since 14:02, ..."); empty hides it.
+    void SetHistoryStatus(const QString& text);
+    QLabel* HistoryStatusLabel() const { return m_historyStatus; }
+
+    // The range of the availability report: the last 8 h, 24 h, 7 or 30 days.
+    static constexpr int64_t kReportRangesMs[] = {8 * 3600 * 1000LL, 24 * 3600 * 1000LL,
+                                                  7 * 24 * 3600 * 1000LL, 30 * 24 * 3600 * 1000LL};
+    int64_t ReportRangeMs() const;
+    QComboBox* ReportRangeBox() const { return m_reportRange; }
+    QPushButton* ExportReportButton() const { return m_exportReport; }
+
     bool ShowCleared() const;
     const std::vector<AlarmRow>& Alarms() const { return m_alarms; }
     QTreeWidget* List() const { return m_list; }
@@ -44,6 +58,8 @@ signals:
     void deviceRequested(const QString& address);
     // The list wants the alarms again (cleared ones shown or hidden).
     void refreshRequested();
+    // The operator asked for the availability report of the chosen range.
+    void exportReportRequested(int64_t rangeMs);
 
 private:
     void fill();
@@ -56,6 +72,10 @@ private:
     QTreeWidget* m_list = nullptr;
     QPushButton* m_acknowledge = nullptr;
     QCheckBox* m_showCleared = nullptr;
+    QLabel* m_historyStatus = nullptr;
+    QLabel* m_reportLabel = nullptr;
+    QComboBox* m_reportRange = nullptr;
+    QPushButton* m_exportReport = nullptr;
     QTimer* m_durationTimer = nullptr;
 };
 

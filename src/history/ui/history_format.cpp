@@ -1,5 +1,8 @@
 #include "history/ui/history_format.h"
 
+#include "link/outage_rows.h"
+#include "ui/gbk_text.h"
+
 #include <QDateTime>
 
 namespace vireo::ui {
@@ -25,6 +28,42 @@ QString FormatDuration(int64_t durationMs)
         return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(two(seconds / 60 % 60));
     }
     return QStringLiteral("%1 d %2 h").arg(seconds / 86400).arg(two(seconds / 3600 % 24));
+}
+
+namespace {
+
+// 3480 -> "3,480", the same in both languages.
+QString grouped(uint64_t value)
+{
+    QString digits = QString::number(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(at, QLatin1Char(','));
+    }
+    return digits;
+}
+
+} // namespace
+
+QString HistoryStatusText(const HistoryStatus& status, int64_t nowMs)
+{
+    if (!status.paused) {
+        return {};
+    }
+    QString text = LangText(outage_rows::HistoryPaused) + QString::fromLatin1(status.reason);
+    if (status.pausedSinceMs > 0) {
+        const QDateTime since = QDateTime::fromMSecsSinceEpoch(status.pausedSinceMs);
+        const bool today = since.date() == QDateTime::fromMSecsSinceEpoch(nowMs).date();
+        text +=
+            LangText(outage_rows::Since) +
+            since.toString(today ? QStringLiteral("hh:mm") : QStringLiteral("yyyy-MM-dd hh:mm"));
+    }
+    text +=
+        QStringLiteral(", ") + grouped(status.samplesDropped) + LangText(outage_rows::NotRecorded);
+    if (status.pendingRecords > 0) {
+        text +=
+            QStringLiteral(", ") + grouped(status.pendingRecords) + LangText(outage_rows::Waiting);
+    }
+    return text;
 }
 
 } // namespace vireo::ui

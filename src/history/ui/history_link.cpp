@@ -22,11 +22,20 @@ public:
             return {};
         }
         const TimeRange range{fromMs, toMs};
+        std::vector<Period> disconnected = query->DisconnectedPeriods(m_address, range);
+        Availability availability = query->AvailabilityOf(m_address, range);
+        // A link lost and not back is stored as lasting until the device's
+        // last record; the window that watches the device knows it goes on
+        // until the end of the range (now): counted and shaded so.
+        for (const Period& lost : query->Periods(m_address, range, PeriodKind::LinkLost)) {
+            if (lost.open && lost.endMs < toMs) {
+                availability.linkLostMs += toMs - lost.endMs;
+                disconnected.push_back({PeriodKind::LinkLost, lost.endMs, toMs, true});
+            }
+        }
         return SnapshotOf(query->Series(m_address, range, maxPoints),
-                          query->Periods(m_address, range, PeriodKind::Unlocked),
-                          query->DisconnectedPeriods(m_address, range),
-                          query->Outages(m_address, range),
-                          query->AvailabilityOf(m_address, range));
+                          query->Periods(m_address, range, PeriodKind::Unlocked), disconnected,
+                          query->Outages(m_address, range), availability);
     }
 
     bool ExportCsv(const std::string& path, int64_t fromMs, int64_t toMs,
@@ -112,8 +121,11 @@ HistorySnapshot SnapshotOf(const std::vector<SeriesPoint>& series,
     snapshot.samples.reserve(series.size());
     for (const SeriesPoint& point : series) {
         // A bucket is drawn at its middle, so long ranges do not lean left.
-        snapshot.samples.push_back({point.timeMs + point.spanMs / 2, point.intensityMean,
-                                    point.qualityMean, point.lockedShare >= 0.5});
+        snapshot.samples.push_back(
+            {point.timeMs + point.spanMs / 2, point.intensityMean, point.qualityMean,
+             point.lockedShare >= 0.5, static_cast<double>(point.intensityMin),
+             static_cast<double>(point.intensityMax), static_cast<double>(point.qualityMin),
+             static_cast<double>(point.qualityMax)});
     }
     for (const Period& p : unlocked) {
         snapshot.shaded.push_back({p.beginMs, p.endMs, OutagePeriod::Kind::Unlocked, p.open});
@@ -126,7 +138,7 @@ HistorySnapshot SnapshotOf(const std::vector<SeriesPoint>& series,
                                                     : OutagePeriod::Kind::Unlocked;
         snapshot.outages.push_back({o.beginMs, o.endMs, kind, o.open});
     }
-    snapshot.availability = availability.connectedMs > 0 ? availability.Share() : -1.0;
+    snapshot.availability = availability.WatchedMs() > 0 ? availability.Share() : -1.0;
     return snapshot;
 }
 

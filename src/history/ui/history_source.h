@@ -11,9 +11,15 @@ namespace vireo::ui {
 struct ChartSample
 {
     int64_t timeMs = 0;
-    double intensity = 0; // 0-100
+    double intensity = 0; // 0-100, the mean of the reports folded into the point
     double quality = 0;
     bool locked = false;
+    // The lowest and highest report folded into the point: a short dip in a
+    // long bucket shows in its band when the mean hides it.
+    double intensityMin = 0;
+    double intensityMax = 0;
+    double qualityMin = 0;
+    double qualityMax = 0;
 };
 
 // A period without lock while connected, or without a link at all. One
@@ -34,7 +40,7 @@ struct HistorySnapshot
     std::vector<ChartSample> samples;
     std::vector<OutagePeriod> shaded;  // unlocked and disconnected periods, for the chart
     std::vector<OutagePeriod> outages; // no service (merged), oldest first; kind: the link was lost
-    double availability = -1;          // share of connected time locked, 0-1; < 0: none known
+    double availability = -1; // share of watched time connected and locked, 0-1; < 0: none known
 };
 
 // One device's recorded signal. Both calls may block on the disk: the tab

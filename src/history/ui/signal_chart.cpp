@@ -1,11 +1,14 @@
 #include "history/ui/signal_chart.h"
 
+#include "history/ui/chart_segments.h"
 #include "history/ui/history_texts.h"
 
 #include <QAreaSeries>
 #include <QChart>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
 #include <algorithm>
@@ -15,6 +18,10 @@ namespace vireo::ui {
 namespace {
 
 constexpr int64_t kHourMs = 3600 * 1000;
+// Runs of the mean drawn at most: a series each.
+constexpr size_t kMaxRuns = 120;
+const QColor kIntensityColor(30, 100, 200);
+const QColor kQualityColor(20, 150, 60);
 
 // A step line at 100 over each period of `kind` and at 0 elsewhere: the area
 // beneath it is the shading.
@@ -69,15 +76,6 @@ SignalChart::SignalChart(QWidget* parent) : QChartView(parent)
     m_disconnectedEdge = new QLineSeries(chart);
     m_unlocked = shading(m_unlockedEdge, QColor(230, 60, 50, 70));
     m_disconnected = shading(m_disconnectedEdge, QColor(110, 110, 120, 90));
-    m_intensity = new QLineSeries(chart);
-    m_intensity->setPen(QPen(QColor(30, 100, 200), 1.5));
-    m_quality = new QLineSeries(chart);
-    m_quality->setPen(QPen(QColor(20, 150, 60), 1.5));
-    for (QAbstractSeries* series : std::initializer_list<QAbstractSeries*>{
-             m_disconnected, m_unlocked, m_intensity, m_quality}) {
-        chart->addSeries(series);
-    }
-
     m_timeAxis = new QDateTimeAxis(chart);
     m_timeAxis->setTickCount(7);
     m_timeAxis->setTruncateLabels(false);
@@ -88,62 +86,122 @@ SignalChart::SignalChart(QWidget* parent) : QChartView(parent)
     m_valueAxis->setTruncateLabels(false);
     chart->addAxis(m_timeAxis, Qt::AlignBottom);
     chart->addAxis(m_valueAxis, Qt::AlignLeft);
-    for (QAbstractSeries* series : chart->series()) {
-        series->attachAxis(m_timeAxis);
-        series->attachAxis(m_valueAxis);
-    }
     // The view made a chart of its own; it is no longer the view's once
     // replaced, so it goes here.
     QChart* made = this->chart();
     setChart(chart);
     delete made;
+    attach(m_disconnected, true);
+    attach(m_unlocked, true);
+    m_intensityBand = band(kIntensityColor, &m_intensityUpper, &m_intensityLower);
+    m_qualityBand = band(kQualityColor, &m_qualityUpper, &m_qualityLower);
+    runSeries(m_intensityRuns, 0, QPen(kIntensityColor, 1.5));
+    runSeries(m_qualityRuns, 0, QPen(kQualityColor, 1.5));
     ApplyCaptions();
+}
+
+void SignalChart::attach(QAbstractSeries* series, bool inLegend)
+{
+    chart()->addSeries(series);
+    series->attachAxis(m_timeAxis);
+    series->attachAxis(m_valueAxis);
+    if (!inLegend) {
+        for (QLegendMarker* marker : chart()->legend()->markers(series)) {
+            marker->setVisible(false);
+        }
+    }
+}
+
+QAreaSeries* SignalChart::band(const QColor& color, QLineSeries** upper, QLineSeries** lower)
+{
+    *upper = new QLineSeries(chart());
+    *lower = new QLineSeries(chart());
+    auto* area = new QAreaSeries(*upper, *lower);
+    QColor fill = color;
+    fill.setAlpha(45);
+    area->setBrush(fill);
+    area->setPen(Qt::NoPen); // a break is an empty stretch of the band, with no edge drawn
+    attach(area, false);
+    return area;
+}
+
+QLineSeries* SignalChart::runSeries(std::vector<QLineSeries*>& lines, size_t run, const QPen& pen)
+{
+    while (lines.size() <= run) {
+        auto* series = new QLineSeries(chart());
+        series->setPen(pen);
+        attach(series, lines.empty());
+        lines.push_back(series);
+    }
+    return lines[run];
 }
 
 void SignalChart::ApplyCaptions()
 {
-    m_intensity->setName(HistoryLang(HistoryText::Intensity));
-    m_quality->setName(HistoryLang(HistoryText::Quality));
+    m_intensityRuns.front()->setName(HistoryLang(HistoryText::Intensity));
+    m_qualityRuns.front()->setName(HistoryLang(HistoryText::Quality));
     m_unlocked->setName(HistoryLang(HistoryText::Unlocked));
     m_disconnected->setName(HistoryLang(HistoryText::Disconnected));
 }
 
 void SignalChart::ShowSnapshot(const HistorySnapshot& snapshot, int64_t nowMs)
 {
-    QList<QPointF> intensity;
-    QList<QPointF> quality;
-    intensity.reserve(static_cast<qsizetype>(snapshot.samples.size()));
-    quality.reserve(static_cast<qsizetype>(snapshot.samples.size()));
-    for (const ChartSample& sample : snapshot.samples) {
-        intensity.append(QPointF(sample.timeMs, sample.intensity));
-        quality.append(QPointF(sample.timeMs, sample.quality));
+    const std::vector<ChartSample>& samples = snapshot.samples;
+    std::vector<size_t> starts = ChartRunStarts(snapshot, nowMs, kMaxRuns);
+    m_runs = static_cast<int>(starts.size());
+    starts.push_back(samples.size());
+    QList<QPointF> intensityUpper;
+    QList<QPointF> intensityLower;
+    QList<QPointF> qualityUpper;
+    QList<QPointF> qualityLower;
+    size_t run = 0;
+    for (; run + 1 < starts.size(); ++run) {
+        QList<QPointF> intensity;
+        QList<QPointF> quality;
+        for (size_t i = starts[run]; i < starts[run + 1]; ++i) {
+            const ChartSample& sample = samples[i];
+            const double t = static_cast<double>(sample.timeMs);
+            intensity.append(QPointF(t, sample.intensity));
+            quality.append(QPointF(t, sample.quality));
+            intensityUpper.append(QPointF(t, std::max(sample.intensityMax, sample.intensity)));
+            intensityLower.append(QPointF(t, std::min(sample.intensityMin, sample.intensity)));
+            qualityUpper.append(QPointF(t, std::max(sample.qualityMax, sample.quality)));
+            qualityLower.append(QPointF(t, std::min(sample.qualityMin, sample.quality)));
+        }
+        if (run + 2 < starts.size()) {
+            // Across the break both edges of the band run together at 0:
+            // nothing is filled there.
+            const double end = static_cast<double>(samples[starts[run + 1] - 1].timeMs);
+            const double next = static_cast<double>(samples[starts[run + 1]].timeMs);
+            for (QList<QPointF>* edge :
+                 {&intensityUpper, &intensityLower, &qualityUpper, &qualityLower}) {
+                edge->append(QPointF(end, 0));
+                edge->append(QPointF(next, 0));
+            }
+        }
+        runSeries(m_intensityRuns, run, m_intensityRuns.front()->pen())->replace(intensity);
+        runSeries(m_qualityRuns, run, m_qualityRuns.front()->pen())->replace(quality);
     }
-    m_intensity->replace(intensity);
-    m_quality->replace(quality);
+    for (size_t unused = run; unused < m_intensityRuns.size(); ++unused) {
+        m_intensityRuns[unused]->clear();
+        m_qualityRuns[unused]->clear();
+    }
+    m_intensityUpper->replace(intensityUpper);
+    m_intensityLower->replace(intensityLower);
+    m_qualityUpper->replace(qualityUpper);
+    m_qualityLower->replace(qualityLower);
     m_unlockedEdge->replace(
         shadingSteps(snapshot, OutagePeriod::Kind::Unlocked, nowMs, &m_shaded[0]));
     m_disconnectedEdge->replace(
         shadingSteps(snapshot, OutagePeriod::Kind::Disconnected, nowMs, &m_shaded[1]));
 
-    // A device recorded for less than the range: the axis starts shortly
-    // before its first record instead of leaving most of the plot empty.
-    int64_t from = snapshot.fromMs;
-    int64_t first = snapshot.toMs;
-    if (!snapshot.samples.empty()) {
-        first = std::min(first, snapshot.samples.front().timeMs);
-    }
-    for (const OutagePeriod& period : snapshot.shaded) {
-        first = std::min(first, period.startMs);
-    }
-    if (first < snapshot.toMs) {
-        const int64_t pad = std::max<int64_t>(10000, (snapshot.toMs - first) / 20);
-        from = std::max(from, first - pad);
-    }
-    const int64_t span = snapshot.toMs - from;
+    // The range asked for, recorded or not: a device recorded for an hour
+    // of the last day shows as what it is, an hour of a day.
+    const int64_t span = snapshot.toMs - snapshot.fromMs;
     m_timeAxis->setFormat(span <= 2 * kHourMs    ? QStringLiteral("hh:mm:ss")
                           : span <= 26 * kHourMs ? QStringLiteral("hh:mm")
                                                  : QStringLiteral("MM-dd hh:mm"));
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from),
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(snapshot.fromMs),
                          QDateTime::fromMSecsSinceEpoch(snapshot.toMs));
 }
 
@@ -157,7 +215,16 @@ void SignalChart::resizeEvent(QResizeEvent* event)
 
 int SignalChart::PointCount() const
 {
-    return static_cast<int>(m_intensity->count());
+    int count = 0;
+    for (const QLineSeries* series : m_intensityRuns) {
+        count += static_cast<int>(series->count());
+    }
+    return count;
+}
+
+QList<QPointF> SignalChart::IntensityBandUpper() const
+{
+    return m_intensityUpper->points();
 }
 
 int SignalChart::ShadedCount(OutagePeriod::Kind kind) const
