@@ -190,6 +190,12 @@ void MainForm::historyOpened()
         std::shared_ptr<AlarmEngine>(&m_history->Alarms(), [](AlarmEngine*) {}), m_alarmsDock,
         this);
     connect(m_alarmMonitor, &AlarmMonitor::alarmsChanged, this, &MainForm::updateAlarmMarks);
+    // Alarms restored for machines no longer listed can never clear.
+    std::vector<std::string> listed;
+    for (const ChosenMachine& machine : m_opening) {
+        listed.push_back(DeviceKeyOfCaption(machine.address).address);
+    }
+    m_history->Alarms().RetainDevices(listed);
     // The fleet counts each device's alarms and acknowledges them from its selection.
     AttachAlarms(&m_history->Alarms());
     connect(m_alarmMonitor, &AlarmMonitor::alarmsRaised, this, &MainForm::onAlarmsRaised);

@@ -271,14 +271,10 @@ void MdiChild::SetCaption(const std::string& caption)
         // Recorded where the device was known until now, with where it went.
         m_session->Observers().Event(DeviceEvent::Kind::AddressChanged, 0, after.address);
     }
-    if (m_host.History() != nullptr && !m_tornDown) {
-        if (before.address != after.address) {
-            // From now on the device is recorded under its new address.
-            detachHistory();
-            attachHistory();
-        } else if (before.name != after.name && m_recorder != nullptr) {
-            m_recorder->Rename(after.name);
-        }
+    // The recorder follows the device to its new address from the event
+    // above (its history goes on under the same device).
+    if (before.name != after.name && m_recorder != nullptr && !m_tornDown) {
+        m_recorder->Rename(after.name);
     }
 }
 
