@@ -48,6 +48,15 @@ CREATE TABLE sample_minutes(device INTEGER NOT NULL, minute INTEGER NOT NULL,
                             PRIMARY KEY(device, minute)) WITHOUT ROWID;
 )sql";
 
+// Maintenance windows shared by the programs using the file.
+const char* const kAddSilences = R"sql(
+CREATE TABLE silences(id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, target TEXT NOT NULL,
+                      until_ms INTEGER NOT NULL, reason TEXT NOT NULL DEFAULT '',
+                      by TEXT NOT NULL DEFAULT '', created_ms INTEGER NOT NULL,
+                      ended_ms INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX silences_until ON silences(until_ms);
+)sql";
+
 bool execOn(sqlite3* db, const char* sql, std::string* error)
 {
     char* message = nullptr;
@@ -175,6 +184,8 @@ bool HistoryDatabase::Migrate(sqlite3* db, int from, std::string* error)
         return execOn(db, kSchemaV1, error);
     case 1:
         return execOn(db, kV1ToV2, error) && convertSamples(db, error);
+    case 2:
+        return execOn(db, kAddSilences, error);
     default:
         if (error != nullptr) {
             *error = "no migration from schema version " + std::to_string(from);

@@ -15,7 +15,7 @@ namespace vireo {
 inline constexpr const char* kHistoryFileName = "History.sqlite";
 
 // The schema version this build writes (PRAGMA user_version).
-inline constexpr int kHistorySchemaVersion = 2;
+inline constexpr int kHistorySchemaVersion = 3;
 
 // One connection to the history file. Opening checks the file
 // (PRAGMA quick_check), moves a damaged one aside as
