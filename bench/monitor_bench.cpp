@@ -8,6 +8,7 @@
 #include "fleet_monitor.h"
 #include "http_endpoint.h"
 #include "lang/language_table.h"
+#include "monitor/http_client.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -17,7 +18,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -188,14 +188,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", error.c_str());
     } else {
         http.Start();
-        httplib::Client client("127.0.0.1", 19465);
         std::vector<double> times;
         size_t bytes = 0;
         for (int i = 0; i < 21; ++i) {
             const auto s = steady_clock::now();
-            auto res = client.Get("/metrics");
+            const test::HttpReply res = test::HttpGet(19465, "/metrics");
             times.push_back(duration<double, std::milli>(steady_clock::now() - s).count());
-            bytes = res ? res->body.size() : 0;
+            bytes = res.body.size();
         }
         std::sort(times.begin(), times.end());
         std::printf("metrics_scrape_%zu %.2f ms\n", addresses.size(), times[times.size() / 2]);

@@ -23,6 +23,8 @@ constexpr Family kIntensity{"vireo_ird_signal_intensity_ratio", "gauge",
                             "Signal intensity of the last report, 0 to 1."};
 constexpr Family kQuality{"vireo_ird_signal_quality_ratio", "gauge",
                           "Signal quality of the last report, 0 to 1."};
+constexpr Family kAttempts{"vireo_ird_connect_attempts_total", "counter",
+                           "Connects to the IRD tried, those that failed too."};
 constexpr Family kReconnects{"vireo_ird_reconnects_total", "counter",
                              "Links to the IRD brought back after a loss."};
 constexpr Family kRequests{"vireo_ird_requests_total", "counter", "Requests written to the IRD."};
@@ -30,10 +32,14 @@ constexpr Family kTimeouts{"vireo_ird_request_timeouts_total", "counter",
                            "Replies of the IRD that did not come in time."};
 constexpr Family kLastRefresh{"vireo_ird_last_refresh_timestamp_seconds", "gauge",
                               "When the IRD's whole database was last read (Unix time)."};
-constexpr Family kInfo{"vireo_ird_info", "gauge",
-                       "Versions the IRD reports, as labels; the value is always 1."};
+constexpr Family kInfo{
+    "vireo_ird_info", "gauge",
+    "Versions and MAC address the IRD reports, as labels; the value is always 1."};
 constexpr Family kAlarm{"vireo_ird_alarm_active", "gauge",
                         "Per alarm rule watching the IRD: 1 while its alarm is active, else 0."};
+constexpr Family kSilenced{"vireo_ird_alarm_silenced", "gauge",
+                           "Per alarm rule: 1 while its alarm is active but silenced by a "
+                           "maintenance window (recorded, not notified)."};
 constexpr Family kDevices{"vireo_monitor_devices", "gauge", "IRDs this monitor watches."};
 
 void header(std::string& out, const Family& family)
@@ -57,7 +63,11 @@ void label(std::string& out, const char* name, std::string_view value)
     out += '"';
 }
 
-// `name{address="...",name="..."` (the brace left open for more labels).
+// The site every series carries, when the monitor has one.
+thread_local const std::string* t_site = nullptr;
+
+// `name{address="...",name="..."` and the site and group when set (the brace
+// left open for more labels).
 void openSample(std::string& out, const Family& family, const DeviceSample& device)
 {
     out += family.name;
@@ -65,6 +75,14 @@ void openSample(std::string& out, const Family& family, const DeviceSample& devi
     label(out, "address", device.address);
     out += ',';
     label(out, "name", device.name);
+    if (t_site != nullptr && !t_site->empty()) {
+        out += ',';
+        label(out, "site", *t_site);
+    }
+    if (!device.group.empty()) {
+        out += ',';
+        label(out, "group", device.group);
+    }
 }
 
 void closeSample(std::string& out, std::string_view value)
@@ -134,8 +152,9 @@ std::string EscapeLabelValue(std::string_view value)
     return out;
 }
 
-std::string RenderMetrics(const std::vector<DeviceSample>& devices)
+std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::string& site)
 {
+    t_site = &site;
     std::string out;
     out.reserve(1024 + devices.size() * 1200);
     family(out, kUp, devices, [](const DeviceSample& d, std::string& v) {
@@ -153,6 +172,10 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
     family(out, kQuality, devices, [](const DeviceSample& d, std::string& v) {
         v = number(d.quality / 100.0);
         return d.haveSignal;
+    });
+    family(out, kAttempts, devices, [](const DeviceSample& d, std::string& v) {
+        v = integer(d.connectAttempts);
+        return true;
     });
     family(out, kReconnects, devices, [](const DeviceSample& d, std::string& v) {
         v = integer(d.reconnects);
@@ -176,7 +199,7 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
 
     header(out, kInfo);
     for (const DeviceSample& device : devices) {
-        if (device.loader.empty() && device.software.empty()) {
+        if (device.loader.empty() && device.software.empty() && device.mac.empty()) {
             continue;
         }
         openSample(out, kInfo, device);
@@ -184,14 +207,21 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
         label(out, "loader", device.loader);
         out += ',';
         label(out, "software", device.software);
+        if (!device.mac.empty()) {
+            out += ',';
+            label(out, "mac", device.mac);
+        }
         closeSample(out, "1");
     }
 
+    auto contains = [](const std::vector<std::string>& list, const std::string& rule) {
+        return std::find(list.begin(), list.end(), rule) != list.end();
+    };
     header(out, kAlarm);
     for (const DeviceSample& device : devices) {
+        // A silenced alarm is published apart: active here would notify.
         auto active = [&](const std::string& rule) {
-            return std::find(device.alarms.begin(), device.alarms.end(), rule) !=
-                   device.alarms.end();
+            return contains(device.alarms, rule) && !contains(device.silenced, rule);
         };
         auto sample = [&](const std::string& rule, bool on) {
             openSample(out, kAlarm, device);
@@ -203,9 +233,19 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
             sample(rule, active(rule));
         }
         for (const std::string& rule : device.alarms) {
-            if (std::find(device.alarmRules.begin(), device.alarmRules.end(), rule) ==
-                device.alarmRules.end()) {
-                sample(rule, true); // raised by a rule no longer watched
+            if (!contains(device.alarmRules, rule)) {
+                sample(rule, active(rule)); // raised by a rule no longer watched
+            }
+        }
+    }
+    header(out, kSilenced);
+    for (const DeviceSample& device : devices) {
+        for (const std::string& rule : device.silenced) {
+            if (contains(device.alarms, rule)) {
+                openSample(out, kSilenced, device);
+                out += ',';
+                label(out, "rule", rule);
+                closeSample(out, "1");
             }
         }
     }
@@ -215,6 +255,7 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
     out += ' ';
     out += std::to_string(devices.size());
     out += '\n';
+    t_site = nullptr;
     return out;
 }
 

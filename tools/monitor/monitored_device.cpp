@@ -4,7 +4,9 @@
 #include "device_dump.h"
 #include "lang/gbk_text.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 namespace vireo {
 
@@ -93,6 +95,26 @@ void MonitoredDevice::SetAlarmSource(AlarmSource source)
 {
     std::lock_guard lock(m_mutex);
     m_alarms = std::move(source);
+}
+
+void MonitoredDevice::SetGroup(std::string group)
+{
+    std::lock_guard lock(m_mutex);
+    m_group = std::move(group);
+}
+
+std::string MonitoredDevice::Group() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_group;
+}
+
+bool MonitoredDevice::Tried() const
+{
+    // `reconnects` counts an attempt as it begins: a second one begun, or a
+    // link made, means the first is over.
+    auto& session = const_cast<DeviceCore&>(m_core).Session();
+    return session.everConnected || session.reconnects >= 2;
 }
 
 void MonitoredDevice::Start()
@@ -205,6 +227,7 @@ DeviceSample MonitoredDevice::Sample() const
     sample.name = GbkToUtf8(m_name);
     sample.linked = session.linked;
     sample.reconnects = static_cast<uint64_t>(session.linksRestored.load());
+    sample.connectAttempts = static_cast<uint64_t>(std::max(0, session.reconnects.load()));
     sample.requests = session.requestsSent;
     sample.timeouts = session.requestTimeouts;
 
@@ -222,6 +245,13 @@ DeviceSample MonitoredDevice::Sample() const
             sample.loader = versionText(version->bytes[0], version->bytes[1]);
             sample.software = versionText(version->bytes[2], version->bytes[3]);
         }
+        if (const std::optional<SystemRecord> system = db->System()) {
+            const std::array<uint8_t, 6> mac = system->Mac();
+            char text[18];
+            std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1],
+                          mac[2], mac[3], mac[4], mac[5]);
+            sample.mac = text;
+        }
     }
     AlarmSource alarms;
     {
@@ -229,6 +259,7 @@ DeviceSample MonitoredDevice::Sample() const
         sample.up = m_up && sample.linked;
         sample.lastRefreshMs = m_lastRefreshMs;
         alarms = m_alarms;
+        sample.group = m_group;
     }
     if (alarms) {
         alarms(sample);
