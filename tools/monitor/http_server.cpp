@@ -186,8 +186,18 @@ bool HttpServer::startDaemon(const WebConfig& config, std::string* error)
         flags |= MHD_USE_TLS;
     }
     const unsigned idleSeconds = static_cast<unsigned>(m_limits.requestTimeout.count());
+    // The library gets a duplicate of the socket, so that it stays bound
+    // (connections waiting in its queue) across a restart: a stop takes the
+    // duplicate back (quiesce) and closes it.
+    const int listenFd = ::fcntl(m_listenFd, F_DUPFD_CLOEXEC, 0);
+    if (listenFd < 0) {
+        if (error != nullptr) {
+            *error = std::string("the HTTP server cannot start: ") + std::strerror(errno);
+        }
+        return false;
+    }
     std::vector<MHD_OptionItem> options = {
-        {MHD_OPTION_LISTEN_SOCKET, m_listenFd, nullptr},
+        {MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(m_limits.connections), nullptr},
         {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(m_limits.perAddress), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(idleSeconds), nullptr},
@@ -218,6 +228,9 @@ bool HttpServer::startDaemon(const WebConfig& config, std::string* error)
     m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &HttpServerCallbacks::access, this,
                                 MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
     if (m_daemon == nullptr) {
+        if (fcntl(listenFd, F_GETFD) >= 0) {
+            ::close(listenFd);
+        }
         if (error != nullptr) {
             *error = config.Tls() ? "TLS cannot start with this certificate and key"
                                   : "the HTTP server cannot start";
@@ -227,15 +240,16 @@ bool HttpServer::startDaemon(const WebConfig& config, std::string* error)
     return true;
 }
 
-void HttpServer::stopDaemon(bool keepSocket)
+void HttpServer::stopDaemon()
 {
     if (m_daemon == nullptr) {
         return;
     }
-    if (keepSocket) {
-        MHD_quiesce_daemon(m_daemon);
-    }
+    const MHD_socket listenFd = MHD_quiesce_daemon(m_daemon);
     MHD_stop_daemon(m_daemon);
+    if (listenFd != MHD_INVALID_SOCKET) {
+        ::close(listenFd);
+    }
     m_daemon = nullptr;
 }
 
@@ -255,7 +269,7 @@ bool HttpServer::Apply(const WebConfig& config, std::string* error)
         m_passwords = std::make_shared<PasswordCheck>(config.users);
         return true;
     }
-    stopDaemon(true);
+    stopDaemon();
     if (startDaemon(config, error)) {
         return true;
     }
@@ -267,7 +281,7 @@ bool HttpServer::Apply(const WebConfig& config, std::string* error)
 void HttpServer::Stop()
 {
     std::lock_guard lock(m_daemonMutex);
-    stopDaemon(false);
+    stopDaemon();
     if (m_listenFd >= 0) {
         ::close(m_listenFd);
         m_listenFd = -1;

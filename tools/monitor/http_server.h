@@ -86,7 +86,7 @@ private:
     struct RequestState;
 
     bool startDaemon(const WebConfig& config, std::string* error);
-    void stopDaemon(bool keepSocket);
+    void stopDaemon();
     void watch();
 
     friend struct HttpServerCallbacks;
