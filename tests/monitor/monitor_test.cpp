@@ -6,6 +6,7 @@
 #include "http_endpoint.h"
 #include "lang/language_table.h"
 #include "metrics_text.h"
+#include "promtool.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
 
@@ -40,19 +41,6 @@ std::string Series(const std::string& family, const std::string& address, const 
                    const std::string& extra = {})
 {
     return family + "{address=\"" + address + "\",name=\"" + name + "\"" + extra + "}";
-}
-
-// When promtool is installed, it must accept the page too.
-void PromtoolAccepts(const std::string& text)
-{
-    if (std::system("command -v promtool > /dev/null 2>&1") != 0) {
-        return;
-    }
-    const auto path = std::filesystem::temp_directory_path() / "vireo-monitor-metrics.txt";
-    std::ofstream(path) << text;
-    const std::string command = "promtool check metrics < " + path.string() + " 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << text;
-    std::filesystem::remove(path);
 }
 
 TEST(MetricsText, LabelValuesSurviveTheFormatAndEveryFamilyIsAnnounced)

@@ -28,9 +28,12 @@ void family(std::string& out, const char* name, const char* type, const char* he
 
 void value(std::string& out, const char* name, double v)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s %.17g\n", name, v);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    out += name;
+    out += ' ';
     out += text;
+    out += '\n';
 }
 
 std::string seconds(int64_t ms)

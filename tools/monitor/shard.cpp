@@ -50,6 +50,13 @@ uint64_t ShardHash(const std::string& address)
         hash ^= byte;
         hash *= 1099511628211ull;
     }
+    // FNV's low bits follow its last bytes closely (addresses that differ in
+    // the third byte only fall in few shards): mix every bit into every other.
+    hash ^= hash >> 33;
+    hash *= 0xff51afd7ed558ccdull;
+    hash ^= hash >> 33;
+    hash *= 0xc4ceb9fe1a85ec53ull;
+    hash ^= hash >> 33;
     return hash;
 }
 

@@ -7,7 +7,8 @@ namespace vireo {
 
 // A share of a fleet split among N monitors: this one watches the machines
 // whose address hashes to K of N. The hash is FNV-1a (64 bits) of the four
-// bytes of the IPv4 address, most significant first, taken modulo N: it
+// bytes of the IPv4 address, most significant first, then MurmurHash3's
+// 64-bit finalizer (fmix64), taken modulo N: it
 // depends on the address alone (not on its spelling, the host or the run),
 // so N monitors reading one settings file cover every machine exactly once.
 struct Shard
