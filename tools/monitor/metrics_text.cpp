@@ -252,6 +252,11 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::s
 
     header(out, kDevices);
     out += kDevices.name;
+    if (!site.empty()) {
+        out += '{';
+        label(out, "site", site);
+        out += '}';
+    }
     out += ' ';
     out += std::to_string(devices.size());
     out += '\n';
