@@ -201,7 +201,7 @@ TEST_F(MonitorAppTest, ReloadKeepsWhatStaysHealthTellsAStallSilencesHoldAlarms)
     EXPECT_EQ(Http(port, {.method = "POST", .path = "/-/reload"}, "127.241.0.5").status, 200);
     ASSERT_TRUE(WaitFor([&] { return scrape() && up(4); }));
     EXPECT_FALSE(page.Has(series("vireo_ird_up", 3)));
-    EXPECT_EQ(page.Value("vireo_monitor_devices"), 3);
+    EXPECT_EQ(page.Value("vireo_monitor_devices{site=\"paris\"}"), 3);
     EXPECT_GE(page.Value(series("vireo_ird_requests_total", 1)), requests);
     EXPECT_EQ(page.Value(series("vireo_ird_connect_attempts_total", 1)), 1);
     EXPECT_EQ(page.Value(series("vireo_ird_up", 1)), 1);
@@ -215,7 +215,7 @@ TEST_F(MonitorAppTest, ReloadKeepsWhatStaysHealthTellsAStallSilencesHoldAlarms)
     EXPECT_NE(failed.body.find("web.yml"), std::string::npos) << failed.body;
     ASSERT_TRUE(scrape());
     EXPECT_EQ(page.Value("vireo_monitor_config_last_reload_successful"), 0);
-    EXPECT_EQ(page.Value("vireo_monitor_devices"), 3);
+    EXPECT_EQ(page.Value("vireo_monitor_devices{site=\"paris\"}"), 3);
     EXPECT_EQ(app.Reload().empty(), false);
     std::ofstream(m_folder / "web.yml") << "";
     settings({1, 2, 4}, "site=paris\r\ngroup=127.241.5.1:Uplinks\r\n");
