@@ -59,6 +59,11 @@ struct HttpServerCallbacks
 
 namespace {
 
+// Connections kept free for newcomers, and how long a connection must have
+// waited on its request before one may close it for them.
+constexpr size_t kSpareConnections = 4;
+constexpr std::chrono::seconds kEvictableAfter{1};
+
 MHD_Result respond(MHD_Connection* connection, const HttpResponse& reply)
 {
     MHD_Response* response = MHD_create_response_from_buffer(
@@ -298,9 +303,38 @@ void HttpServer::opened(MHD_Connection* connection)
 {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const auto now = std::chrono::steady_clock::now();
     std::lock_guard lock(m_watchMutex);
-    m_watched[connection] = {info != nullptr ? info->connect_fd : -1,
-                             std::chrono::steady_clock::now() + m_limits.requestTimeout};
+    makeRoom(now, 1);
+    m_watched[connection] = {info != nullptr ? info->connect_fd : -1, now,
+                             now + m_limits.requestTimeout};
+}
+
+void HttpServer::makeRoom(std::chrono::steady_clock::time_point now, size_t arriving)
+{
+    // Nearly full: close the connections that have waited longest for a
+    // request to complete, so newcomers always find a few free.
+    size_t open = 0;
+    for (const auto& [connection, watched] : m_watched) {
+        open += watched.fd >= 0 ? 1 : 0;
+    }
+    const size_t room =
+        m_limits.connections > kSpareConnections ? m_limits.connections - kSpareConnections : 1;
+    while (open + arriving > room) {
+        Watched* oldest = nullptr;
+        for (auto& [connection, watched] : m_watched) {
+            if (watched.fd >= 0 && now - watched.since >= kEvictableAfter &&
+                (oldest == nullptr || watched.since < oldest->since)) {
+                oldest = &watched;
+            }
+        }
+        if (oldest == nullptr) {
+            return;
+        }
+        ::shutdown(oldest->fd, SHUT_RDWR);
+        oldest->fd = -1; // closing; its slot is free once the library sees it
+        --open;
+    }
 }
 
 void HttpServer::closed(MHD_Connection* connection)
@@ -316,7 +350,8 @@ void HttpServer::rearm(MHD_Connection* connection)
     std::lock_guard lock(m_watchMutex);
     const auto it = m_watched.find(connection);
     if (it != m_watched.end()) {
-        it->second.deadline = std::chrono::steady_clock::now() + m_limits.requestTimeout;
+        it->second.since = std::chrono::steady_clock::now();
+        it->second.deadline = it->second.since + m_limits.requestTimeout;
     }
 }
 
@@ -330,10 +365,11 @@ void HttpServer::watch()
                 // The connection's event loop sees the end of the stream and
                 // closes it; a client trickling bytes gets no more time.
                 ::shutdown(watched.fd, SHUT_RDWR);
-                watched.deadline = now + std::chrono::hours(1);
+                watched.fd = -1; // once only
             }
         }
-        m_watchWake.wait_for(lock, std::chrono::milliseconds(200));
+        makeRoom(now, 0);
+        m_watchWake.wait_for(lock, std::chrono::milliseconds(100));
     }
 }
 

@@ -20,8 +20,10 @@ namespace vireo {
 
 // What one client may take of the server. A client is an address: a scanner
 // or a slow scraper holds at most `perAddress` connections, and no request
-// lives longer than `requestTimeout` whatever it sends, so the others keep
-// being served.
+// lives longer than `requestTimeout` whatever it sends. When nearly every
+// connection is taken, a new one closes the one that has waited longest
+// (a second at least) for a request to complete, so slow or idle clients
+// from many addresses cannot shut a scraper out either.
 struct HttpLimits
 {
     unsigned connections = 64;
@@ -81,6 +83,7 @@ private:
     struct Watched
     {
         int fd = -1;
+        std::chrono::steady_clock::time_point since; // opened, or its last request done
         std::chrono::steady_clock::time_point deadline;
     };
     struct RequestState;
@@ -95,6 +98,7 @@ private:
     void opened(MHD_Connection* connection);
     void closed(MHD_Connection* connection);
     void rearm(MHD_Connection* connection);
+    void makeRoom(std::chrono::steady_clock::time_point now, size_t arriving); // m_watchMutex held
 
     const HttpLimits m_limits;
     const HttpHandler m_handler;
