@@ -353,6 +353,9 @@ const char* const kEnglish[kLanguageRowCount] = {
     /* 344 */ "The signal history is not available: ",
     /* 345 */ "Outages: ",
     /* 346 */ "Clear after (s)",
+    /* 347 */ "Maintenance...",
+    /* 348 */ "Silence the alarms of this IRD for (hours):",
+    /* 349 */ "Reason:",
 };
 
 const char* const kChinese[kLanguageRowCount] = {
@@ -778,6 +781,10 @@ const char* const kChinese[kLanguageRowCount] = {
     /* 344 */ "\320\305\272\305\300\372\312\267\262\273\277\311\323\303: ", // 信号历史不可用:
     /* 345 */ "\326\320\266\317\264\316\312\375: ",                         // 中断次数:
     /* 346 */ "\273\326\270\264 (\303\353)",                                // 恢复 (秒)
+    /* 347 */ "\316\254\273\244...", // 维护...
+    /* 348 */
+    "\306\301\261\316\264\313\275\342\302\353\306\367\265\304\270\346\276\257 (\320\241\312\261):", // 屏蔽此解码器的告警 (小时):
+    /* 349 */ "\324\255\322\362:", // 原因:
 };
 
 } // namespace vireo::lang_rows

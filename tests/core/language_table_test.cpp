@@ -358,6 +358,9 @@ const char* const kChineseUtf8[kLanguageRowCount] = {
     /* 344 */ "信号历史不可用: ",
     /* 345 */ "中断次数: ",
     /* 346 */ "恢复 (秒)",
+    /* 347 */ "维护...",
+    /* 348 */ "屏蔽此解码器的告警 (小时):",
+    /* 349 */ "原因:",
 };
 
 std::string gbkToUtf8(const std::string& gbk)
