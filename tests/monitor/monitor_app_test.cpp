@@ -248,6 +248,33 @@ TEST_F(MonitorAppTest, ReloadKeepsWhatStaysHealthTellsAStallSilencesHoldAlarms)
     ASSERT_TRUE(scrape());
     EXPECT_EQ(page.Value(series("vireo_ird_alarm_active", 1, linkLost)), 1);
 
+    // With a user in the web config, maintenance is set and ended over HTTP.
+    std::ofstream(m_folder / "web.yml")
+        << "basic_auth_users:\n  ops: "
+           "$2y$04$4TogIk8qQpWGurOc8osG6ud/S671kKQK8w3PBHq29nIAGMK8dP9Ey\n";
+    ASSERT_EQ(app.Reload(), "");
+    HttpCall set{.method = "POST",
+                 .path = "/api/silences",
+                 .body = "{\"device\":\"" + address(2) + "\",\"until\":\"2999-01-01T00:00:00Z\"," +
+                         "\"reason\":\"feed change\"}",
+                 .user = "ops",
+                 .password = "maint-pass"};
+    EXPECT_EQ(Http(port, {.path = "/metrics"}, "127.241.0.5").status, 401);
+    const HttpReply created = Http(port, set, "127.241.0.5");
+    ASSERT_EQ(created.status, 201) << created.body;
+    const int64_t id = nlohmann::json::parse(created.body)[0]["id"];
+    EXPECT_EQ(nlohmann::json::parse(created.body)[0]["by"], "ops");
+    set.body = "{\"device\":\"" + address(2) + "\",\"until\":\"soon\",\"reason\":\"x\"}";
+    EXPECT_EQ(Http(port, set, "127.241.0.5").status, 400);
+    HttpCall end{.method = "DELETE",
+                 .path = "/api/silences/" + std::to_string(id),
+                 .user = "ops",
+                 .password = "maint-pass"};
+    EXPECT_EQ(Http(port, end, "127.241.0.5").status, 200);
+    EXPECT_EQ(Http(port, end, "127.241.0.5").status, 404);
+    std::ofstream(m_folder / "web.yml") << "";
+    ASSERT_EQ(app.Reload(), "");
+
     // The supervising loop stalled for 3 poll intervals: unhealthy, and why.
     stall = true;
     ASSERT_TRUE(WaitFor([&] { return get("/healthz").status == 503; }, 5s));
