@@ -260,8 +260,10 @@ int main(int argc, char** argv)
             return times;
         };
         size_t bytes = 0;
-        const std::vector<double> quiet = scrapes(21, bytes);
+        const std::vector<double> quiet = scrapes(100, bytes);
         std::printf("metrics_scrape_%zu %.2f ms\n", addresses.size(), quiet[quiet.size() / 2]);
+        std::printf("metrics_scrape_%zu_p99 %.2f ms\n", addresses.size(),
+                    quiet[quiet.size() * 99 / 100 - 1]);
         std::printf("metrics_page_%zu %zu bytes\n", addresses.size(), bytes);
         {
             // 64 clients from 8 addresses trickling a byte every 300 ms.

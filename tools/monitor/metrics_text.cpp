@@ -1,6 +1,7 @@
 #include "metrics_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
@@ -63,26 +64,31 @@ void label(std::string& out, const char* name, std::string_view value)
     out += '"';
 }
 
-// The site every series carries, when the monitor has one.
-thread_local const std::string* t_site = nullptr;
-
-// `name{address="...",name="..."` and the site and group when set (the brace
-// left open for more labels).
-void openSample(std::string& out, const Family& family, const DeviceSample& device)
+// `address="...",name="..."` and the site and group when set: the labels
+// every series of a device starts with, escaped once per page.
+std::string deviceLabels(const DeviceSample& device, const std::string& site)
 {
-    out += family.name;
-    out += '{';
+    std::string out;
     label(out, "address", device.address);
     out += ',';
     label(out, "name", device.name);
-    if (t_site != nullptr && !t_site->empty()) {
+    if (!site.empty()) {
         out += ',';
-        label(out, "site", *t_site);
+        label(out, "site", site);
     }
     if (!device.group.empty()) {
         out += ',';
         label(out, "group", device.group);
     }
+    return out;
+}
+
+// `family{labels` (the brace left open for more labels).
+void openSample(std::string& out, const Family& family, const std::string& labels)
+{
+    out += family.name;
+    out += '{';
+    out += labels;
 }
 
 void closeSample(std::string& out, std::string_view value)
@@ -92,20 +98,12 @@ void closeSample(std::string& out, std::string_view value)
     out += '\n';
 }
 
+// The shortest text that reads back as the same double.
 std::string number(double value)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    // Shortest text that reads back as the same double.
-    for (int precision = 1; precision <= 17; ++precision) {
-        char shorter[32];
-        std::snprintf(shorter, sizeof shorter, "%.*g", precision, value);
-        double back = 0;
-        if (std::sscanf(shorter, "%lf", &back) == 1 && back == value) {
-            return shorter;
-        }
-    }
-    return text;
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
 std::string integer(uint64_t value)
@@ -115,13 +113,13 @@ std::string integer(uint64_t value)
 
 template <typename Value>
 void family(std::string& out, const Family& f, const std::vector<DeviceSample>& devices,
-            Value value)
+            const std::vector<std::string>& labels, Value value)
 {
     header(out, f);
-    for (const DeviceSample& device : devices) {
-        std::string text;
-        if (value(device, text)) {
-            openSample(out, f, device);
+    std::string text;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        if (value(devices[i], text)) {
+            openSample(out, f, labels[i]);
             closeSample(out, text);
         }
     }
@@ -154,42 +152,49 @@ std::string EscapeLabelValue(std::string_view value)
 
 std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::string& site)
 {
-    t_site = &site;
+    std::vector<std::string> labels;
+    labels.reserve(devices.size());
+    for (const DeviceSample& device : devices) {
+        labels.push_back(deviceLabels(device, site));
+    }
+    auto labelsOf = [&](const DeviceSample& device) -> const std::string& {
+        return labels[static_cast<size_t>(&device - devices.data())];
+    };
     std::string out;
     out.reserve(1024 + devices.size() * 1200);
-    family(out, kUp, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kUp, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = d.up ? "1" : "0";
         return true;
     });
-    family(out, kLocked, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kLocked, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = d.locked ? "1" : "0";
         return d.haveSignal;
     });
-    family(out, kIntensity, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kIntensity, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = number(d.intensity / 100.0);
         return d.haveSignal;
     });
-    family(out, kQuality, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kQuality, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = number(d.quality / 100.0);
         return d.haveSignal;
     });
-    family(out, kAttempts, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kAttempts, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = integer(d.connectAttempts);
         return true;
     });
-    family(out, kReconnects, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kReconnects, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = integer(d.reconnects);
         return true;
     });
-    family(out, kRequests, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kRequests, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = integer(d.requests);
         return true;
     });
-    family(out, kTimeouts, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kTimeouts, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = integer(d.timeouts);
         return true;
     });
-    family(out, kLastRefresh, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kLastRefresh, devices, labels, [](const DeviceSample& d, std::string& v) {
         char text[32];
         std::snprintf(text, sizeof text, "%" PRId64 ".%03d", d.lastRefreshMs / 1000,
                       static_cast<int>(d.lastRefreshMs % 1000));
@@ -202,7 +207,7 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::s
         if (device.loader.empty() && device.software.empty() && device.mac.empty()) {
             continue;
         }
-        openSample(out, kInfo, device);
+        openSample(out, kInfo, labelsOf(device));
         out += ',';
         label(out, "loader", device.loader);
         out += ',';
@@ -224,7 +229,7 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::s
             return contains(device.alarms, rule) && !contains(device.silenced, rule);
         };
         auto sample = [&](const std::string& rule, bool on) {
-            openSample(out, kAlarm, device);
+            openSample(out, kAlarm, labelsOf(device));
             out += ',';
             label(out, "rule", rule);
             closeSample(out, on ? "1" : "0");
@@ -242,7 +247,7 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::s
     for (const DeviceSample& device : devices) {
         for (const std::string& rule : device.silenced) {
             if (contains(device.alarms, rule)) {
-                openSample(out, kSilenced, device);
+                openSample(out, kSilenced, labelsOf(device));
                 out += ',';
                 label(out, "rule", rule);
                 closeSample(out, "1");
@@ -260,7 +265,6 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::s
     out += ' ';
     out += std::to_string(devices.size());
     out += '\n';
-    t_site = nullptr;
     return out;
 }
 

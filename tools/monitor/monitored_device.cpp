@@ -79,8 +79,9 @@ private:
 MonitoredDevice::MonitoredDevice(SessionContext& context, const ChosenMachine& machine,
                                  const MonitorTiming& timing,
                                  const std::filesystem::path& logsFolder, uint16_t port)
-    : m_address(machine.address), m_name(machine.name), m_timing(timing),
-      m_view(std::make_unique<View>()), m_signal(std::make_shared<SignalKeeper>()),
+    : m_address(machine.address), m_name(machine.name), m_nameUtf8(GbkToUtf8(machine.name)),
+      m_timing(timing), m_view(std::make_unique<View>()),
+      m_signal(std::make_shared<SignalKeeper>()),
       m_core(context, *m_view, machine.address + ":" + machine.name, timing.link, logsFolder, port)
 {
     m_core.Session().Observers().Add(m_signal);
@@ -224,7 +225,7 @@ DeviceSample MonitoredDevice::Sample() const
     DeviceSession& session = core.Session();
     DeviceSample sample;
     sample.address = m_address;
-    sample.name = GbkToUtf8(m_name);
+    sample.name = m_nameUtf8;
     sample.linked = session.linked;
     sample.reconnects = static_cast<uint64_t>(session.linksRestored.load());
     sample.connectAttempts = static_cast<uint64_t>(std::max(0, session.reconnects.load()));

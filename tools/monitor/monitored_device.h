@@ -78,6 +78,7 @@ private:
 
     const std::string m_address;
     const std::string m_name;
+    const std::string m_nameUtf8; // as every sample carries it
     const MonitorTiming m_timing;
     std::unique_ptr<View> m_view;
     std::shared_ptr<SignalKeeper> m_signal;
