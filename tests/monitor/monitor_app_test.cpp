@@ -266,6 +266,8 @@ TEST_F(MonitorAppTest, ReloadKeepsWhatStaysHealthTellsAStallSilencesHoldAlarms)
     EXPECT_EQ(nlohmann::json::parse(created.body)[0]["by"], "ops");
     set.body = "{\"device\":\"" + address(2) + "\",\"until\":\"soon\",\"reason\":\"x\"}";
     EXPECT_EQ(Http(port, set, "127.241.0.5").status, 400);
+    set.body = "{\"group\":\"A\",\"until\":\"2999-01-01T00:00:00Z\",\"reason\":\"x\\ny\"}";
+    EXPECT_EQ(Http(port, set, "127.241.0.5").status, 400);
     HttpCall end{.method = "DELETE",
                  .path = "/api/silences/" + std::to_string(id),
                  .user = "ops",

@@ -34,6 +34,14 @@ bool complete(Silence& s, const std::string& device, const std::string& group,
     if (s.reason.empty()) {
         return fail("a reason is required");
     }
+    // They go into log lines and the desktop's list: one line each.
+    for (const std::string* text : {&group, static_cast<const std::string*>(&s.reason)}) {
+        for (char c : *text) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+                return fail("group and reason are one line of text");
+            }
+        }
+    }
     const std::optional<int64_t> untilMs = ParseTimeMs(until);
     if (!untilMs) {
         return fail("until wants Unix seconds or YYYY-MM-DDTHH:MM:SSZ, not '" + until + "'");
