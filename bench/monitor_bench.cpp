@@ -6,7 +6,7 @@
 //
 //     build/bench/monitor_bench [--addresses FIRST-LAST] [--steady-seconds N]
 //
-// 5,000 IRDs: --addresses 127.0.170.1-127.0.189.152
+// 5,000 IRDs: --addresses 127.0.170.1-127.0.189.174
 
 #include "fleet_history.h"
 #include "fleet_monitor.h"
