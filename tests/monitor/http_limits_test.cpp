@@ -66,7 +66,8 @@ TEST(HttpLimits, SlowAndIdleClientsNeverDelayAnotherScrape)
     for (int i = 0; i < 10; ++i) {
         worst = std::max(worst, timed());
     }
-    EXPECT_LT(worst, std::max(250.0, normal * 10)) << "normal " << normal << " ms";
+    // Below a second: a connect the system dropped is tried again only then.
+    EXPECT_LT(worst, std::max(900.0, normal * 10)) << "normal " << normal << " ms";
     EXPECT_EQ(Http(port, {.path = "/healthz", .source = "127.241.0.201"}, "127.241.0.1").status,
               200);
 
@@ -92,7 +93,8 @@ TEST(HttpLimits, SlowAndIdleClientsNeverDelayAnotherScrape)
     http.Stop();
 }
 
-// The real program under the same load ends within 2 s of SIGTERM, status 0.
+// The real program reloads on SIGHUP, and under the same load as above ends
+// within 2 s of SIGTERM, status 0.
 TEST(HttpLimits, SigtermEndsTheProgramUnderLoad)
 {
     const auto folder = std::filesystem::temp_directory_path() / "vireo-monitor-sigterm";
@@ -126,6 +128,21 @@ TEST(HttpLimits, SigtermEndsTheProgramUnderLoad)
         }
     }
     ASSERT_TRUE(serving);
+    // SIGHUP re-reads the settings file: one machine fewer.
+    {
+        std::ofstream settings(folder / "Vireo.ini", std::ios::binary);
+        settings << "[Address]\r\nmachine=y127.241.8.1:IRD1\r\n[LANGUAGE]\r\nlanguage=1\r\n";
+    }
+    kill(pid, SIGHUP);
+    bool reloaded = false;
+    for (int i = 0; i < 50 && !reloaded; ++i) {
+        reloaded = Http(19741, {.path = "/metrics", .timeout = 500ms}, "127.241.0.2")
+                       .body.find("\nvireo_monitor_devices 1\n") != std::string::npos;
+        if (!reloaded) {
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+    EXPECT_TRUE(reloaded);
     SlowClients slow(19741, "127.241.0.2", 64, Sources("127.241.3.", 1, 16), 500,
                      Sources("127.241.4.", 1, 64));
     std::this_thread::sleep_for(500ms);

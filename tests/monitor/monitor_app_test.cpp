@@ -6,6 +6,7 @@
 #include "monitor_settings.h"
 #include "promtool.h"
 #include "shard.h"
+#include "silence_text.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
 
@@ -91,6 +92,47 @@ TEST(MonitorSection, SiteAndGroupsBesideTheDesktopsSections)
     ASSERT_EQ(desktop.machines.size(), 2u);
     EXPECT_EQ(desktop.machines[0].address, "10.0.0.1");
     EXPECT_EQ(desktop.languageIndex, 1);
+}
+
+TEST(SilencesFile, EntriesAreCheckedAndTimesRead)
+{
+    EXPECT_EQ(ParseTimeMs("1765400000"), 1765400000000);
+    EXPECT_EQ(ParseTimeMs("2026-12-10T06:00:00Z"), 1796882400000);
+    for (const char* bad : {"", "2026-12-10 06:00:00", "2026-12-10T06:00:00+01:00",
+                            "2026-13-10T06:00:00Z", "soon", "-5"}) {
+        EXPECT_FALSE(ParseTimeMs(bad)) << bad;
+    }
+    const fs::path file = fs::temp_directory_path() / "vireo-monitor-silences.yml";
+    struct Case
+    {
+        std::string yaml;
+        std::string error; // empty: accepted
+    };
+    const Case cases[] = {
+        {"- device: 10.0.0.5\n  until: 2999-01-01T00:00:00Z\n  reason: LNB swap\n"
+         "- group: Uplinks\n  until: 32503680000\n  reason: dish\n",
+         ""},
+        {"", ""},
+        {"- device: 10.0.0.5\n  until: 2999-01-01T00:00:00Z\n", "entry 1: a reason is required"},
+        {"- device: 10.0.0.5\n  group: G\n  until: 1\n  reason: r\n", "either device"},
+        {"- device: 10.0.0.500\n  until: 1\n  reason: r\n", "no IPv4 address"},
+        {"- group: G\n  until: tomorrow\n  reason: r\n", "until wants"},
+        {"device: 10.0.0.5\n", "not a list"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(file) << c.yaml;
+        std::string error;
+        const auto silences = LoadSilencesFile(file, &error);
+        EXPECT_EQ(silences.has_value(), c.error.empty()) << c.yaml << error;
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.yaml << error;
+    }
+    std::ofstream(file) << cases[0].yaml;
+    const auto silences = LoadSilencesFile(file, nullptr).value();
+    ASSERT_EQ(silences.size(), 2u);
+    EXPECT_EQ(silences[1].kind, Silence::Target::Group);
+    EXPECT_EQ(silences[1].untilMs, 32503680000000);
+    EXPECT_EQ(silences[0].by, "file");
+    fs::remove(file);
 }
 
 // A monitor of three IRDs reloaded while it runs, its health, its silences.

@@ -63,6 +63,11 @@ namespace {
 // waited on its request before one may close it for them.
 constexpr size_t kSpareConnections = 4;
 constexpr std::chrono::seconds kEvictableAfter{1};
+// Connections waiting to be accepted. A flood fills a short queue, and then
+// the system drops a scraper's connect, which it tries again only a second
+// later; a long one is drained quickly (an address over its share is closed
+// as soon as it is accepted).
+constexpr int kListenBacklog = 1024;
 
 MHD_Result respond(MHD_Connection* connection, const HttpResponse& reply)
 {
@@ -162,7 +167,7 @@ bool HttpServer::Bind(const std::string& host, uint16_t port, std::string* error
     int yes = 1;
     setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listenFd, 128) != 0) {
+        ::listen(m_listenFd, kListenBacklog) != 0) {
         return fail(std::strerror(errno));
     }
     socklen_t length = sizeof address;
