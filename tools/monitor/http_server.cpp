@@ -60,9 +60,10 @@ struct HttpServerCallbacks
 namespace {
 
 // Connections kept free for newcomers, and how long a connection must have
-// waited on its request before one may close it for them.
+// waited for a whole request before one may close it for them (a client
+// sends its request right after connecting, in one piece).
 constexpr size_t kSpareConnections = 4;
-constexpr std::chrono::seconds kEvictableAfter{1};
+constexpr std::chrono::milliseconds kEvictableAfter{250};
 // Connections waiting to be accepted. A flood fills a short queue, and then
 // the system drops a scraper's connect, which it tries again only a second
 // later; a long one is drained quickly (an address over its share is closed
@@ -328,7 +329,7 @@ void HttpServer::makeRoom(std::chrono::steady_clock::time_point now, size_t arri
     while (open + arriving > room) {
         Watched* oldest = nullptr;
         for (auto& [connection, watched] : m_watched) {
-            if (watched.fd >= 0 && now - watched.since >= kEvictableAfter &&
+            if (watched.fd >= 0 && !watched.serving && now - watched.since >= kEvictableAfter &&
                 (oldest == nullptr || watched.since < oldest->since)) {
                 oldest = &watched;
             }
@@ -357,6 +358,16 @@ void HttpServer::rearm(MHD_Connection* connection)
     if (it != m_watched.end()) {
         it->second.since = std::chrono::steady_clock::now();
         it->second.deadline = it->second.since + m_limits.requestTimeout;
+        it->second.serving = false;
+    }
+}
+
+void HttpServer::serving(MHD_Connection* connection)
+{
+    std::lock_guard lock(m_watchMutex);
+    const auto it = m_watched.find(connection);
+    if (it != m_watched.end()) {
+        it->second.serving = true;
     }
 }
 
@@ -386,6 +397,7 @@ int HttpServer::serve(MHD_Connection* connection, const char* url, const char* m
         // The headers are in. A body announced beyond the limit is refused
         // before any of it is read.
         *state = request = new RequestState;
+        serving(connection);
         const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                          MHD_HTTP_HEADER_CONTENT_LENGTH);
         if (length != nullptr && std::strtoull(length, nullptr, 10) > m_limits.maxBody) {

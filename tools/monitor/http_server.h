@@ -22,8 +22,9 @@ namespace vireo {
 // or a slow scraper holds at most `perAddress` connections, and no request
 // lives longer than `requestTimeout` whatever it sends. When nearly every
 // connection is taken, a new one closes the one that has waited longest
-// (a second at least) for a request to complete, so slow or idle clients
-// from many addresses cannot shut a scraper out either.
+// (a quarter second at least) for a whole request to come in, so slow or
+// idle clients from many addresses cannot shut a scraper out either; a
+// request being answered is never closed for it.
 struct HttpLimits
 {
     unsigned connections = 64;
@@ -85,6 +86,7 @@ private:
         int fd = -1;
         std::chrono::steady_clock::time_point since; // opened, or its last request done
         std::chrono::steady_clock::time_point deadline;
+        bool serving = false; // a whole request came in; its answer is on its way
     };
     struct RequestState;
 
@@ -98,6 +100,7 @@ private:
     void opened(MHD_Connection* connection);
     void closed(MHD_Connection* connection);
     void rearm(MHD_Connection* connection);
+    void serving(MHD_Connection* connection);
     void makeRoom(std::chrono::steady_clock::time_point now, size_t arriving); // m_watchMutex held
 
     const HttpLimits m_limits;
