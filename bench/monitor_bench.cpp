@@ -1,13 +1,19 @@
 // The monitor holding 1,000 IRDs played by one simulator process: time from
 // start until every device is up, CPU in the steady state, resident memory
-// per IRD and the time of one /metrics scrape.
+// per IRD, the time of one /metrics scrape, its p99 while 64 clients trickle
+// requests, and how long the real program takes to end on SIGTERM under
+// that load (with 500 idle connections besides).
 //
 //     build/bench/monitor_bench [--addresses FIRST-LAST] [--steady-seconds N]
+//
+// 5,000 IRDs: --addresses 127.0.170.1-127.0.189.174
 
 #include "fleet_history.h"
 #include "fleet_monitor.h"
 #include "http_endpoint.h"
 #include "lang/language_table.h"
+#include "monitor/http_client.h"
+#include "monitor/slow_clients.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -17,7 +23,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -87,6 +92,60 @@ bool listening(const std::string& address)
     const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
     close(fd);
     return ok;
+}
+
+// The real program watching `addresses`: once every IRD was tried, 64
+// clients trickle and 500 connections idle; the time from SIGTERM to its
+// exit (-1 when it did not end within 10 s or not with status 0).
+double sigtermUnderLoad(const std::vector<std::string>& addresses,
+                        const std::filesystem::path& folder)
+{
+    const std::filesystem::path settings = folder / "Vireo.ini";
+    {
+        std::ofstream out(settings, std::ios::binary);
+        out << "[Address]\r\n";
+        for (const std::string& address : addresses) {
+            out << "machine=y" << address << ":IRD\r\n";
+        }
+        out << "[LANGUAGE]\r\nlanguage=1\r\n\r\n";
+    }
+    const std::string config = settings.string();
+    const std::string history = (folder / "Monitor.sqlite").string();
+    const char* argv[] = {VIREO_MONITOR_PROGRAM, "--config", config.c_str(),    "--history",
+                          history.c_str(),       "--listen", "127.0.0.1:19466", nullptr};
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, VIREO_MONITOR_PROGRAM, &files, nullptr, const_cast<char**>(argv),
+                    environ) != 0) {
+        return -1;
+    }
+    const auto readyBy = steady_clock::now() + 120s;
+    while (test::HttpGet(19466, "/readyz").status != 200 && steady_clock::now() < readyBy) {
+        std::this_thread::sleep_for(200ms);
+    }
+    double took = -1;
+    {
+        test::SlowClients slow(19466, "127.0.0.1", 64, test::Sources("127.0.169.", 1, 8), 500,
+                               test::Sources("127.0.168.", 1, 100));
+        std::this_thread::sleep_for(1s);
+        const auto start = steady_clock::now();
+        kill(pid, SIGTERM);
+        int status = -1;
+        pid_t ended = 0;
+        while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && steady_clock::now() - start < 10s) {
+            std::this_thread::sleep_for(5ms);
+        }
+        if (ended == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            took = duration<double, std::milli>(steady_clock::now() - start).count();
+        }
+        if (ended == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+    }
+    return took;
 }
 
 } // namespace
@@ -178,28 +237,46 @@ int main(int argc, char** argv)
     std::printf("monitor_%zu_with_signal %zd count\n", addresses.size(),
                 std::count_if(samples.begin(), samples.end(),
                               [](const DeviceSample& s) { return s.haveSignal; }));
-    std::printf("monitor_rss_per_ird %.1f KB\n",
+    std::printf("monitor_%zu_rss_per_ird %.1f KB\n", addresses.size(),
                 static_cast<double>(rssAfter - rssBefore) / static_cast<double>(addresses.size()));
     std::printf("monitor_threads %ld count\n", statusKb("Threads:"));
 
     HttpEndpoint http(fleet);
     std::string error;
-    if (!http.Bind("127.0.0.1", 19465, &error)) {
+    if (!http.Bind("127.0.0.1", 19465, &error) || !http.Start()) {
         std::fprintf(stderr, "%s\n", error.c_str());
     } else {
-        http.Start();
-        httplib::Client client("127.0.0.1", 19465);
-        std::vector<double> times;
+        auto scrapes = [&](int count, size_t& bytes) {
+            std::vector<double> times;
+            test::HttpCall call;
+            call.source = "127.0.169.200";
+            for (int i = 0; i < count; ++i) {
+                const auto s = steady_clock::now();
+                const test::HttpReply res = test::Http(19465, call);
+                times.push_back(duration<double, std::milli>(steady_clock::now() - s).count());
+                bytes = res.status == 200 ? res.body.size() : 0;
+            }
+            std::sort(times.begin(), times.end());
+            return times;
+        };
         size_t bytes = 0;
-        for (int i = 0; i < 21; ++i) {
-            const auto s = steady_clock::now();
-            auto res = client.Get("/metrics");
-            times.push_back(duration<double, std::milli>(steady_clock::now() - s).count());
-            bytes = res ? res->body.size() : 0;
-        }
-        std::sort(times.begin(), times.end());
-        std::printf("metrics_scrape_%zu %.2f ms\n", addresses.size(), times[times.size() / 2]);
+        const std::vector<double> quiet = scrapes(100, bytes);
+        std::printf("metrics_scrape_%zu %.2f ms\n", addresses.size(), quiet[quiet.size() / 2]);
+        std::printf("metrics_scrape_%zu_p99 %.2f ms\n", addresses.size(),
+                    quiet[quiet.size() * 99 / 100 - 1]);
         std::printf("metrics_page_%zu %zu bytes\n", addresses.size(), bytes);
+        {
+            // 64 clients from 8 addresses trickling a byte every 300 ms.
+            test::SlowClients slow(19465, "127.0.0.1", 64, test::Sources("127.0.169.", 1, 8), 0,
+                                   {});
+            std::this_thread::sleep_for(500ms);
+            const std::vector<double> loaded = scrapes(100, bytes);
+            std::printf("scrape_under_slow_clients %.2f ms\n",
+                        loaded[loaded.size() * 99 / 100 - 1]);
+            if (bytes == 0) {
+                std::fprintf(stderr, "a scrape under slow clients failed\n");
+            }
+        }
         http.Stop();
     }
 
@@ -210,6 +287,7 @@ int main(int argc, char** argv)
     history.Stop();
     std::printf("history_file_%zu %.1f KB\n", addresses.size(),
                 static_cast<double>(std::filesystem::file_size(historyOptions.file)) / 1024);
+    std::printf("monitor_sigterm_under_load %.0f ms\n", sigtermUnderLoad(addresses, folder));
     std::filesystem::remove_all(folder);
     kill(sim, SIGTERM);
     int status = 0;

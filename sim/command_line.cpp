@@ -132,7 +132,7 @@ void describe(CLI::App& app, CommandLine& line)
                 }
             },
             "play one IRD on every address from FIRST to LAST (e.g. 127.0.1.1-127.0.1.200; "
-            "x.y.z.0 and x.y.z.255 left out; at most 4096) in one process, each with a database "
+            "x.y.z.0 and x.y.z.255 left out; at most 8192) in one process, each with a database "
             "of its own drawn from its address (the same every run; with --db, copies of the "
             "file); faults and signal apply to all")
             ->group(device);

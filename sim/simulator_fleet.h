@@ -24,7 +24,7 @@ struct AddressRange
     std::vector<std::string> Addresses() const;
 };
 
-inline constexpr size_t kMaxFleetAddresses = 4096;
+inline constexpr size_t kMaxFleetAddresses = 8192;
 
 // nullopt with the reason in *error unless both ends are 127.x.y.z, the
 // first is not above the last and the run holds 1 to kMaxFleetAddresses

@@ -73,6 +73,15 @@ CREATE TABLE alarm_leases(device INTEGER PRIMARY KEY, writer INTEGER NOT NULL,
                           expires_ms INTEGER NOT NULL);
 )sql";
 
+// Version 5: maintenance windows shared by the programs using the file.
+const char* const kAddSilences = R"sql(
+CREATE TABLE silences(id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, target TEXT NOT NULL,
+                      until_ms INTEGER NOT NULL, reason TEXT NOT NULL DEFAULT '',
+                      by TEXT NOT NULL DEFAULT '', created_ms INTEGER NOT NULL,
+                      ended_ms INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX silences_until ON silences(until_ms);
+)sql";
+
 bool execOn(sqlite3* db, const char* sql, std::string* error)
 {
     char* message = nullptr;
@@ -219,6 +228,8 @@ bool HistoryDatabase::Migrate(sqlite3* db, int from, std::string* error)
         return execOn(db, kV2ToV3, error);
     case 3:
         return execOn(db, kV3ToV4, error);
+    case 4:
+        return execOn(db, kAddSilences, error);
     default:
         if (error != nullptr) {
             *error = "no migration from schema version " + std::to_string(from);

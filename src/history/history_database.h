@@ -16,7 +16,7 @@ namespace vireo {
 inline constexpr const char* kHistoryFileName = "History.sqlite";
 
 // The schema version this build writes (PRAGMA user_version).
-inline constexpr int kHistorySchemaVersion = 4;
+inline constexpr int kHistorySchemaVersion = 5;
 
 // One connection to the history file. Opening never reads the whole file: a
 // file SQLite reports as no database or corrupt (SQLITE_NOTADB,

@@ -366,6 +366,9 @@ const char* const kEnglish[kLanguageRowCount] = {
     /* 356 */ " records waiting for the disk",
     /* 357 */ "Shift (8 h)",
     /* 358 */ "Report:",
+    /* 359 */ "Maintenance...",
+    /* 360 */ "Silence the alarms of this IRD for (hours):",
+    /* 361 */ "Reason:",
 };
 
 const char* const kChinese[kLanguageRowCount] = {
@@ -810,6 +813,10 @@ const char* const kChinese[kLanguageRowCount] = {
     " \314\365\274\307\302\274\265\310\264\375\320\264\310\353\264\305\305\314", //  条记录等待写入磁盘
     /* 357 */ "\260\340\264\316 (8\320\241\312\261)",                            // 班次 (8小时)
     /* 358 */ "\261\250\270\346:",                                               // 报告:
+    /* 359 */ "\316\254\273\244...", // 维护...
+    /* 360 */
+    "\306\301\261\316\264\313\275\342\302\353\306\367\265\304\270\346\276\257 (\320\241\312\261):", // 屏蔽此解码器的告警 (小时):
+    /* 361 */ "\324\255\322\362:", // 原因:
 };
 
 } // namespace vireo::lang_rows

@@ -370,6 +370,9 @@ const char* const kChineseUtf8[kLanguageRowCount] = {
     /* 356 */ " 条记录等待写入磁盘",
     /* 357 */ "班次 (8小时)",
     /* 358 */ "报告:",
+    /* 359 */ "维护...",
+    /* 360 */ "屏蔽此解码器的告警 (小时):",
+    /* 361 */ "原因:",
 };
 
 std::string gbkToUtf8(const std::string& gbk)

@@ -4,6 +4,8 @@
 
 #include "app/ui/machine_tree_view.h"
 #include "gui_fixture.h"
+#include "history/history_database.h"
+#include "history/silence_store.h"
 #include "history/ui/alarm_monitor.h"
 #include "history/ui/alarm_rules_dialog.h"
 #include "history/ui/alarms_dock.h"
@@ -20,8 +22,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeAxis>
+#include <QDateTime>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -131,6 +136,26 @@ private slots:
         QCOMPARE(acknowledged.acknowledgedBy, MainForm::OperatorName());
         QVERIFY(acknowledged.Active());
         QVERIFY(!dock->List()->topLevelItem(0)->text(AlarmsDock::AcknowledgedColumn).isEmpty());
+
+        // In maintenance from the dock: a reason is required, and the
+        // silence reaches the history file the monitors read.
+        QVERIFY(dock->MaintenanceButton()->isEnabled());
+        ModalSeam::setNextAction([](QDialog* d) {
+            auto* ok = d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            const bool wantedReason = !ok->isEnabled();
+            d->findChild<QSpinBox*>(QStringLiteral("Spin_maintenanceHours"))->setValue(2);
+            d->findChild<QLineEdit*>(QStringLiteral("Edit_maintenanceReason"))
+                ->setText(QStringLiteral("LNB swap"));
+            return wantedReason && ok->isEnabled() ? QDialog::Accepted : QDialog::Rejected;
+        });
+        dock->MaintenanceButton()->click();
+        QTRY_VERIFY([&] {
+            auto db = HistoryDatabase::Open(form->History()->File(), false).database;
+            const auto silences = SilenceStore::Running(*db, QDateTime::currentMSecsSinceEpoch());
+            return silences.size() == 1 && silences[0].target == kAddress &&
+                   silences[0].reason == "LNB swap" &&
+                   silences[0].untilMs - silences[0].createdMs == 2 * 3600 * 1000;
+        }());
 
         // Cleared once the lock is back, with its line in the log.
         QTRY_VERIFY_WITH_TIMEOUT(!alarmOf(*form, AlarmRuleKind::Unlocked)->Active(), 30000);

@@ -2,9 +2,11 @@
 #include "exposition_parser.h"
 #include "fleet_history.h"
 #include "fleet_monitor.h"
+#include "http_client.h"
 #include "http_endpoint.h"
 #include "lang/language_table.h"
 #include "metrics_text.h"
+#include "promtool.h"
 #include "sim/database_generator.h"
 #include "sim/simulator.h"
 
@@ -14,7 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -40,19 +41,6 @@ std::string Series(const std::string& family, const std::string& address, const 
                    const std::string& extra = {})
 {
     return family + "{address=\"" + address + "\",name=\"" + name + "\"" + extra + "}";
-}
-
-// When promtool is installed, it must accept the page too.
-void PromtoolAccepts(const std::string& text)
-{
-    if (std::system("command -v promtool > /dev/null 2>&1") != 0) {
-        return;
-    }
-    const auto path = std::filesystem::temp_directory_path() / "vireo-monitor-metrics.txt";
-    std::ofstream(path) << text;
-    const std::string command = "promtool check metrics < " + path.string() + " 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << text;
-    std::filesystem::remove(path);
 }
 
 TEST(MetricsText, LabelValuesSurviveTheFormatAndEveryFamilyIsAnnounced)
@@ -89,12 +77,14 @@ TEST(MetricsText, LabelValuesSurviveTheFormatAndEveryFamilyIsAnnounced)
         {"vireo_ird_signal_locked", "gauge"},
         {"vireo_ird_signal_intensity_ratio", "gauge"},
         {"vireo_ird_signal_quality_ratio", "gauge"},
+        {"vireo_ird_connect_attempts_total", "counter"},
         {"vireo_ird_reconnects_total", "counter"},
         {"vireo_ird_requests_total", "counter"},
         {"vireo_ird_request_timeouts_total", "counter"},
         {"vireo_ird_last_refresh_timestamp_seconds", "gauge"},
         {"vireo_ird_info", "gauge"},
         {"vireo_ird_alarm_active", "gauge"},
+        {"vireo_ird_alarm_silenced", "gauge"},
         {"vireo_monitor_devices", "gauge"}};
     EXPECT_EQ(page.types, families);
 
@@ -125,6 +115,31 @@ TEST(MetricsText, LabelValuesSurviveTheFormatAndEveryFamilyIsAnnounced)
     EXPECT_EQ(alarm(2, "retired"), 1);
     EXPECT_EQ(alarm(0, "low_quality"), 0);
     EXPECT_EQ(page.Value("vireo_monitor_devices"), 6);
+
+    // A site for every series, a group and a MAC where known; a silenced
+    // alarm leaves the active family for its own.
+    devices[2].silenced = {"low_quality"};
+    devices[3].group = "Up \"links\"";
+    devices[3].mac = "00:1a:2b:3c:4d:5e";
+    const std::string sited = RenderMetrics(devices, "paris-1");
+    const Exposition site = ParseExposition(sited);
+    ASSERT_EQ(site.error, "") << sited;
+    PromtoolAccepts(sited);
+    const std::string at = ",site=\"paris-1\"";
+    auto rule = [&](const std::string& family, const std::string& r) {
+        return site.Value(Series(family, devices[2].address, names[2], at + ",rule=\"" + r + "\""));
+    };
+    EXPECT_EQ(rule("vireo_ird_alarm_active", "low_quality"), 0);
+    EXPECT_EQ(rule("vireo_ird_alarm_silenced", "low_quality"), 1);
+    EXPECT_EQ(rule("vireo_ird_alarm_active", "retired"), 1);
+    EXPECT_FALSE(site.Has(Series("vireo_ird_alarm_silenced", devices[2].address, names[2],
+                                 at + ",rule=\"unlocked\"")));
+    const std::string group = at + ",group=\"" + devices[3].group + "\"";
+    EXPECT_EQ(site.Value(Series("vireo_ird_up", devices[3].address, names[3], group)), 0);
+    EXPECT_EQ(site.Value(Series("vireo_ird_info", devices[3].address, names[3],
+                                group + ",loader=\"1.2\",software=\"" + devices[3].software +
+                                    "\",mac=\"00:1a:2b:3c:4d:5e\"")),
+              1);
 }
 
 TEST(ListenAddress, AcceptsHostAndPortOnly)
@@ -209,18 +224,19 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
     EXPECT_FALSE(second.Bind("127.0.0.1", 19464, &error));
     EXPECT_NE(error.find("19464"), std::string::npos);
     http.Start();
-    httplib::Client client("127.0.0.1", 19464);
 
     const std::string nameA = "\xe4\xb8\xad\"1\"\\";
     Exposition page;
     auto scrape = [&] {
-        auto res = client.Get("/metrics");
-        if (!res || res->status != 200) {
+        const HttpReply res = HttpGet(19464, "/metrics");
+        if (res.status != 200) {
             return false;
         }
-        EXPECT_EQ(res->get_header_value("Content-Type"), kMetricsContentType);
-        page = ParseExposition(res->body);
-        EXPECT_EQ(page.error, "") << res->body;
+        EXPECT_NE(res.headers.find(std::string("Content-Type: ") + kMetricsContentType),
+                  std::string::npos)
+            << res.headers;
+        page = ParseExposition(res.body);
+        EXPECT_EQ(page.error, "") << res.body;
         return page.error.empty();
     };
     auto upAndSignalled = [&](const std::string& address, const std::string& name) {
@@ -240,23 +256,27 @@ TEST(FleetMonitor, PublishesWhatTheDevicesReportAndFollowsTheirLinks)
     const std::string versions =
         ",loader=\"" + std::to_string(version[0]) + "." + std::to_string(version[1]) +
         "\",software=\"" + std::to_string(version[2]) + "." + std::to_string(version[3]) + "\"";
-    EXPECT_EQ(page.Value(Series("vireo_ird_info", b, "B", versions)), 1);
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", db.system[12], db.system[13],
+                  db.system[14], db.system[15], db.system[16], db.system[17]);
+    EXPECT_EQ(page.Value(Series("vireo_ird_info", b, "B", versions + ",mac=\"" + mac + "\"")), 1);
+    EXPECT_GE(page.Value(Series("vireo_ird_connect_attempts_total", late, "Late")), 1);
     EXPECT_EQ(page.Value("vireo_monitor_devices"), 3);
 
     // The JSON side: the list, one device's database, an unknown device.
-    auto list = client.Get("/api/devices");
-    ASSERT_TRUE(list);
-    const auto devices = nlohmann::json::parse(list->body);
+    const HttpReply list = HttpGet(19464, "/api/devices");
+    ASSERT_EQ(list.status, 200);
+    const auto devices = nlohmann::json::parse(list.body);
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[0]["name"], nameA);
     EXPECT_EQ(devices[0]["state"], "up");
     EXPECT_EQ(devices[1]["signal"]["intensity"], 55);
     EXPECT_EQ(devices[2]["state"], "connecting");
-    auto database = client.Get("/api/devices/" + a);
-    ASSERT_TRUE(database);
-    EXPECT_EQ(nlohmann::json::parse(database->body)["tv"].size(), 6u);
-    EXPECT_EQ(client.Get("/api/devices/127.0.175.9")->status, 404);
-    EXPECT_EQ(client.Get("/healthz")->status, 200);
+    const HttpReply database = HttpGet(19464, "/api/devices/" + a);
+    ASSERT_EQ(database.status, 200);
+    EXPECT_EQ(nlohmann::json::parse(database.body)["tv"].size(), 6u);
+    EXPECT_EQ(HttpGet(19464, "/api/devices/127.0.175.9").status, 404);
+    EXPECT_EQ(HttpGet(19464, "/healthz").status, 200);
 
     // A killed IRD goes down and loses its signal samples; back, it is up
     // again with the reconnect counted.

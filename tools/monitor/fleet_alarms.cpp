@@ -1,5 +1,7 @@
 #include "fleet_alarms.h"
 
+#include "link/device_observer.h"
+
 namespace vireo {
 
 FleetAlarms::FleetAlarms(const AlarmEngine& engine) : m_rules(engine.Rules())
@@ -31,10 +33,39 @@ bool FleetAlarms::published(AlarmRuleKind kind)
     return AlarmRule{kind}.Severity() == AlarmSeverity::Warning;
 }
 
+void FleetAlarms::SetRules(AlarmRuleBook rules)
+{
+    std::lock_guard lock(m_mutex);
+    m_rules = std::move(rules);
+}
+
+void FleetAlarms::SetSilences(std::vector<Silence> silences)
+{
+    std::lock_guard lock(m_mutex);
+    m_silences = std::move(silences);
+}
+
+std::vector<Silence> FleetAlarms::Silences() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_silences;
+}
+
+bool FleetAlarms::Silenced(const std::string& address, const std::string& group) const
+{
+    std::lock_guard lock(m_mutex);
+    return IsSilenced(m_silences, address, group, DeviceObservers::NowMs());
+}
+
 std::vector<std::string> FleetAlarms::WatchedRules(const std::string& address) const
 {
     std::vector<std::string> rules;
-    for (const AlarmRule& rule : m_rules.ForDevice(address).rules) {
+    AlarmRuleSet set;
+    {
+        std::lock_guard lock(m_mutex);
+        set = m_rules.ForDevice(address);
+    }
+    for (const AlarmRule& rule : set.rules) {
         if (rule.enabled && published(rule.kind)) {
             rules.emplace_back(RuleLabel(rule.kind));
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/alarm_engine.h"
+#include "history/silence_store.h"
 
 #include <map>
 #include <mutex>
@@ -26,6 +27,14 @@ public:
     // the history).
     explicit FleetAlarms(const AlarmEngine& engine);
 
+    // New rules (a reload, or a change another program made).
+    void SetRules(AlarmRuleBook rules);
+    // The maintenance windows now known (re-read from the history regularly).
+    void SetSilences(std::vector<Silence> silences);
+    std::vector<Silence> Silences() const;
+    // True when a running silence covers the device now.
+    bool Silenced(const std::string& address, const std::string& group) const;
+
     // Label values of the rules watching `address`, and of those active.
     std::vector<std::string> WatchedRules(const std::string& address) const;
     std::vector<std::string> ActiveRules(const std::string& address) const;
@@ -39,8 +48,9 @@ public:
 private:
     static bool published(AlarmRuleKind kind);
 
-    const AlarmRuleBook m_rules;
     mutable std::mutex m_mutex;
+    AlarmRuleBook m_rules;
+    std::vector<Silence> m_silences;
     std::map<std::string, std::set<AlarmRuleKind>> m_active;
 };
 

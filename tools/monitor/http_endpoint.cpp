@@ -5,56 +5,35 @@
 #include "log/address_text.h"
 #include "metrics_text.h"
 
-#include <cerrno>
-#include <cstring>
-#include <httplib.h>
-
 namespace vireo {
 
-HttpEndpoint::HttpEndpoint(FleetMonitor& fleet)
-    : m_fleet(fleet), m_server(std::make_unique<httplib::Server>())
-{
-    httplib::Server& server = *m_server;
-    server.set_keep_alive_max_count(100);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    server.set_payload_max_length(64 * 1024); // nothing here takes a body
-    // httplib's default sets SO_REUSEPORT, which would let a second monitor
-    // bind the same port beside this one; SO_REUSEADDR alone still allows a
-    // restart while the old socket is in TIME_WAIT.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+namespace {
 
-    server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(RenderMetrics(m_fleet.Samples()), kMetricsContentType);
-    });
-    server.Get("/api/devices", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(DevicesJson(m_fleet.Samples()), "application/json");
-    });
-    server.Get(R"(/api/devices/([0-9.]{7,15}))",
-               [this](const httplib::Request& req, httplib::Response& res) {
-                   const std::string address = req.matches[1];
-                   MonitoredDevice* device = m_fleet.Find(address);
-                   if (device == nullptr) {
-                       res.status = 404;
-                       res.set_content("{\"error\":\"no such device\"}\n", "application/json");
-                       return;
-                   }
-                   std::string json = device->DatabaseJsonText();
-                   if (json.empty()) {
-                       res.status = 503;
-                       res.set_content("{\"error\":\"the database has not been read yet\"}\n",
-                                       "application/json");
-                       return;
-                   }
-                   res.set_content(std::move(json), "application/json");
-               });
-    server.Get("/healthz", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("ok\n", "text/plain");
-    });
+HttpResponse reply(int status, std::string contentType, std::string body)
+{
+    HttpResponse response;
+    response.status = status;
+    response.contentType = std::move(contentType);
+    response.body = std::move(body);
+    return response;
 }
+
+HttpResponse json(int status, std::string body)
+{
+    return reply(status, "application/json", std::move(body));
+}
+
+HttpResponse text(int status, std::string body)
+{
+    return reply(status, "text/plain; charset=utf-8", std::move(body));
+}
+
+} // namespace
+
+HttpEndpoint::HttpEndpoint(FleetMonitor& fleet, EndpointHooks hooks, HttpLimits limits)
+    : m_fleet(fleet), m_hooks(std::move(hooks)),
+      m_server(limits, [this](const HttpRequest& request) { return route(request); })
+{}
 
 HttpEndpoint::~HttpEndpoint()
 {
@@ -63,33 +42,75 @@ HttpEndpoint::~HttpEndpoint()
 
 bool HttpEndpoint::Bind(const std::string& host, uint16_t port, std::string* error)
 {
-    errno = 0;
-    const int bound = port == 0 ? m_server->bind_to_any_port(host)
-                                : (m_server->bind_to_port(host, port) ? port : -1);
-    if (bound <= 0) {
-        if (error != nullptr) {
-            *error = "cannot listen on " + host + ":" + std::to_string(port) +
-                     (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
-        }
-        return false;
-    }
-    m_port = static_cast<uint16_t>(bound);
-    return true;
+    return m_server.Bind(host, port, error);
 }
 
-void HttpEndpoint::Start()
+bool HttpEndpoint::Start(const WebConfig& config, std::string* error)
 {
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    return m_server.Start(config, error);
+}
+
+bool HttpEndpoint::ApplyWebConfig(const WebConfig& config, std::string* error)
+{
+    return m_server.Apply(config, error);
 }
 
 void HttpEndpoint::Stop()
 {
-    if (m_server) {
-        m_server->stop();
+    m_server.Stop();
+}
+
+HttpResponse HttpEndpoint::route(const HttpRequest& request)
+{
+    const std::string& path = request.path;
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    if (path == "/metrics" && get) {
+        std::string page =
+            RenderMetrics(m_fleet.Samples(), m_hooks.site ? m_hooks.site() : std::string());
+        if (m_hooks.selfMetrics) {
+            page += m_hooks.selfMetrics();
+        }
+        return reply(200, kMetricsContentType, std::move(page));
     }
-    if (m_thread.joinable()) {
-        m_thread.join();
+    if (path == "/api/devices" && get) {
+        return json(200, DevicesJson(m_fleet.Samples()));
     }
+    constexpr std::string_view kDevicePrefix = "/api/devices/";
+    if (path.rfind(kDevicePrefix, 0) == 0 && get) {
+        const std::string address = path.substr(kDevicePrefix.size());
+        const auto device = IsValidIPv4Text(address) ? m_fleet.Find(address) : nullptr;
+        if (device == nullptr) {
+            return json(404, "{\"error\":\"no such device\"}\n");
+        }
+        std::string database = device->DatabaseJsonText();
+        if (database.empty()) {
+            return json(503, "{\"error\":\"the database has not been read yet\"}\n");
+        }
+        return json(200, std::move(database));
+    }
+    if (path == "/healthz" && get) {
+        const HealthVerdict verdict = m_hooks.health ? m_hooks.health() : HealthVerdict{};
+        return verdict.ok ? text(200, "ok\n") : text(503, verdict.reason + "\n");
+    }
+    if (path == "/readyz" && get) {
+        const bool ready = m_hooks.ready ? m_hooks.ready() : m_fleet.EveryDeviceTried();
+        return ready ? text(200, "ready\n") : text(503, "not every IRD has been tried yet\n");
+    }
+    if (path == "/-/reload") {
+        if (!m_hooks.reload) {
+            return text(403, "Lifecycle API is not enabled.\n");
+        }
+        if (request.method != "POST" && request.method != "PUT") {
+            return text(405, "Only POST or PUT requests allowed.\n");
+        }
+        const std::string why = m_hooks.reload();
+        return why.empty() ? text(200, "reloaded\n")
+                           : text(500, "failed to reload config: " + why + "\n");
+    }
+    if ((path == "/api/silences" || path.rfind("/api/silences/", 0) == 0) && m_hooks.silences) {
+        return m_hooks.silences(request);
+    }
+    return text(404, "not found\n");
 }
 
 bool ParseListenAddress(const std::string& text, std::string& host, uint16_t& port)

@@ -1,6 +1,7 @@
 #include "metrics_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
@@ -23,6 +24,8 @@ constexpr Family kIntensity{"vireo_ird_signal_intensity_ratio", "gauge",
                             "Signal intensity of the last report, 0 to 1."};
 constexpr Family kQuality{"vireo_ird_signal_quality_ratio", "gauge",
                           "Signal quality of the last report, 0 to 1."};
+constexpr Family kAttempts{"vireo_ird_connect_attempts_total", "counter",
+                           "Connects to the IRD tried, those that failed too."};
 constexpr Family kReconnects{"vireo_ird_reconnects_total", "counter",
                              "Links to the IRD brought back after a loss."};
 constexpr Family kRequests{"vireo_ird_requests_total", "counter", "Requests written to the IRD."};
@@ -30,10 +33,14 @@ constexpr Family kTimeouts{"vireo_ird_request_timeouts_total", "counter",
                            "Replies of the IRD that did not come in time."};
 constexpr Family kLastRefresh{"vireo_ird_last_refresh_timestamp_seconds", "gauge",
                               "When the IRD's whole database was last read (Unix time)."};
-constexpr Family kInfo{"vireo_ird_info", "gauge",
-                       "Versions the IRD reports, as labels; the value is always 1."};
+constexpr Family kInfo{
+    "vireo_ird_info", "gauge",
+    "Versions and MAC address the IRD reports, as labels; the value is always 1."};
 constexpr Family kAlarm{"vireo_ird_alarm_active", "gauge",
                         "Per alarm rule watching the IRD: 1 while its alarm is active, else 0."};
+constexpr Family kSilenced{"vireo_ird_alarm_silenced", "gauge",
+                           "Per alarm rule: 1 while its alarm is active but silenced by a "
+                           "maintenance window (recorded, not notified)."};
 constexpr Family kDevices{"vireo_monitor_devices", "gauge", "IRDs this monitor watches."};
 
 void header(std::string& out, const Family& family)
@@ -57,14 +64,31 @@ void label(std::string& out, const char* name, std::string_view value)
     out += '"';
 }
 
-// `name{address="...",name="..."` (the brace left open for more labels).
-void openSample(std::string& out, const Family& family, const DeviceSample& device)
+// `address="...",name="..."` and the site and group when set: the labels
+// every series of a device starts with, escaped once per page.
+std::string deviceLabels(const DeviceSample& device, const std::string& site)
 {
-    out += family.name;
-    out += '{';
+    std::string out;
     label(out, "address", device.address);
     out += ',';
     label(out, "name", device.name);
+    if (!site.empty()) {
+        out += ',';
+        label(out, "site", site);
+    }
+    if (!device.group.empty()) {
+        out += ',';
+        label(out, "group", device.group);
+    }
+    return out;
+}
+
+// `family{labels` (the brace left open for more labels).
+void openSample(std::string& out, const Family& family, const std::string& labels)
+{
+    out += family.name;
+    out += '{';
+    out += labels;
 }
 
 void closeSample(std::string& out, std::string_view value)
@@ -74,20 +98,12 @@ void closeSample(std::string& out, std::string_view value)
     out += '\n';
 }
 
+// The shortest text that reads back as the same double.
 std::string number(double value)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    // Shortest text that reads back as the same double.
-    for (int precision = 1; precision <= 17; ++precision) {
-        char shorter[32];
-        std::snprintf(shorter, sizeof shorter, "%.*g", precision, value);
-        double back = 0;
-        if (std::sscanf(shorter, "%lf", &back) == 1 && back == value) {
-            return shorter;
-        }
-    }
-    return text;
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
 std::string integer(uint64_t value)
@@ -97,13 +113,13 @@ std::string integer(uint64_t value)
 
 template <typename Value>
 void family(std::string& out, const Family& f, const std::vector<DeviceSample>& devices,
-            Value value)
+            const std::vector<std::string>& labels, Value value)
 {
     header(out, f);
-    for (const DeviceSample& device : devices) {
-        std::string text;
-        if (value(device, text)) {
-            openSample(out, f, device);
+    std::string text;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        if (value(devices[i], text)) {
+            openSample(out, f, labels[i]);
             closeSample(out, text);
         }
     }
@@ -134,39 +150,51 @@ std::string EscapeLabelValue(std::string_view value)
     return out;
 }
 
-std::string RenderMetrics(const std::vector<DeviceSample>& devices)
+std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::string& site)
 {
+    std::vector<std::string> labels;
+    labels.reserve(devices.size());
+    for (const DeviceSample& device : devices) {
+        labels.push_back(deviceLabels(device, site));
+    }
+    auto labelsOf = [&](const DeviceSample& device) -> const std::string& {
+        return labels[static_cast<size_t>(&device - devices.data())];
+    };
     std::string out;
     out.reserve(1024 + devices.size() * 1200);
-    family(out, kUp, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kUp, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = d.up ? "1" : "0";
         return true;
     });
-    family(out, kLocked, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kLocked, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = d.locked ? "1" : "0";
         return d.haveSignal;
     });
-    family(out, kIntensity, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kIntensity, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = number(d.intensity / 100.0);
         return d.haveSignal;
     });
-    family(out, kQuality, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kQuality, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = number(d.quality / 100.0);
         return d.haveSignal;
     });
-    family(out, kReconnects, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kAttempts, devices, labels, [](const DeviceSample& d, std::string& v) {
+        v = integer(d.connectAttempts);
+        return true;
+    });
+    family(out, kReconnects, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = integer(d.reconnects);
         return true;
     });
-    family(out, kRequests, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kRequests, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = integer(d.requests);
         return true;
     });
-    family(out, kTimeouts, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kTimeouts, devices, labels, [](const DeviceSample& d, std::string& v) {
         v = integer(d.timeouts);
         return true;
     });
-    family(out, kLastRefresh, devices, [](const DeviceSample& d, std::string& v) {
+    family(out, kLastRefresh, devices, labels, [](const DeviceSample& d, std::string& v) {
         char text[32];
         std::snprintf(text, sizeof text, "%" PRId64 ".%03d", d.lastRefreshMs / 1000,
                       static_cast<int>(d.lastRefreshMs % 1000));
@@ -176,25 +204,32 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
 
     header(out, kInfo);
     for (const DeviceSample& device : devices) {
-        if (device.loader.empty() && device.software.empty()) {
+        if (device.loader.empty() && device.software.empty() && device.mac.empty()) {
             continue;
         }
-        openSample(out, kInfo, device);
+        openSample(out, kInfo, labelsOf(device));
         out += ',';
         label(out, "loader", device.loader);
         out += ',';
         label(out, "software", device.software);
+        if (!device.mac.empty()) {
+            out += ',';
+            label(out, "mac", device.mac);
+        }
         closeSample(out, "1");
     }
 
+    auto contains = [](const std::vector<std::string>& list, const std::string& rule) {
+        return std::find(list.begin(), list.end(), rule) != list.end();
+    };
     header(out, kAlarm);
     for (const DeviceSample& device : devices) {
+        // A silenced alarm is published apart: active here would notify.
         auto active = [&](const std::string& rule) {
-            return std::find(device.alarms.begin(), device.alarms.end(), rule) !=
-                   device.alarms.end();
+            return contains(device.alarms, rule) && !contains(device.silenced, rule);
         };
         auto sample = [&](const std::string& rule, bool on) {
-            openSample(out, kAlarm, device);
+            openSample(out, kAlarm, labelsOf(device));
             out += ',';
             label(out, "rule", rule);
             closeSample(out, on ? "1" : "0");
@@ -203,15 +238,30 @@ std::string RenderMetrics(const std::vector<DeviceSample>& devices)
             sample(rule, active(rule));
         }
         for (const std::string& rule : device.alarms) {
-            if (std::find(device.alarmRules.begin(), device.alarmRules.end(), rule) ==
-                device.alarmRules.end()) {
-                sample(rule, true); // raised by a rule no longer watched
+            if (!contains(device.alarmRules, rule)) {
+                sample(rule, active(rule)); // raised by a rule no longer watched
+            }
+        }
+    }
+    header(out, kSilenced);
+    for (const DeviceSample& device : devices) {
+        for (const std::string& rule : device.silenced) {
+            if (contains(device.alarms, rule)) {
+                openSample(out, kSilenced, labelsOf(device));
+                out += ',';
+                label(out, "rule", rule);
+                closeSample(out, "1");
             }
         }
     }
 
     header(out, kDevices);
     out += kDevices.name;
+    if (!site.empty()) {
+        out += '{';
+        label(out, "site", site);
+        out += '}';
+    }
     out += ' ';
     out += std::to_string(devices.size());
     out += '\n';

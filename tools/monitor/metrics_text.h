@@ -18,7 +18,10 @@ std::string EscapeLabelValue(std::string_view value);
 // every family with its HELP and TYPE lines, then one sample per device that
 // has a value for it (a device without a current signal has no signal
 // samples, one whose versions are unknown no info sample). Every alarm rule
-// watching a device has a sample, 1 while its alarm is active, else 0.
-std::string RenderMetrics(const std::vector<DeviceSample>& devices);
+// watching a device has a sample, 1 while its alarm is active, else 0 (and 0
+// while silenced, when vireo_ird_alarm_silenced has it instead). Every device
+// series carries a `site` label when `site` is not empty, and a `group` label
+// when the device has one.
+std::string RenderMetrics(const std::vector<DeviceSample>& devices, const std::string& site = {});
 
 } // namespace vireo

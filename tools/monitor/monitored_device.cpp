@@ -4,7 +4,9 @@
 #include "device_dump.h"
 #include "lang/gbk_text.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 namespace vireo {
 
@@ -77,8 +79,9 @@ private:
 MonitoredDevice::MonitoredDevice(SessionContext& context, const ChosenMachine& machine,
                                  const MonitorTiming& timing,
                                  const std::filesystem::path& logsFolder, uint16_t port)
-    : m_address(machine.address), m_name(machine.name), m_timing(timing),
-      m_view(std::make_unique<View>()), m_signal(std::make_shared<SignalKeeper>()),
+    : m_address(machine.address), m_name(machine.name), m_nameUtf8(GbkToUtf8(machine.name)),
+      m_timing(timing), m_view(std::make_unique<View>()),
+      m_signal(std::make_shared<SignalKeeper>()),
       m_core(context, *m_view, machine.address + ":" + machine.name, timing.link, logsFolder, port)
 {
     m_core.Session().Observers().Add(m_signal);
@@ -93,6 +96,26 @@ void MonitoredDevice::SetAlarmSource(AlarmSource source)
 {
     std::lock_guard lock(m_mutex);
     m_alarms = std::move(source);
+}
+
+void MonitoredDevice::SetGroup(std::string group)
+{
+    std::lock_guard lock(m_mutex);
+    m_group = std::move(group);
+}
+
+std::string MonitoredDevice::Group() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_group;
+}
+
+bool MonitoredDevice::Tried() const
+{
+    // `reconnects` counts an attempt as it begins: a second one begun, or a
+    // link made, means the first is over.
+    auto& session = const_cast<DeviceCore&>(m_core).Session();
+    return session.everConnected || session.reconnects >= 2;
 }
 
 void MonitoredDevice::Start()
@@ -202,9 +225,10 @@ DeviceSample MonitoredDevice::Sample() const
     DeviceSession& session = core.Session();
     DeviceSample sample;
     sample.address = m_address;
-    sample.name = GbkToUtf8(m_name);
+    sample.name = m_nameUtf8;
     sample.linked = session.linked;
     sample.reconnects = static_cast<uint64_t>(session.linksRestored.load());
+    sample.connectAttempts = static_cast<uint64_t>(std::max(0, session.reconnects.load()));
     sample.requests = session.requestsSent;
     sample.timeouts = session.requestTimeouts;
 
@@ -222,6 +246,13 @@ DeviceSample MonitoredDevice::Sample() const
             sample.loader = versionText(version->bytes[0], version->bytes[1]);
             sample.software = versionText(version->bytes[2], version->bytes[3]);
         }
+        if (const std::optional<SystemRecord> system = db->System()) {
+            const std::array<uint8_t, 6> mac = system->Mac();
+            char text[18];
+            std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1],
+                          mac[2], mac[3], mac[4], mac[5]);
+            sample.mac = text;
+        }
     }
     AlarmSource alarms;
     {
@@ -229,6 +260,7 @@ DeviceSample MonitoredDevice::Sample() const
         sample.up = m_up && sample.linked;
         sample.lastRefreshMs = m_lastRefreshMs;
         alarms = m_alarms;
+        sample.group = m_group;
     }
     if (alarms) {
         alarms(sample);

@@ -45,6 +45,11 @@ public:
 
     const std::string& Address() const { return m_address; }
     const std::string& Name() const { return m_name; } // GBK, as the settings file has it
+    // The machine's group (UTF-8); set before Start, or by a reload.
+    void SetGroup(std::string group);
+    std::string Group() const;
+    // True once the session has tried to connect at least once (whatever came of it).
+    bool Tried() const;
 
     DeviceSession& Session() { return m_core.Session(); }
     // Observers of the device (history, alarms); added before Start().
@@ -73,6 +78,7 @@ private:
 
     const std::string m_address;
     const std::string m_name;
+    const std::string m_nameUtf8; // as every sample carries it
     const MonitorTiming m_timing;
     std::unique_ptr<View> m_view;
     std::shared_ptr<SignalKeeper> m_signal;
@@ -94,6 +100,7 @@ private:
     int64_t m_lastRefreshMs = 0;
     bool m_up = false;
     AlarmSource m_alarms;
+    std::string m_group;
 };
 
 } // namespace vireo

@@ -227,6 +227,8 @@ private:
     void applyAlarmCaptions();
     // The history file is opened (and checked, which reads all of it) on a
     // thread of its own; the windows made meanwhile join it once it is open.
+    // Puts a device in maintenance (its alarms silenced) through the history file.
+    void silenceDevice(const QString& address, int hours, const QString& reason);
     void startHistory();
     void historyOpened();
     void stopHistory();

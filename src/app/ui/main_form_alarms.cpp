@@ -5,6 +5,8 @@
 #include "app/ui/machine_tree_view.h"
 #include "app/ui/main_form.h"
 #include "history/availability_report.h"
+#include "history/history_database.h"
+#include "history/silence_store.h"
 #include "history/ui/alarm_monitor.h"
 #include "history/ui/alarm_rules_dialog.h"
 #include "history/ui/alarms_dock.h"
@@ -13,6 +15,7 @@
 #include "history/ui/history_texts.h"
 #include "lang/display_text.h"
 #include "link/outage_rows.h"
+#include "lang/gbk_text.h"
 #include "ui/gbk_text.h"
 #include "ui/icons.h"
 #include "ui/message_box.h"
@@ -131,9 +134,39 @@ void MainForm::buildAlarms()
     statusTimer->setInterval(1000);
     connect(statusTimer, &QTimer::timeout, this, &MainForm::updateHistoryStatus);
     statusTimer->start();
+    connect(m_alarmsDock, &AlarmsDock::maintenanceRequested, this,
+            [this](const QString& address, int hours, const QString& reason) {
+                silenceDevice(address, hours, reason);
+            });
     connect(m_alarmsDock, &AlarmsDock::refreshRequested, this, [this] {
         if (m_alarmMonitor != nullptr) {
             m_alarmMonitor->Refresh();
+        }
+    });
+}
+
+void MainForm::silenceDevice(const QString& address, int hours, const QString& reason)
+{
+    if (m_history == nullptr || !m_history->Ok()) {
+        return;
+    }
+    // Stored in the history file, where the monitors sharing it read it; on
+    // a worker, as the UI thread never waits on the disk (stopHistory waits
+    // for it).
+    Silence silence;
+    silence.kind = Silence::Target::Device;
+    silence.target = address.toStdString();
+    silence.createdMs = QDateTime::currentMSecsSinceEpoch();
+    silence.untilMs = silence.createdMs + int64_t{hours} * 3600 * 1000;
+    silence.reason = reason.toStdString();
+    silence.by = GbkToUtf8(OperatorName());
+    QThreadPool::globalInstance()->start([file = m_history->File(), silence]() mutable {
+        std::string error;
+        auto opened = HistoryDatabase::Open(file, false);
+        if (!opened.database || !SilenceStore::Add(*opened.database, silence, &error)) {
+            std::fprintf(stderr, "history: cannot store the maintenance of %s: %s\n",
+                         silence.target.c_str(),
+                         opened.database ? error.c_str() : opened.error.c_str());
         }
     });
 }

@@ -3,16 +3,23 @@
 #include "history/ui/history_format.h"
 #include "history/ui/history_texts.h"
 #include "link/outage_rows.h"
+#include "history/ui/maintenance_rows.h"
 #include "ui/gbk_text.h"
+#include "ui/message_box.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
+#include <QSpinBox>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -65,7 +72,11 @@ AlarmsDock::AlarmsDock(QWidget* parent) : QDockWidget(parent), m_clock(systemNow
     m_reportRange->setObjectName(QStringLiteral("Combo_reportRange"));
     m_exportReport = new QPushButton(body);
     m_exportReport->setObjectName(QStringLiteral("Btn_exportReport"));
+    m_maintenance = new QPushButton(body);
+    m_maintenance->setObjectName(QStringLiteral("Btn_maintenance"));
+    m_maintenance->setEnabled(false);
     bar->addWidget(m_acknowledge);
+    bar->addWidget(m_maintenance);
     bar->addWidget(m_showCleared);
     bar->addStretch(1);
     bar->addWidget(m_historyStatus);
@@ -103,6 +114,7 @@ AlarmsDock::AlarmsDock(QWidget* parent) : QDockWidget(parent), m_clock(systemNow
             emit acknowledgeRequested(ids);
         }
     });
+    connect(m_maintenance, &QPushButton::clicked, this, &AlarmsDock::askMaintenance);
     connect(m_showCleared, &QCheckBox::toggled, this, [this] {
         fill();
         emit refreshRequested();
@@ -122,6 +134,7 @@ void AlarmsDock::ApplyCaptions()
 {
     setWindowTitle(HistoryLang(HistoryText::Alarms));
     m_acknowledge->setText(HistoryLang(HistoryText::Acknowledge));
+    m_maintenance->setText(MaintenanceLang(MaintenanceText::Button));
     m_showCleared->setText(HistoryLang(HistoryText::ShowCleared));
     m_reportLabel->setText(LangText(outage_rows::Report));
     const int range = std::max(0, m_reportRange->currentIndex());
@@ -261,6 +274,41 @@ std::vector<int64_t> AlarmsDock::selectedUnacknowledged() const
 void AlarmsDock::updateButtons()
 {
     m_acknowledge->setEnabled(!selectedUnacknowledged().empty());
+    m_maintenance->setEnabled(!m_list->selectedItems().isEmpty());
+}
+
+void AlarmsDock::askMaintenance()
+{
+    const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+    if (selected.isEmpty()) {
+        return;
+    }
+    const QString address = selected.first()->data(0, kAddressRole).toString();
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("Dlg_maintenance"));
+    dialog.setWindowTitle(MaintenanceLang(MaintenanceText::Button).remove(QStringLiteral("...")) +
+                          QStringLiteral(" - ") + selected.first()->text(DeviceColumn));
+    auto* form = new QFormLayout(&dialog);
+    auto* hours = new QSpinBox(&dialog);
+    hours->setObjectName(QStringLiteral("Spin_maintenanceHours"));
+    hours->setRange(1, 720);
+    hours->setValue(4);
+    auto* reason = new QLineEdit(&dialog);
+    reason->setObjectName(QStringLiteral("Edit_maintenanceReason"));
+    reason->setMaxLength(200);
+    form->addRow(MaintenanceLang(MaintenanceText::Duration), hours);
+    form->addRow(MaintenanceLang(MaintenanceText::Reason), reason);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setEnabled(false); // an operator says why
+    connect(reason, &QLineEdit::textChanged, &dialog,
+            [ok](const QString& text) { ok->setEnabled(!text.trimmed().isEmpty()); });
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (ModalSeam::Exec(&dialog) == QDialog::Accepted && !reason->text().trimmed().isEmpty()) {
+        emit maintenanceRequested(address, hours->value(), reason->text().trimmed());
+    }
 }
 
 } // namespace vireo::ui

@@ -18,7 +18,8 @@ namespace vireo::ui {
 
 // The alarms window, a dock of the main window: the active alarms first
 // (unacknowledged ones in red), then the cleared ones when asked for. The
-// operator acknowledges one or many; a double-click asks for the device.
+// operator acknowledges one or many, or puts a device in maintenance; a
+// double-click asks for the device.
 class AlarmsDock : public QDockWidget
 {
     Q_OBJECT
@@ -48,12 +49,16 @@ public:
     const std::vector<AlarmRow>& Alarms() const { return m_alarms; }
     QTreeWidget* List() const { return m_list; }
     QPushButton* AcknowledgeButton() const { return m_acknowledge; }
+    QPushButton* MaintenanceButton() const { return m_maintenance; }
     QCheckBox* ShowClearedBox() const { return m_showCleared; }
     // Selects the rows of these alarms (tests and the main window).
     void SelectAlarms(const std::vector<int64_t>& ids);
 
 signals:
     void acknowledgeRequested(const std::vector<int64_t>& ids);
+    // The operator puts the device of the selected alarm in maintenance:
+    // its alarms silenced for `hours`, for the reason given.
+    void maintenanceRequested(const QString& address, int hours, const QString& reason);
     // The operator double-clicked an alarm of this device.
     void deviceRequested(const QString& address);
     // The list wants the alarms again (cleared ones shown or hidden).
@@ -65,12 +70,14 @@ private:
     void fill();
     void updateDurations();
     void updateButtons();
+    void askMaintenance();
     std::vector<int64_t> selectedUnacknowledged() const;
 
     std::vector<AlarmRow> m_alarms;
     std::function<int64_t()> m_clock;
     QTreeWidget* m_list = nullptr;
     QPushButton* m_acknowledge = nullptr;
+    QPushButton* m_maintenance = nullptr;
     QCheckBox* m_showCleared = nullptr;
     QLabel* m_historyStatus = nullptr;
     QLabel* m_reportLabel = nullptr;
