@@ -7,6 +7,10 @@
 #include "link/device_observer.h"
 #include "link/device_session.h"
 #include "link/message_code.h"
+#include "snapshot/apply_journal.h"
+#include "snapshot/apply_verify.h"
+#include "snapshot/snapshot_document.h"
+#include "snapshot/snapshot_match.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -51,6 +55,7 @@ public:
     Sending Begin(const PlanStep& step, std::span<const PlanStep> chain)
     {
         std::lock_guard lock(m_mutex);
+        m_linkLost = false; // a loss during a read before this step was lived through
         if (!m_sentOn.empty()) {
             const SentOn sent = m_sentOn.front();
             m_sentOn.pop_front();
@@ -71,8 +76,33 @@ public:
         m_sentOn.clear();
     }
 
+    // The link went down since the run began.
+    bool LinkLost()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_linkLost;
+    }
+
     void OnEvent(const DeviceEvent& event) override
     {
+        if (event.kind == DeviceEvent::Kind::LinkLost) {
+            // The session would send the request in flight again on the
+            // next link, where an add is a second record and a delete's
+            // index may name another one: the run stops instead, and what
+            // the device took is learned by reading it again.
+            uint8_t code = 0;
+            {
+                std::lock_guard lock(m_mutex);
+                m_linkLost = true;
+                code = m_code;
+                m_chain.clear();
+            }
+            if (code != 0) {
+                m_session.ReleaseIfCurrent(code);
+            }
+            m_changed.notify_all();
+            return;
+        }
         if (event.kind != DeviceEvent::Kind::CommandAnswered) {
             return;
         }
@@ -147,24 +177,25 @@ private:
     uint8_t m_code = 0;            // the request code of the step last sent
     std::deque<PlanStep> m_chain;  // sent one by one as answers come
     std::deque<SentOn> m_sentOn;   // sent on, not yet taken up by the run's thread
+    bool m_linkLost = false;
 };
 
 namespace {
 
-// What a refusal's status says.
+// What a refusal's status says, after ": "; nothing for a status without a text.
 std::string statusText(int status)
 {
     constexpr int kRowStatusBusy = 171;  // "IRD is in the status, while IRD can't respond message!"
     constexpr int kRowOutOfManage = 191; // "Such request is out of the manage of IRD"
     switch (status) {
     case 4:
-        return GbkToUtf8(GetLangText(kRowStatusBusy));
+        return ": " + GbkToUtf8(GetLangText(kRowStatusBusy));
     case 7:
-        return GbkToUtf8(GetLangText(kRowOutOfManage));
+        return ": " + GbkToUtf8(GetLangText(kRowOutOfManage));
     case 12:
-        return "no such record";
+        return ": no such record";
     default:
-        return "refused";
+        return "";
     }
 }
 
@@ -175,11 +206,29 @@ bool passing(int status)
     return status == 1 || status == 2 || status == 4 || status == 35;
 }
 
-// Adds and deletes: after them a device may number its records anew.
 bool changesNumbering(const PlanStep& step)
 {
-    return step.code == msg::DeleteTp || step.code == msg::DeleteSatellite ||
-           step.code == msg::AddSatellite || step.code == msg::AddTp;
+    return step.ChangesNumbering();
+}
+
+// Records both reads hold under other indices: the device numbered its
+// lists anew after an add or a delete.
+bool renumbered(const Snapshot& was, const Snapshot& now)
+{
+    const SnapshotMatch m = MatchSnapshots(was, now);
+    for (size_t i = 0; i < was.satellites.size(); ++i) {
+        if (m.satellites[i] >= 0 &&
+            was.satellites[i].Index() != now.satellites[m.satellites[i]].Index()) {
+            return true;
+        }
+    }
+    for (size_t i = 0; i < was.transponders.size(); ++i) {
+        if (m.transponders[i] >= 0 &&
+            was.transponders[i].Index() != now.transponders[m.transponders[i]].Index()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> textsOf(const std::vector<PlanStep>& steps)
@@ -263,7 +312,8 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanSt
             *why = "cancelled";
             return Sent::Cancelled;
         }
-        if (!session.linked && !session.threadRunning) {
+        if (watch->LinkLost() || (!session.linked && !session.threadRunning)) {
+            session.ReleaseIfCurrent(step.code);
             *why = "the connection to the device was lost";
             return Sent::LinkLost;
         }
@@ -293,14 +343,50 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanSt
         // The dispatcher keeps some refused requests in flight until their
         // time-outs; the refusal is the answer, so none is sent again.
         session.ReleaseIfCurrent(step.code);
-        *why =
-            "refused: " + statusText(event->code) + " (status " + std::to_string(event->code) + ")";
+        *why = "refused by the device" + statusText(event->code) + " (status " +
+               std::to_string(event->code) + ")";
         return Sent::Refused;
     }
 }
 
+namespace {
+
+// Saves the device's state and begins the journal, before the first write.
+std::unique_ptr<ApplyJournal> beginRecord(ListManager& db, const Snapshot& wanted,
+                                          unsigned sections, const ApplyPlan& plan,
+                                          const ApplyRunOptions& options, ApplyResult& result)
+{
+    const std::string stem = ApplyRecordStem(options.recordFolder, options.address);
+    std::string error;
+    SnapshotHeader header;
+    header.address = options.address;
+    result.beforeStatePath = stem + ".before.json";
+    if (!WriteFileSynced(result.beforeStatePath, DatabaseJson(db, header), &error)) {
+        result.beforeStatePath.clear();
+        result.stopped = "the device's state could not be saved before the first change (" + error +
+                         "); nothing was sent";
+        return nullptr;
+    }
+    JournalHead head;
+    head.address = options.address;
+    head.sections = sections;
+    head.beforeState = options.originPath.empty() ? result.beforeStatePath : options.originPath;
+    head.targetDocument = SnapshotJson(wanted);
+    head.plan = textsOf(plan.steps);
+    std::unique_ptr<ApplyJournal> journal = ApplyJournal::Create(stem + ".journal", head, &error);
+    if (!journal) {
+        result.stopped = "the journal could not be written (" + error + "); nothing was sent";
+        return nullptr;
+    }
+    result.journalPath = journal->Path();
+    return journal;
+}
+
+} // namespace
+
 ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
-                             std::shared_ptr<ListManager> db, ApplyListener* listener)
+                             std::shared_ptr<ListManager> db, ApplyListener* listener,
+                             const ApplyRunOptions& options)
 {
     ApplyResult result;
     // One watch for the whole run, on the session's observers while it lasts.
@@ -334,82 +420,142 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
         return result;
     }
 
-    ApplyPlan plan = PlanApply(wanted, SnapshotOf(*db), sections);
+    const Snapshot first = SnapshotOf(*db);
+    const Snapshot& origin = options.origin != nullptr ? *options.origin : first;
+    ApplyPlan plan = PlanApply(wanted, first, sections);
     result.initialPlan = plan;
+    const auto refuseLoss = [&](const ApplyPlan& p) {
+        if (options.allowProgramLoss || p.ProgramsLost() == 0) {
+            return false;
+        }
+        result.programLossRefused = true;
+        result.stopped = std::to_string(p.ProgramsLost()) +
+                         " programs would be lost with the TPs and satellites the plan deletes, "
+                         "and losing them was not allowed";
+        result.stepsLeft = textsOf(p.steps);
+        return true;
+    };
+    if (refuseLoss(plan)) {
+        return result;
+    }
+    std::unique_ptr<ApplyJournal> journal;
+    if (!plan.Empty() && !options.recordFolder.empty()) {
+        journal = beginRecord(*db, wanted, sections, plan, options, result);
+        if (!journal) {
+            result.stepsLeft = textsOf(plan.steps);
+            return result;
+        }
+        if (listener != nullptr) {
+            listener->OnRecorded(result.beforeStatePath, result.journalPath);
+        }
+    }
+    const auto stop = [&](const std::string& why, const std::string& step) {
+        result.stopped = why;
+        result.failedStep = step;
+        if (journal) {
+            journal->Finished("stopped: " + (step.empty() ? why : step + ": " + why));
+        }
+    };
+
     size_t done = 0;
     size_t total = plan.steps.size();
     bool fresh = true; // `db` was read after the last step; the device is read at the end
     std::vector<std::string> previousStage;
+    const int maxRounds = m_limits.maxRounds + static_cast<int>(plan.steps.size());
+    // Until a read after an add or a delete shows otherwise, the device may
+    // renumber its lists after each: every add is followed by a read.
+    bool mayRenumber = true;
+    Snapshot lastRead = first;
     for (int round = 0; !plan.Empty(); ++round) {
-        const std::vector<PlanStep> stage = plan.FirstStage();
-        if (round >= m_limits.maxRounds || textsOf(stage) == previousStage) {
+        const std::vector<PlanStep> stage = plan.FirstStage(mayRenumber);
+        if (round >= maxRounds || textsOf(stage) == previousStage) {
             // The device confirmed these steps and does not hold their result.
-            result.stopped = "the device does not keep what it confirmed";
-            result.failedStep = stage.front().text;
-            break;
+            result.stepsLeft = textsOf(plan.steps);
+            stop("the device does not keep what it confirmed", stage.front().text);
+            return result;
         }
         previousStage = textsOf(stage);
-        // Changes and adds go out one after the other as soon as each is
-        // taken, up to a step that waits for its satellite; deletes go out
-        // one at a time, each marked in the database first.
-        const bool chained = stage.front().stage != PlanStep::Delete;
-        bool stop = false;
         for (size_t i = 0; i < stage.size(); ++i) {
             const PlanStep& step = stage[i];
             if (step.awaitsSatellite) {
-                result.stopped = "its satellite is not on the device";
-                result.failedStep = step.text;
-                stop = true;
-                break;
+                for (size_t k = i; k < stage.size(); ++k) {
+                    result.stepsLeft.push_back(stage[k].text);
+                }
+                stop("its satellite is not on the device", step.text);
+                return result;
             }
             if (listener != nullptr) {
-                listener->OnStep(++done, std::max(total, done), step.text);
+                listener->OnStep(done + 1, std::max(total, done + 1), step.text);
             }
             fresh = false;
-            std::string why;
-            size_t end = i + 1;
-            while (chained && end < stage.size() && !stage[end].awaitsSatellite) {
-                ++end;
+            if (journal && !journal->Sending(done + 1, step.text)) {
+                for (size_t k = i; k < stage.size(); ++k) {
+                    result.stepsLeft.push_back(stage[k].text);
+                }
+                stop("the journal could not be written; the step was not sent", step.text);
+                return result;
             }
-            const std::span<const PlanStep> chain(stage.data() + i + 1, end - i - 1);
-            if (send(step, chain, *db, &why) != Sent::Answered) {
-                result.stopped = why;
-                result.failedStep = step.text;
-                stop = true;
-                break;
+            std::string why;
+            const Sent sent = send(step, {}, *db, &why);
+            ++result.sent; // whatever came back, the device may have it
+            if (sent != Sent::Answered) {
+                result.failedStepInDoubt = sent != Sent::Refused;
+                for (size_t k = i; k < stage.size(); ++k) {
+                    result.stepsLeft.push_back(stage[k].text);
+                }
+                // The rest was planned from the last read: what is left of
+                // it, as far as that read tells.
+                for (size_t k = stage.size(); k < plan.steps.size(); ++k) {
+                    result.stepsLeft.push_back(plan.steps[k].text);
+                }
+                stop(why, step.text);
+                return result;
+            }
+            ++done;
+            if (journal) {
+                journal->Done(done);
             }
             result.done.push_back(step.text);
         }
         m_watch->Halt();
-        if (stop) {
-            break;
-        }
         // Records come and go: the device may have renumbered its lists, so
         // it is read again. Changes in place were answered with the changed
         // records, which the database holds: the rest is planned from them.
         if (std::any_of(stage.begin(), stage.end(), changesNumbering)) {
             if (!read(true)) {
+                const std::string why = result.stopped;
+                plan = PlanApply(wanted, SnapshotOf(*db), sections);
+                result.stepsLeft = textsOf(plan.steps);
+                stop("reading the device after the last step: " + why, "");
                 return result;
             }
             fresh = true;
+            Snapshot now = SnapshotOf(*db);
+            mayRenumber = mayRenumber && renumbered(lastRead, now);
+            lastRead = std::move(now);
+        } else {
+            lastRead = SnapshotOf(*db);
         }
-        plan = PlanApply(wanted, SnapshotOf(*db), sections);
+        plan = PlanApply(wanted, lastRead, sections);
+        if (refuseLoss(plan)) {
+            // What the device holds now differs from the first read: the
+            // rest would drop programs.
+            stop(result.stopped, "");
+            return result;
+        }
         total = done + plan.steps.size();
     }
 
-    if (!fresh) {
-        const std::string stopped = result.stopped;
-        if (!read(true)) {
-            result.stopped = stopped + "; then " + result.stopped;
-            return result;
-        }
+    if (!fresh && !read(true)) {
+        stop("reading the device after the last step: " + result.stopped, "");
+        return result;
     }
-    DiffOptions options;
-    options.sections = DiffSectionsOf(sections);
-    options.appliedSystemOnly = true;
-    result.remaining = DiffSnapshots(wanted, SnapshotOf(*db), options);
+    result.remaining = VerifyApplied(wanted, SnapshotOf(*db), origin, sections);
     result.remainingKnown = true;
     result.matches = result.remaining.Empty();
+    if (journal) {
+        journal->Finished(result.matches ? "matches" : "differs");
+    }
     return result;
 }
 

@@ -187,16 +187,22 @@ TEST(SnapshotDiff, NamesThatShowAlikeReadDifferentlyAndBadDocumentsAreRefused)
     EXPECT_EQ(Json::parse(DiffJson(SnapshotDiff{}, "a", "b"))["same"], true);
 }
 
-TEST(ApplyPlan, DeletesHighestFirstThenChangesThenNewTransponders)
+TEST(ApplyPlan, KeepsWhatBothHoldAndDeletesLastCountingTheProgramsThatGo)
 {
     Json device = baseDocument();
-    // An extra satellite with a TP of its own, and two extra TPs under Astra.
+    // An extra satellite with a TP of its own, and two extra TPs under Astra,
+    // one carrying a program.
     device["satellites"][1]["next"] = 9;
     device["satellites"].push_back(
         {{"index", 9}, {"prev", 7}, {"next", 255}, {"lo_high", 1}, {"name", "Old"}});
     device["transponders"].push_back({{"index", 12}, {"satellite", 3}, {"frequency", 10700}});
     device["transponders"].push_back({{"index", 30}, {"satellite", 3}, {"frequency", 10800}});
     device["transponders"].push_back({{"index", 31}, {"satellite", 9}, {"frequency", 10900}});
+    device["tv"][1]["next"] = 7;
+    device["tv"].push_back(
+        {{"index", 2}, {"link", 7}, {"next", 255}, {"tp", 31}, {"name", "Gone"}});
+    device["radio"].push_back(
+        {{"index", 0}, {"link", 0}, {"next", 255}, {"tp", 12}, {"name", "Gone too"}});
     Json wanted = baseDocument();
     wanted["satellites"][0]["lo_low"] = 9700;
     wanted["satellites"][1]["next"] = 11;
@@ -204,6 +210,7 @@ TEST(ApplyPlan, DeletesHighestFirstThenChangesThenNewTransponders)
         {{"index", 11}, {"prev", 7}, {"next", 255}, {"lo_high", 2}, {"name", "New"}});
     wanted["transponders"].push_back({{"index", 0}, {"satellite", 11}, {"frequency", 4000}});
     wanted["transponders"][2]["fec"] = 1;
+    wanted["transponders"][0]["symbol_rate"] = 30000; // retuned: kept, programs and all
 
     const ApplyPlan plan = PlanApply(read(wanted), read(device), apply_section::All);
     std::vector<std::pair<uint8_t, int>> steps; // code and the index the payload names
@@ -211,13 +218,29 @@ TEST(ApplyPlan, DeletesHighestFirstThenChangesThenNewTransponders)
         steps.push_back({s.code, s.payload.at(s.code == msg::AddTp ? 1 : 0)});
     }
     const std::vector<std::pair<uint8_t, int>> expected = {
-        {msg::DeleteTp, 30},    {msg::DeleteTp, 12}, {msg::DeleteSatellite, 9},
-        {msg::SetSatellite, 3}, {msg::ModifyTp, 5},  {msg::AddSatellite, 0},
-        {msg::AddTp, kNoIndex}};
+        {msg::SetSatellite, 3}, {msg::ModifyTp, 10},      {msg::ModifyTp, 5},
+        {msg::AddSatellite, 0}, {msg::AddTp, kNoIndex},   {msg::DeleteTp, 30},
+        {msg::DeleteTp, 12},    {msg::DeleteSatellite, 9}};
     EXPECT_EQ(steps, expected);
-    EXPECT_TRUE(plan.steps.back().awaitsSatellite);
-    EXPECT_EQ(plan.FirstStage().size(), 3u);
+    EXPECT_TRUE(plan.steps[4].awaitsSatellite);
+    EXPECT_EQ(plan.FirstStage().size(), 4u);
+    // Changes in place go before an add that may renumber what they name.
+    ApplyPlan twoAdds = plan;
+    twoAdds.steps.insert(twoAdds.steps.begin() + 4, plan.steps[3]);
+    EXPECT_EQ(twoAdds.FirstStage(true).size(), 4u);
+    EXPECT_EQ(twoAdds.FirstStage(false).size(), 5u);
     EXPECT_TRUE(plan.problems.empty());
+    EXPECT_EQ(plan.ProgramsLost(), 2u);
+    EXPECT_EQ(plan.steps[6].programsLost, 1u);
+    EXPECT_EQ(plan.steps[7].tpsLost, 1u);
+    const PlanSummary sum = plan.Summary();
+    EXPECT_EQ(SummaryText(sum), "satellites 1 added, 1 changed, 1 deleted; TPs 1 added, 2 changed, "
+                                "3 deleted; system settings unchanged; 2 programs lost with "
+                                "deleted TPs");
+    // Deletes go one at a time, each planned from a fresh read.
+    ApplyPlan deletesOnly = plan;
+    deletesOnly.steps.erase(deletesOnly.steps.begin(), deletesOnly.steps.begin() + 5);
+    EXPECT_EQ(deletesOnly.FirstStage().size(), 1u);
 
     // Without the satellites, the new satellite's TP cannot go anywhere.
     const ApplyPlan tpsOnly = PlanApply(read(wanted), read(device), apply_section::Transponders);
