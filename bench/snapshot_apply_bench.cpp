@@ -2,10 +2,14 @@
 // on loopback:
 //   apply_full_plan   the plan run by ApplyRunner: 40 satellites (SetSatellite)
 //                     and 200 transponders (ModifyTp) through the device
-//                     session, each request waiting for its answer (s)
+//                     session, each request waiting for its answer, the
+//                     device's state saved and each step in the journal
+//                     (flushed to the disk) before it is sent (s)
 //   bare_round_trips  the sum of the same requests' round trips on a bare
 //                     socket, one after the other (s)
 //   apply_plan_ratio  the first over the second (x)
+//   apply_plan_ratio_no_journal  the same without the saved state and the
+//                     journal: the session's own cost per request (x)
 //   apply_verify_read the full read of the device that ends the run; most of
 //                     it is the 150 ms the session waits after the playing
 //                     program's record before it polls the signal (s)
@@ -24,6 +28,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
@@ -113,8 +118,11 @@ int main()
     };
     // The apply onto one simulator, the bare requests onto a twin; both
     // answer each request after `delayMs`.
+    const std::filesystem::path records =
+        std::filesystem::temp_directory_path() / "vireo-apply-bench";
+    std::filesystem::create_directories(records);
     auto measure = [&](const std::string& address, const std::string& twin, int delayMs,
-                       const Snapshot& snapshot) -> std::optional<Measured> {
+                       const Snapshot& snapshot, bool journal) -> std::optional<Measured> {
         sim::SimulatorOptions options = sim::QuietOptions();
         options.faults.delayMs = delayMs;
         sim::Simulator device(held, options);
@@ -132,8 +140,11 @@ int main()
         }
         const auto start = Clock::now();
         Phases phases;
+        ApplyRunOptions options;
+        options.address = address;
+        options.recordFolder = journal ? records.string() : std::string();
         const ApplyResult result =
-            ApplyRunner(target.Reader()).Run(snapshot, sections, db, &phases);
+            ApplyRunner(target.Reader()).Run(snapshot, sections, db, &phases, options);
         Measured m;
         m.whole = std::chrono::duration<double>(Clock::now() - start).count();
         m.steps = std::chrono::duration<double>(phases.reading - start).count();
@@ -151,8 +162,11 @@ int main()
         return m;
     };
 
-    const std::optional<Measured> fast = measure("127.0.180.51", "127.0.180.52", 0, snapshot);
-    if (!fast) {
+    const std::optional<Measured> fast = measure("127.0.180.51", "127.0.180.52", 0, snapshot, true);
+    const std::optional<Measured> bare =
+        measure("127.0.180.55", "127.0.180.56", 0, snapshot, false);
+    std::filesystem::remove_all(records);
+    if (!fast || !bare) {
         return 1;
     }
     std::printf("apply_full_plan %.4f s\n", fast->steps);
@@ -160,8 +174,10 @@ int main()
     std::printf("apply_plan_ratio %.2f x\n", fast->steps / fast->bare);
     std::printf("apply_verify_read %.3f s\n", fast->whole - fast->steps);
     std::printf("apply_with_verify_ratio %.2f x\n", fast->whole / fast->bare);
+    std::printf("apply_plan_ratio_no_journal %.2f x\n", bare->steps / bare->bare);
 
-    const std::optional<Measured> timed = measure("127.0.180.53", "127.0.180.54", 1, snapshot);
+    const std::optional<Measured> timed =
+        measure("127.0.180.53", "127.0.180.54", 1, snapshot, true);
     if (!timed) {
         return 1;
     }

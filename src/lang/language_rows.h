@@ -2,7 +2,7 @@
 
 namespace vireo {
 
-inline constexpr int kLanguageRowCount = 347;
+inline constexpr int kLanguageRowCount = 367;
 
 namespace lang_rows {
 // Every text of the interface, by id, as 8-bit bytes (Chinese as GBK).

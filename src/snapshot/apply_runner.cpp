@@ -7,7 +7,9 @@
 #include "link/device_observer.h"
 #include "link/device_session.h"
 #include "link/message_code.h"
+#include "log/log_buffer.h"
 #include "snapshot/apply_journal.h"
+#include "snapshot/apply_rows.h"
 #include "snapshot/apply_verify.h"
 #include "snapshot/snapshot_document.h"
 #include "snapshot/snapshot_match.h"
@@ -282,7 +284,7 @@ std::string ApplyRunner::readFailure(DeviceRead::Outcome outcome) const
 }
 
 ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanStep> chain,
-                                    ListManager& database, std::string* why)
+                                    ListManager& database, std::string* why, int* status)
 {
     DeviceSession& session = m_reader.content.Session();
     AnswerWatch* watch = m_watch.get();
@@ -343,6 +345,7 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanSt
         // The dispatcher keeps some refused requests in flight until their
         // time-outs; the refusal is the answer, so none is sent again.
         session.ReleaseIfCurrent(step.code);
+        *status = event->code;
         *why = "refused by the device" + statusText(event->code) + " (status " +
                std::to_string(event->code) + ")";
         return Sent::Refused;
@@ -433,6 +436,8 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                          " programs would be lost with the TPs and satellites the plan deletes, "
                          "and losing them was not allowed";
         result.stepsLeft = textsOf(p.steps);
+        result.leftSteps = p.steps;
+        result.stop = ApplyResult::Stop::Other;
         return true;
     };
     if (refuseLoss(plan)) {
@@ -442,14 +447,22 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
     if (!plan.Empty() && !options.recordFolder.empty()) {
         journal = beginRecord(*db, wanted, sections, plan, options, result);
         if (!journal) {
+            result.stop = ApplyResult::Stop::NotSaved;
             result.stepsLeft = textsOf(plan.steps);
+            result.leftSteps = plan.steps;
             return result;
         }
+        LogBuffer& log = session.Log();
+        log.AddLogLine(GetLangText(apply_row::StateSaved) + result.beforeStatePath);
+        log.AddLogLine(GetLangText(apply_row::Journal) + result.journalPath);
         if (listener != nullptr) {
             listener->OnRecorded(result.beforeStatePath, result.journalPath);
         }
     }
     const auto stop = [&](const std::string& why, const std::string& step) {
+        if (result.stop == ApplyResult::Stop::None) {
+            result.stop = ApplyResult::Stop::Other;
+        }
         result.stopped = why;
         result.failedStep = step;
         if (journal) {
@@ -496,18 +509,21 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                 return result;
             }
             std::string why;
-            const Sent sent = send(step, {}, *db, &why);
+            int status = 0;
+            const Sent sent = send(step, {}, *db, &why, &status);
             ++result.sent; // whatever came back, the device may have it
             if (sent != Sent::Answered) {
                 result.failedStepInDoubt = sent != Sent::Refused;
-                for (size_t k = i; k < stage.size(); ++k) {
-                    result.stepsLeft.push_back(stage[k].text);
-                }
-                // The rest was planned from the last read: what is left of
-                // it, as far as that read tells.
-                for (size_t k = stage.size(); k < plan.steps.size(); ++k) {
+                // What is left of the plan, as far as the last read tells.
+                for (size_t k = i; k < plan.steps.size(); ++k) {
                     result.stepsLeft.push_back(plan.steps[k].text);
+                    result.leftSteps.push_back(plan.steps[k]);
                 }
+                result.stop = sent == Sent::Refused     ? ApplyResult::Stop::Refused
+                              : sent == Sent::LinkLost  ? ApplyResult::Stop::LinkLost
+                              : sent == Sent::Cancelled ? ApplyResult::Stop::Cancelled
+                                                        : ApplyResult::Stop::NoAnswer;
+                result.refusal = status;
                 stop(why, step.text);
                 return result;
             }
@@ -516,6 +532,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                 journal->Done(done);
             }
             result.done.push_back(step.text);
+            result.doneSteps.push_back(step);
         }
         m_watch->Halt();
         // Records come and go: the device may have renumbered its lists, so

@@ -53,6 +53,10 @@ struct ApplyResult
     // Why the run stopped before its end (UTF-8, one line); empty when it
     // ran through.
     std::string stopped;
+    // Why, as a kind a window words in its own language.
+    enum class Stop { None, Refused, LinkLost, NoAnswer, Cancelled, NotSaved, Other };
+    Stop stop = Stop::None;
+    int refusal = 0; // the status of a refusal
     // The step the device refused or never answered, when that stopped it.
     std::string failedStep;
     // That step was sent and its answer never came: the device may hold it.
@@ -62,10 +66,12 @@ struct ApplyResult
     size_t sent = 0;                    // requests sent to the device
     std::vector<std::string> done;      // texts of the steps the device took
     std::vector<std::string> stepsLeft; // steps not done when the run stopped
-    ApplyPlan initialPlan;              // as planned from the first read
-    SnapshotDiff remaining;             // snapshot (a) against the device after the run (b)
-    bool remainingKnown = false;        // the device was read after the run
-    std::string beforeStatePath;        // written before the first request
+    std::vector<PlanStep> doneSteps;    // the same as steps, for a window's own words
+    std::vector<PlanStep> leftSteps;
+    ApplyPlan initialPlan;       // as planned from the first read
+    SnapshotDiff remaining;      // snapshot (a) against the device after the run (b)
+    bool remainingKnown = false; // the device was read after the run
+    std::string beforeStatePath; // written before the first request
     std::string journalPath;
 
     // Stopped after something was sent: the device holds part of the plan.
@@ -94,8 +100,9 @@ private:
     enum class Sent { Answered, Refused, Unanswered, LinkLost, Cancelled };
     // Sends `step` (unless the step before it sent it on) and waits for its
     // answer; `chain`, the steps after it, may go out as each is taken.
+    // A refusal's status goes to *status.
     Sent send(const PlanStep& step, std::span<const PlanStep> chain, ListManager& database,
-              std::string* why);
+              std::string* why, int* status);
     std::string readFailure(DeviceRead::Outcome outcome) const;
 
     class AnswerWatch;

@@ -1,5 +1,6 @@
 #include "link/message_code.h"
 #include "snapshot/apply_plan.h"
+#include "snapshot/apply_verify.h"
 #include "snapshot/snapshot.h"
 #include "snapshot/snapshot_diff.h"
 
@@ -139,6 +140,14 @@ TEST(SnapshotDiff, PairsRecordsByContent)
              d["satellites"][1]["lo_high"] = 5750;
          },
          {"satellites a", "satellites b", "transponders a", "transponders b", "tv a", "tv b"}},
+        {"renamed, the same orbital position and LNB",
+         [](Json& d) { d["satellites"][0]["name"] = "SES Astra 1KX 19.2E"; },
+         {"satellites changed name"}},
+        // The same LNB settings are common to unrelated satellites.
+        {"another satellite on the same LNB",
+         [](Json& d) { d["satellites"][0]["name"] = "Eutelsat 16A 16.0E"; },
+         {"satellites a", "satellites b", "transponders a", "transponders a", "transponders b",
+          "transponders b", "tv a", "tv b"}},
         {"TP retuned",
          [](Json& d) { d["transponders"][0]["symbol_rate"] = 30000; },
          {"transponders changed symbol_rate"}},
@@ -279,4 +288,20 @@ TEST(ApplyPlan, SystemSettingsNeverCarryNetworkSignalSourceOrReset)
     EXPECT_EQ(ParseApplySections("system"), apply_section::System);
     EXPECT_FALSE(ParseApplySections("network"));
     EXPECT_FALSE(ParseApplySections(""));
+}
+
+TEST(ApplyVerify, ProgramsBothSidesHeldAndTheDeviceLostDoNotMatch)
+{
+    const Snapshot before = read(baseDocument());
+    Json lost = baseDocument();
+    lost["tv"].erase(0); // "News" went with a TP deleted and added again
+    lost["tv"][0]["index"] = 0;
+    EXPECT_TRUE(VerifyApplied(before, before, before, apply_section::All).Empty());
+    const SnapshotDiff diff = VerifyApplied(before, read(lost), before, apply_section::All);
+    EXPECT_EQ(summary(diff), std::vector<std::string>{"tv a"});
+    EXPECT_EQ(SharedProgramsHeld(before, read(lost), before), 1u);
+    // A program the device never held is not asked of it.
+    EXPECT_TRUE(VerifyApplied(before, read(lost), read(lost), apply_section::All).Empty());
+    // Nor are programs when only the system settings were applied.
+    EXPECT_TRUE(VerifyApplied(before, read(lost), before, apply_section::System).Empty());
 }

@@ -16,9 +16,14 @@
 #include "snapshot/ui/snapshot_diff_dialog.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTableView>
 #include <QTreeWidget>
 
@@ -108,10 +113,15 @@ private slots:
         QTRY_VERIFY(sections >= 0);
         QVERIFY(sections >= 2); // satellites, transponders, programs...
 
-        // Apply it: the plan, the run, the result.
+        // Apply it: the summary, the run cut off after its third write (the
+        // bar stops there, the reason shows once), then Resume.
+        sim::FaultOptions cut;
+        cut.writeFault = sim::FaultOptions::WriteFault::Drop;
+        cut.faultAtWrite = 3;
+        irb.SetFaults(cut);
         selectNextFile(dir.path() + QStringLiteral("/other.json"));
         int planned = -1;
-        bool matched = false;
+        bool matched = false, stoppedHonestly = false, lossGuarded = false;
         ModalSeam::setNextAction([&](QDialog* d) {
             auto* dialog = qobject_cast<SnapshotApplyDialog*>(d);
             if (dialog == nullptr) {
@@ -119,16 +129,36 @@ private slots:
             }
             d->show();
             planned = d->findChild<QListWidget*>(QStringLiteral("ApplyPlanList"))->count();
+            auto* allow = d->findChild<QCheckBox*>(QStringLiteral("ApplyAllowProgramLoss"));
+            auto* run = d->findChild<QPushButton*>(QStringLiteral("ApplyRun"));
+            lossGuarded = !allow->isVisible() || !run->isEnabled();
+            if (allow->isVisible()) {
+                allow->setChecked(true);
+            }
+            lossGuarded = lossGuarded &&
+                          !d->findChild<QLabel*>(QStringLiteral("ApplySummary"))->text().isEmpty();
             shoot(d, "apply-plan.png");
             clickButton(d, "ApplyRun");
+            QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
+            shoot(d, "apply-cut-off.png");
+            auto* bar = d->findChild<QProgressBar*>(QStringLiteral("ApplyProgress"));
+            const QString status = d->findChild<QLabel*>(QStringLiteral("ApplyStatus"))->text();
+            stoppedHonestly =
+                dialog->Result().PartlyApplied() && bar->value() == 2 &&
+                bar->value() < bar->maximum() && status.count(QStringLiteral("lost")) == 1 &&
+                d->findChild<QPushButton*>(QStringLiteral("ApplyResume"))->isVisible();
+            clickButton(d, "ApplyResume");
             QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
             shoot(d, "apply-result.png");
             matched = dialog->Result().matches;
             return int(QDialog::Rejected);
         });
         commands->ApplyAction()->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(planned >= 0 && (matched || planned == 0), 40000);
+        QTRY_VERIFY_WITH_TIMEOUT(planned >= 0 && (matched || planned == 0), 60000);
         QVERIFY(planned > 0);
+        QVERIFY(lossGuarded);
+        QVERIFY(stoppedHonestly);
+        QVERIFY(!QDir(dir.path() + QStringLiteral("/Applies")).entryList({"*.journal"}).isEmpty());
 
         DiffOptions chosen;
         chosen.sections =
@@ -160,6 +190,12 @@ private slots:
                 return int(QDialog::Rejected);
             }
             d->show();
+            QTest::qWaitFor([&] { return dialog->Planned(); }, 10000);
+            auto* allow = d->findChild<QCheckBox*>(QStringLiteral("FleetApplyAllowProgramLoss"));
+            if (allow->isVisible()) {
+                allow->setChecked(true);
+            }
+            shoot(d, "fleet-apply-plan.png");
             clickButton(d, "FleetApplyRun");
             QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
             shoot(d, "fleet-apply-result.png");

@@ -1,11 +1,13 @@
 // The fleet window, the search across devices and the inventory export.
 
 #include "app/ui/main_form.h"
+#include "device/ui/mdi_child.h"
 #include "fleet/fleet_alarms.h"
 #include "fleet/fleet_texts.h"
 #include "fleet/inventory.h"
 #include "fleet/ui/search_panel.h"
 #include "lang/display_text.h"
+#include "snapshot/apply_rows.h"
 #include "snapshot/ui/fleet_apply_dialog.h"
 #include "snapshot/ui/snapshot_commands.h"
 #include "snapshot/ui/snapshot_rows.h"
@@ -18,6 +20,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
@@ -90,6 +93,24 @@ void MainForm::buildFleet()
     m_applySnapshot->setObjectName(QStringLiteral("FleetApplySnapshot"));
     connect(m_applySnapshot, &QAction::triggered, this, &MainForm::ApplySnapshotToSelectionClick);
     m_fleetView->AddSelectionCommand(m_applySnapshot);
+
+    // Snapshot commands where an operator looks for them: those of the
+    // active device window, then the fleet's.
+    m_snapshotMenu = new QMenu(this);
+    m_snapshotMenu->setObjectName(QStringLiteral("menu_snapshot"));
+    menuBar()->insertMenu(m_windowMenu->menuAction(), m_snapshotMenu);
+    connect(m_snapshotMenu, &QMenu::aboutToShow, this, [this] {
+        m_snapshotMenu->clear();
+        MdiChild* window = ActiveChild();
+        if (SnapshotCommands* commands = window != nullptr ? window->Snapshots() : nullptr) {
+            m_snapshotMenu->addAction(commands->SaveAction());
+            m_snapshotMenu->addAction(commands->CompareAction());
+            m_snapshotMenu->addAction(commands->ApplyAction());
+            m_snapshotMenu->addSeparator();
+        }
+        m_snapshotMenu->addAction(m_applySnapshot);
+    });
+    m_snapshotMenu->addAction(m_applySnapshot);
 }
 
 void MainForm::ApplySnapshotToSelectionClick()
@@ -123,6 +144,9 @@ void MainForm::applyFleetCaptions()
     }
     if (m_applySnapshot != nullptr) {
         m_applySnapshot->setText(LangText(snapshot_row::ApplyToSelected));
+    }
+    if (m_snapshotMenu != nullptr) {
+        m_snapshotMenu->setTitle(LangText(apply_row::SnapshotMenu));
     }
     m_fleetView->ApplyCaptions();
     m_fleetDock->setWindowTitle(m_fleetView->windowTitle());

@@ -243,6 +243,7 @@ void SnapshotCommands::Apply()
                     }
                     SnapshotApplyDialog dialog(*m_content, std::move(**wanted), db,
                                                QFileInfo(path).fileName(), m_window);
+                    dialog.SetAddress(splitCaption(m_caption()).first);
                     setBusy(true);
                     ModalSeam::Exec(&dialog);
                     setBusy(false);
