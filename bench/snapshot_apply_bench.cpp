@@ -140,11 +140,11 @@ int main()
         }
         const auto start = Clock::now();
         Phases phases;
-        ApplyRunOptions options;
-        options.address = address;
-        options.recordFolder = journal ? records.string() : std::string();
+        ApplyRunOptions run;
+        run.address = address;
+        run.recordFolder = journal ? records.string() : std::string();
         const ApplyResult result =
-            ApplyRunner(target.Reader()).Run(snapshot, sections, db, &phases, options);
+            ApplyRunner(target.Reader()).Run(snapshot, sections, db, &phases, run);
         Measured m;
         m.whole = std::chrono::duration<double>(Clock::now() - start).count();
         m.steps = std::chrono::duration<double>(phases.reading - start).count();

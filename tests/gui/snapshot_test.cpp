@@ -5,6 +5,7 @@
 #include "device/ui/mdi_child.h"
 #include "fleet/ui/fleet_window.h"
 #include "gui_fixture.h"
+#include "link/message_code.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
 #include "sim/simulator.h"
@@ -183,7 +184,18 @@ private slots:
         }
         QVERIFY(fleetApply != nullptr && fleetApply->isEnabled());
         selectNextFile(dir.path() + QStringLiteral("/third.json"));
-        bool fleetDone = false, allMatch = false;
+        size_t writes = 0;
+        for (const auto& f : irb.ReceivedFrames()) {
+            writes += f[1] == msg::AddSatellite || f[1] == msg::SetSatellite ||
+                              f[1] == msg::DeleteSatellite || f[1] == msg::AddTp ||
+                              f[1] == msg::ModifyTp || f[1] == msg::DeleteTp ||
+                              f[1] == msg::SetSystemInfo
+                          ? 1
+                          : 0;
+        }
+        cut.faultAtWrite = static_cast<unsigned>(writes + 2);
+        irb.SetFaults(cut);
+        bool fleetDone = false, allMatch = false, fleetResumed = false;
         ModalSeam::setNextAction([&](QDialog* d) {
             auto* dialog = qobject_cast<FleetApplyDialog*>(d);
             if (dialog == nullptr) {
@@ -198,13 +210,19 @@ private slots:
             shoot(d, "fleet-apply-plan.png");
             clickButton(d, "FleetApplyRun");
             QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
+            // Cut off part way: the device is offered to finish.
+            fleetResumed =
+                d->findChild<QPushButton*>(QStringLiteral("FleetApplyResume"))->isVisible();
+            clickButton(d, "FleetApplyResume");
+            QTest::qWaitFor([&] { return dialog->Finished(); }, 30000);
             shoot(d, "fleet-apply-result.png");
             allMatch = dialog->Result().AllMatch();
             fleetDone = true;
             return int(QDialog::Rejected);
         });
         fleetApply->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(fleetDone, 40000);
+        QTRY_VERIFY_WITH_TIMEOUT(fleetDone, 70000);
+        QVERIFY(fleetResumed);
         QVERIFY(allMatch);
         QVERIFY(DiffSnapshots(ReadSnapshot(sim::DatabaseToJson(third), nullptr).value(),
                               ReadSnapshot(sim::DatabaseToJson(irb.Database()), nullptr).value(),

@@ -277,7 +277,6 @@ private:
     QAction* m_exportCsv = nullptr;
     QAction* m_exportJson = nullptr;
     QAction* m_applySnapshot = nullptr; // fleet window: a snapshot onto the selected devices
-    QMenu* m_snapshotMenu = nullptr; // the active device window's snapshot commands and the fleet's
     QAction* m_fileNew = nullptr;
     QAction* m_fileExit = nullptr;
     QAction* m_cascade = nullptr;

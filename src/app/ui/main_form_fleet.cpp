@@ -96,21 +96,21 @@ void MainForm::buildFleet()
 
     // Snapshot commands where an operator looks for them: those of the
     // active device window, then the fleet's.
-    m_snapshotMenu = new QMenu(this);
-    m_snapshotMenu->setObjectName(QStringLiteral("menu_snapshot"));
-    menuBar()->insertMenu(m_windowMenu->menuAction(), m_snapshotMenu);
-    connect(m_snapshotMenu, &QMenu::aboutToShow, this, [this] {
-        m_snapshotMenu->clear();
+    auto* snapshots = new QMenu(this);
+    snapshots->setObjectName(QStringLiteral("menu_snapshot"));
+    menuBar()->insertMenu(m_windowMenu->menuAction(), snapshots);
+    connect(snapshots, &QMenu::aboutToShow, this, [this, snapshots] {
+        snapshots->clear();
         MdiChild* window = ActiveChild();
         if (SnapshotCommands* commands = window != nullptr ? window->Snapshots() : nullptr) {
-            m_snapshotMenu->addAction(commands->SaveAction());
-            m_snapshotMenu->addAction(commands->CompareAction());
-            m_snapshotMenu->addAction(commands->ApplyAction());
-            m_snapshotMenu->addSeparator();
+            snapshots->addAction(commands->SaveAction());
+            snapshots->addAction(commands->CompareAction());
+            snapshots->addAction(commands->ApplyAction());
+            snapshots->addSeparator();
         }
-        m_snapshotMenu->addAction(m_applySnapshot);
+        snapshots->addAction(m_applySnapshot);
     });
-    m_snapshotMenu->addAction(m_applySnapshot);
+    snapshots->addAction(m_applySnapshot);
 }
 
 void MainForm::ApplySnapshotToSelectionClick()
@@ -145,8 +145,8 @@ void MainForm::applyFleetCaptions()
     if (m_applySnapshot != nullptr) {
         m_applySnapshot->setText(LangText(snapshot_row::ApplyToSelected));
     }
-    if (m_snapshotMenu != nullptr) {
-        m_snapshotMenu->setTitle(LangText(apply_row::SnapshotMenu));
+    if (auto* snapshots = findChild<QMenu*>(QStringLiteral("menu_snapshot"))) {
+        snapshots->setTitle(LangText(apply_row::SnapshotMenu));
     }
     m_fleetView->ApplyCaptions();
     m_fleetDock->setWindowTitle(m_fleetView->windowTitle());
