@@ -162,10 +162,9 @@ int main()
         return m;
     };
 
-    const std::optional<Measured> fast = measure("127.0.180.51", "127.0.180.52", 0, snapshot, true);
+    const std::optional<Measured> fast = measure("127.0.228.1", "127.0.228.2", 0, snapshot, true);
     const std::optional<Measured> bare =
-        measure("127.0.180.55", "127.0.180.56", 0, snapshot, false);
-    std::filesystem::remove_all(records);
+        measure("127.0.228.5", "127.0.228.6", 0, snapshot, false);
     if (!fast || !bare) {
         return 1;
     }
@@ -177,10 +176,11 @@ int main()
     std::printf("apply_plan_ratio_no_journal %.2f x\n", bare->steps / bare->bare);
 
     const std::optional<Measured> timed =
-        measure("127.0.180.53", "127.0.180.54", 1, snapshot, true);
+        measure("127.0.228.3", "127.0.228.4", 1, snapshot, true);
     if (!timed) {
         return 1;
     }
     std::printf("apply_plan_ratio_1ms_device %.2f x\n", timed->steps / timed->bare);
+    std::filesystem::remove_all(records);
     return 0;
 }
