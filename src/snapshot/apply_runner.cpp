@@ -18,7 +18,6 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <span>
 
 namespace vireo {
 
@@ -28,57 +27,25 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-// The answers the session reports while a step waits, and the steps that
-// follow it. A step answered with its changed record lets the next one of
-// its chain go out at once from the session thread that heard the answer:
-// a stage of changes then runs at the pace of the device rather than of two
-// threads waking each other for every request. The run's own thread follows
-// each step's answer as before; it is woken only when it has something to do
-// (a step that was not sent on, a refusal), otherwise it looks every 50 ms.
+// The answers the session reports while a step waits. Every step goes out
+// from the run's own thread, after its line is in the journal; the run's
+// thread is woken by each answer and by a lost link.
 class ApplyRunner::AnswerWatch : public DeviceObserver
 {
 public:
-    AnswerWatch(DeviceSession& session, const std::atomic<bool>* cancel)
-        : m_session(session), m_cancel(cancel)
-    {}
+    explicit AnswerWatch(DeviceSession& session) : m_session(session) {}
 
-    // How a step went out: by the run's thread, or already from the session
-    // thread; `sequence` numbers the answers that belong to it.
-    struct Sending
-    {
-        uint64_t sequence = 0;
-        bool sentOn = false;
-        bool queued = true; // the session took a request sent on
-    };
-
-    // The run's thread is at `step`: it takes the step if it was sent on,
-    // else it is the run's to send, and `chain`, the steps after it, will
-    // each go out once the one before is taken.
-    Sending Begin(const PlanStep& step, std::span<const PlanStep> chain)
+    // The run's thread is about to send `step`: the number of the answers
+    // that belong to it.
+    uint64_t Begin(const PlanStep& step)
     {
         std::lock_guard lock(m_mutex);
         m_linkLost = false; // a loss during a read before this step was lived through
-        if (!m_sentOn.empty()) {
-            const SentOn sent = m_sentOn.front();
-            m_sentOn.pop_front();
-            m_runnerSequence = sent.sequence;
-            return {sent.sequence, true, sent.queued};
-        }
         m_code = step.code;
-        m_chain.assign(chain.begin(), chain.end());
-        m_runnerSequence = ++m_sequence;
-        return {m_sequence, false, true};
+        return ++m_sequence;
     }
 
-    // Nothing more is sent on (the run stops or leaves the stage).
-    void Halt()
-    {
-        std::lock_guard lock(m_mutex);
-        m_chain.clear();
-        m_sentOn.clear();
-    }
-
-    // The link went down since the run began.
+    // The link went down since the step began.
     bool LinkLost()
     {
         std::lock_guard lock(m_mutex);
@@ -97,7 +64,6 @@ public:
                 std::lock_guard lock(m_mutex);
                 m_linkLost = true;
                 code = m_code;
-                m_chain.clear();
             }
             if (code != 0) {
                 m_session.ReleaseIfCurrent(code);
@@ -108,30 +74,13 @@ public:
         if (event.kind != DeviceEvent::Kind::CommandAnswered) {
             return;
         }
-        bool wake = true;
         {
             std::lock_guard lock(m_mutex);
             if (m_events.size() < kMaxHeld) {
                 m_events.push_back({m_sequence, event});
             }
-            if (event.code == 0 && event.request == m_code && !m_chain.empty() &&
-                m_sequence - m_runnerSequence < kMaxLead &&
-                !(m_cancel != nullptr && m_cancel->load())) {
-                // Sent under the lock, so the run's thread never finds a
-                // step half sent on. Its CommandSent report comes back into
-                // this call and is passed over above.
-                PlanStep next = std::move(m_chain.front());
-                m_chain.pop_front();
-                m_code = next.code;
-                ++m_sequence;
-                const bool refused = m_session.SendRequest(next.code, 0, 0, next.payload);
-                m_sentOn.push_back({m_sequence, !refused});
-                wake = refused;
-            }
         }
-        if (wake) {
-            m_changed.notify_all();
-        }
+        m_changed.notify_all();
     }
 
     // The next answer to the step numbered `sequence`, waiting at most `wait`;
@@ -143,9 +92,10 @@ public:
             while (!m_events.empty() && m_events.front().sequence < sequence) {
                 m_events.pop_front();
             }
-            return !m_events.empty() && m_events.front().sequence == sequence;
+            return m_linkLost || (!m_events.empty() && m_events.front().sequence == sequence);
         };
-        if (!m_changed.wait_for(lock, wait, ready)) {
+        if (!m_changed.wait_for(lock, wait, ready) || m_events.empty() ||
+            m_events.front().sequence != sequence) {
             return std::nullopt;
         }
         DeviceEvent event = std::move(m_events.front().event);
@@ -159,26 +109,15 @@ private:
         uint64_t sequence;
         DeviceEvent event;
     };
-    struct SentOn
-    {
-        uint64_t sequence;
-        bool queued;
-    };
-    // A device that floods answers costs no memory, and the steps sent on
-    // stay this far ahead of the run's thread at most.
+    // A device that floods answers costs no memory.
     static constexpr size_t kMaxHeld = 512;
-    static constexpr uint64_t kMaxLead = 128;
 
     DeviceSession& m_session;
-    const std::atomic<bool>* m_cancel;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Held> m_events;
-    uint64_t m_sequence = 0;       // the step last sent
-    uint64_t m_runnerSequence = 0; // the step the run's thread is at
-    uint8_t m_code = 0;            // the request code of the step last sent
-    std::deque<PlanStep> m_chain;  // sent one by one as answers come
-    std::deque<SentOn> m_sentOn;   // sent on, not yet taken up by the run's thread
+    uint64_t m_sequence = 0; // the step last sent
+    uint8_t m_code = 0;      // the request code of the step last sent
     bool m_linkLost = false;
 };
 
@@ -283,23 +222,18 @@ std::string ApplyRunner::readFailure(DeviceRead::Outcome outcome) const
     }
 }
 
-ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanStep> chain,
-                                    ListManager& database, std::string* why, int* status)
+ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database, std::string* why,
+                                    int* status)
 {
     DeviceSession& session = m_reader.content.Session();
     AnswerWatch* watch = m_watch.get();
-    const AnswerWatch::Sending sending = watch->Begin(step, chain);
-    if (!sending.sentOn) {
-        const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
-        if (deletes) {
-            markPendingDelete(database, step);
-            session.deletePending = true;
-        }
-        if (session.SendRequest(step.code, 0, 0, step.payload)) {
-            *why = "the request could not be queued";
-            return Sent::Unanswered;
-        }
-    } else if (!sending.queued) {
+    const uint64_t sequence = watch->Begin(step);
+    const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
+    if (deletes) {
+        markPendingDelete(database, step);
+        session.deletePending = true;
+    }
+    if (session.SendRequest(step.code, 0, 0, step.payload)) {
         *why = "the request could not be queued";
         return Sent::Unanswered;
     }
@@ -335,7 +269,7 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanSt
             }
         }
         const std::optional<DeviceEvent> event =
-            watch->Next(sending.sequence, std::chrono::milliseconds(50));
+            watch->Next(sequence, std::chrono::milliseconds(50));
         if (!event || event->request != step.code || passing(event->code)) {
             continue;
         }
@@ -394,7 +328,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
     ApplyResult result;
     // One watch for the whole run, on the session's observers while it lasts.
     DeviceSession& session = m_reader.content.Session();
-    m_watch = std::make_shared<AnswerWatch>(session, m_reader.cancel);
+    m_watch = std::make_shared<AnswerWatch>(session);
     session.Observers().Add(m_watch);
     struct Unwatch
     {
@@ -510,7 +444,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             }
             std::string why;
             int status = 0;
-            const Sent sent = send(step, {}, *db, &why, &status);
+            const Sent sent = send(step, *db, &why, &status);
             ++result.sent; // whatever came back, the device may have it
             if (sent != Sent::Answered) {
                 result.failedStepInDoubt = sent != Sent::Refused;
@@ -534,7 +468,6 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             result.done.push_back(step.text);
             result.doneSteps.push_back(step);
         }
-        m_watch->Halt();
         // Records come and go: the device may have renumbered its lists, so
         // it is read again. Changes in place were answered with the changed
         // records, which the database holds: the rest is planned from them.

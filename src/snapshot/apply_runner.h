@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -98,11 +97,9 @@ public:
 
 private:
     enum class Sent { Answered, Refused, Unanswered, LinkLost, Cancelled };
-    // Sends `step` (unless the step before it sent it on) and waits for its
-    // answer; `chain`, the steps after it, may go out as each is taken.
-    // A refusal's status goes to *status.
-    Sent send(const PlanStep& step, std::span<const PlanStep> chain, ListManager& database,
-              std::string* why, int* status);
+    // Sends `step` and waits for its answer; a refusal's status goes to
+    // *status.
+    Sent send(const PlanStep& step, ListManager& database, std::string* why, int* status);
     std::string readFailure(DeviceRead::Outcome outcome) const;
 
     class AnswerWatch;
