@@ -193,6 +193,9 @@ int goOn(const std::string& journalPath, bool back, std::chrono::seconds limit, 
     if (!record->inDoubt.empty()) {
         std::printf(", 1 was sent without an answer (%s)", record->inDoubt.back().c_str());
     }
+    if (!record->unconfirmed.empty()) {
+        std::printf(", %zu more were announced and may have been sent", record->unconfirmed.size());
+    }
     std::printf("; the device is read again and the rest planned from what it holds.\n");
     ApplyRunOptions options;
     options.allowProgramLoss = allowProgramLoss;

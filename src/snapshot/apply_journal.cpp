@@ -1,5 +1,6 @@
 #include "snapshot/apply_journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -130,20 +131,33 @@ bool ApplyJournal::line(const std::string& text, bool sync)
     return writeAll(m_fd, text + "\n") && (!sync || ::fdatasync(m_fd) == 0);
 }
 
-bool ApplyJournal::Sending(size_t n, const std::string& text)
+bool ApplyJournal::Intending(size_t first, const std::vector<std::string>& texts)
 {
-    if (m_texts.size() < n) {
-        m_texts.resize(n);
+    if (m_texts.size() < first - 1 + texts.size()) {
+        m_texts.resize(first - 1 + texts.size());
     }
-    m_texts[n - 1] = text;
-    return line(Json{{"step", n}, {"sending", text}}.dump(), true);
+    std::copy(texts.begin(), texts.end(), m_texts.begin() + static_cast<ptrdiff_t>(first - 1));
+    return line(Json{{"from", first}, {"intended", texts}}.dump(), true);
+}
+
+std::string ApplyJournal::textOf(size_t n) const
+{
+    return n >= 1 && n <= m_texts.size() ? m_texts[n - 1] : "";
+}
+
+bool ApplyJournal::Sending(size_t n)
+{
+    return line(Json{{"step", n}, {"sending", textOf(n)}}.dump(), false);
 }
 
 bool ApplyJournal::Done(size_t n)
 {
-    // Reaches the disk with the next step's line, or when the run ends.
-    return line(Json{{"step", n}, {"done", n <= m_texts.size() ? m_texts[n - 1] : ""}}.dump(),
-                false);
+    return line(Json{{"step", n}, {"done", textOf(n)}}.dump(), false);
+}
+
+bool ApplyJournal::Flush()
+{
+    return ::fdatasync(m_fd) == 0;
 }
 
 bool ApplyJournal::Finished(const std::string& outcome)
@@ -178,6 +192,7 @@ std::optional<JournalRecord> ReadApplyJournal(const std::string& path, std::stri
         record.head.plan.push_back(step.is_string() ? step.get<std::string>() : "");
     }
     std::map<size_t, std::string> sending;
+    std::map<size_t, std::string> intended;
     while (std::getline(in, text)) {
         const Json line = Json::parse(text, nullptr, false);
         if (!line.is_object()) {
@@ -185,18 +200,31 @@ std::optional<JournalRecord> ReadApplyJournal(const std::string& path, std::stri
         }
         if (line.contains("end") && line["end"].is_string()) {
             record.end = line["end"].get<std::string>();
+        } else if (line.contains("intended") && line["intended"].is_array() &&
+                   line.contains("from") && line["from"].is_number_unsigned()) {
+            size_t n = line["from"].get<size_t>();
+            for (const Json& step : line["intended"]) {
+                intended[n++] = step.is_string() ? step.get<std::string>() : "";
+            }
         } else if (line.contains("step") && line["step"].is_number_unsigned()) {
+            // A step's own line names it as well: a journal whose group line
+            // was lost still reads.
             const size_t n = line["step"].get<size_t>();
             if (line.contains("sending") && line["sending"].is_string()) {
                 sending[n] = line["sending"].get<std::string>();
-            } else if (line.contains("done") && sending.count(n) != 0) {
-                record.done.push_back(sending[n]);
+                intended.erase(n);
+            } else if (line.contains("done") && line["done"].is_string()) {
+                record.done.push_back(line["done"].get<std::string>());
                 sending.erase(n);
+                intended.erase(n);
             }
         }
     }
     for (const auto& [n, step] : sending) {
         record.inDoubt.push_back(step);
+    }
+    for (const auto& [n, step] : intended) {
+        record.unconfirmed.push_back(step);
     }
     if (record.head.address.empty()) {
         *error = path + ": the journal names no device";

@@ -19,10 +19,14 @@ struct JournalHead
 };
 
 // The record of one apply on disk: a JSON object a line, the head first,
-// then a line before each step is sent and one when the device has taken
-// it, then how the run ended. Each line announcing a step reaches the disk
-// (fdatasync) before the step goes out, so a run killed at any moment
-// leaves a journal that names what was done and what was in flight.
+// then before each group of steps sent together one line naming them all,
+// a line as each goes out and one when the device has taken it, then how
+// the run ended. The line announcing a group reaches the disk (fdatasync)
+// before its first step goes out, so a run cut off at any moment leaves a
+// journal that names every step that may have reached the device; the
+// lines of each step follow without a flush of their own (a killed program
+// leaves them in the system's cache) and reach the disk with the group's
+// end or the run's.
 class ApplyJournal
 {
 public:
@@ -34,11 +38,15 @@ public:
     ApplyJournal(const ApplyJournal&) = delete;
     ApplyJournal& operator=(const ApplyJournal&) = delete;
 
-    // Step `n` (from 1) is about to be sent; false when it could not be
-    // written, and then it must not be sent.
-    bool Sending(size_t n, const std::string& text);
+    // Steps `first`, `first` + 1... (from 1) are about to be sent; false
+    // when that could not be written, and then none may be sent.
+    bool Intending(size_t first, const std::vector<std::string>& texts);
+    // Step `n`, announced, goes out now.
+    bool Sending(size_t n);
     // Step `n` was taken by the device.
     bool Done(size_t n);
+    // What was written since the last flush reaches the disk.
+    bool Flush();
     // The run ended: "matches", "differs" or "stopped: why".
     bool Finished(const std::string& outcome);
     const std::string& Path() const { return m_path; }
@@ -46,6 +54,7 @@ public:
 private:
     ApplyJournal(std::string path, int fd) : m_path(std::move(path)), m_fd(fd) {}
     bool line(const std::string& text, bool sync);
+    std::string textOf(size_t n) const;
 
     const std::string m_path;
     int m_fd;
@@ -58,7 +67,11 @@ struct JournalRecord
     JournalHead head;
     std::vector<std::string> done;    // steps the device took, in order
     std::vector<std::string> inDoubt; // sent and never answered: taken or not
-    std::string end;                  // how it ended; empty when the run was cut off
+    // Announced with their group and neither sent nor taken as far as the
+    // disk tells (a power cut may have lost the lines that followed): the
+    // device is read again before anything goes on.
+    std::vector<std::string> unconfirmed;
+    std::string end; // how it ended; empty when the run was cut off
 };
 
 // Reads a journal; a torn last line (the program killed while writing it)

@@ -422,6 +422,20 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             return result;
         }
         previousStage = textsOf(stage);
+        // The steps that go out now are named in the journal together, with
+        // one flush, before the first of them is sent.
+        if (journal) {
+            std::vector<std::string> group;
+            for (size_t i = 0; i < stage.size() && !stage[i].awaitsSatellite; ++i) {
+                group.push_back(stage[i].text);
+            }
+            if (!group.empty() && !journal->Intending(done + 1, group)) {
+                result.stepsLeft = textsOf(plan.steps);
+                result.leftSteps = plan.steps;
+                stop("the journal could not be written; the step was not sent", stage.front().text);
+                return result;
+            }
+        }
         for (size_t i = 0; i < stage.size(); ++i) {
             const PlanStep& step = stage[i];
             if (step.awaitsSatellite) {
@@ -435,12 +449,10 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                 listener->OnStep(done + 1, std::max(total, done + 1), step.text);
             }
             fresh = false;
-            if (journal && !journal->Sending(done + 1, step.text)) {
-                for (size_t k = i; k < stage.size(); ++k) {
-                    result.stepsLeft.push_back(stage[k].text);
-                }
-                stop("the journal could not be written; the step was not sent", step.text);
-                return result;
+            if (journal) {
+                // Its group's line is on the disk already: a failure to
+                // write this one loses nothing a resume needs.
+                journal->Sending(done + 1);
             }
             std::string why;
             int status = 0;
@@ -467,6 +479,9 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             }
             result.done.push_back(step.text);
             result.doneSteps.push_back(step);
+        }
+        if (journal) {
+            journal->Flush();
         }
         // Records come and go: the device may have renumbered its lists, so
         // it is read again. Changes in place were answered with the changed

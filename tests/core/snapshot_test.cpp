@@ -1,9 +1,13 @@
 #include "link/message_code.h"
+#include "snapshot/apply_journal.h"
 #include "snapshot/apply_plan.h"
 #include "snapshot/apply_verify.h"
 #include "snapshot/snapshot.h"
 #include "snapshot/snapshot_diff.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -304,4 +308,57 @@ TEST(ApplyVerify, ProgramsBothSidesHeldAndTheDeviceLostDoNotMatch)
     EXPECT_TRUE(VerifyApplied(before, read(lost), read(lost), apply_section::All).Empty());
     // Nor are programs when only the system settings were applied.
     EXPECT_TRUE(VerifyApplied(before, read(lost), before, apply_section::System).Empty());
+}
+
+// A group's steps are announced together; what the lines after it say of
+// each decides whether it was taken, in flight or perhaps never sent. The
+// same reading holds when the lines after the group never reached the disk
+// and when the last line is torn.
+TEST(ApplyJournal, GroupsReadBackAsTakenInFlightOrUnconfirmed)
+{
+    std::string folder = (std::filesystem::temp_directory_path() / "vireo-journal-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    JournalHead head;
+    head.address = "127.0.0.1";
+    head.beforeState = folder + "/before.json";
+    head.targetDocument = "{}";
+    head.plan = {"a", "b", "c", "d"};
+    std::string error;
+    const std::string path = folder + "/run.journal";
+    {
+        const auto journal = ApplyJournal::Create(path, head, &error);
+        ASSERT_TRUE(journal) << error;
+        EXPECT_TRUE(journal->Intending(1, {"a"}));
+        EXPECT_TRUE(journal->Sending(1) && journal->Done(1));
+        EXPECT_TRUE(journal->Intending(2, {"b", "c", "d"}));
+        EXPECT_TRUE(journal->Sending(2) && journal->Done(2) && journal->Sending(3));
+    }
+    std::string text;
+    {
+        std::ifstream in(path);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const size_t group = text.find("{\"from\":2");
+    ASSERT_NE(group, std::string::npos);
+    const size_t groupEnd = text.find('\n', group) + 1;
+    struct Case
+    {
+        std::string text;
+        std::vector<std::string> done, inDoubt, unconfirmed;
+    };
+    const std::vector<Case> cases = {
+        {text + "{\"end\":\"sto", {"a", "b"}, {"c"}, {"d"}},
+        {text.substr(0, groupEnd), {"a"}, {}, {"b", "c", "d"}},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(path, std::ios::trunc) << c.text;
+        const std::optional<JournalRecord> r = ReadApplyJournal(path, &error);
+        ASSERT_TRUE(r) << error;
+        EXPECT_EQ(r->head.plan, head.plan);
+        EXPECT_EQ(r->done, c.done);
+        EXPECT_EQ(r->inDoubt, c.inDoubt);
+        EXPECT_EQ(r->unconfirmed, c.unconfirmed);
+        EXPECT_TRUE(r->end.empty());
+    }
+    std::filesystem::remove_all(folder);
 }
