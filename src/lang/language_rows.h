@@ -2,7 +2,7 @@
 
 namespace vireo {
 
-inline constexpr int kLanguageRowCount = 367;
+inline constexpr int kLanguageRowCount = 378;
 
 namespace lang_rows {
 // Every text of the interface, by id, as 8-bit bytes (Chinese as GBK).

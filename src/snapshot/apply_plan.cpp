@@ -267,14 +267,16 @@ private:
         DiffOptions options;
         options.sections = diff_section::System;
         options.appliedSystemOnly = true;
+        std::vector<FieldDiff> fields;
         for (const DiffEntry& e : DiffSnapshots(before, after, options).entries) {
             for (const FieldDiff& f : e.fields) {
                 text += sep + f.field + " " + f.a + " -> " + f.b;
                 sep = ", ";
+                fields.push_back(f);
             }
         }
-        step(PlanStep::Change, msg::SetSystemInfo, {applied.wire.begin(), applied.wire.end()},
-             text);
+        step(PlanStep::Change, msg::SetSystemInfo, {applied.wire.begin(), applied.wire.end()}, text)
+            .fields = std::move(fields);
     }
 
     const Snapshot& m_wanted;

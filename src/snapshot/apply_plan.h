@@ -1,6 +1,7 @@
 #pragma once
 
 #include "snapshot/snapshot.h"
+#include "snapshot/snapshot_diff.h"
 
 #include <cstdint>
 #include <optional>
@@ -45,6 +46,8 @@ struct PlanStep
     // deleted satellite, and the programs of every TP that goes.
     size_t tpsLost = 0;
     size_t programsLost = 0;
+    // The settings a SetSystemInfo step changes, for a window's own words.
+    std::vector<FieldDiff> fields;
 
     bool Deletes() const { return stage == DeleteTps || stage == DeleteSatellites; }
     // An add or a delete: after it a device may number its records anew.

@@ -25,5 +25,16 @@ inline constexpr int SnapshotMenu = kApplyRowBase + 16;
 inline constexpr int NotSaved = kApplyRowBase + 17;
 inline constexpr int PlanFor = kApplyRowBase + 18; // "Plan for " + device
 inline constexpr int ApplyShownPlan = kApplyRowBase + 19;
+inline constexpr int NotKept = kApplyRowBase + 20;
+inline constexpr int ReadFailed = kApplyRowBase + 21;
+inline constexpr int NoSatellite = kApplyRowBase + 22;
+inline constexpr int LossNotAllowed = kApplyRowBase + 23;
+inline constexpr int JournalFailed = kApplyRowBase + 24;
+inline constexpr int FieldPollingInterval = kApplyRowBase + 25;
+inline constexpr int FieldScreenRatio = kApplyRowBase + 26;
+inline constexpr int FieldMenuLanguage = kApplyRowBase + 27;
+inline constexpr int FieldOutputType = kApplyRowBase + 28;
+inline constexpr int FieldTsOutput = kApplyRowBase + 29;
+inline constexpr int FieldTsLength = kApplyRowBase + 30;
 
 } // namespace vireo::apply_row

@@ -371,7 +371,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                          "and losing them was not allowed";
         result.stepsLeft = textsOf(p.steps);
         result.leftSteps = p.steps;
-        result.stop = ApplyResult::Stop::Other;
+        result.stop = ApplyResult::Stop::LossNotAllowed;
         return true;
     };
     if (refuseLoss(plan)) {
@@ -418,6 +418,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
         if (round >= maxRounds || textsOf(stage) == previousStage) {
             // The device confirmed these steps and does not hold their result.
             result.stepsLeft = textsOf(plan.steps);
+            result.stop = ApplyResult::Stop::NotKept;
             stop("the device does not keep what it confirmed", stage.front().text);
             return result;
         }
@@ -432,6 +433,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
             if (!group.empty() && !journal->Intending(done + 1, group)) {
                 result.stepsLeft = textsOf(plan.steps);
                 result.leftSteps = plan.steps;
+                result.stop = ApplyResult::Stop::JournalFailed;
                 stop("the journal could not be written; the step was not sent", stage.front().text);
                 return result;
             }
@@ -442,6 +444,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                 for (size_t k = i; k < stage.size(); ++k) {
                     result.stepsLeft.push_back(stage[k].text);
                 }
+                result.stop = ApplyResult::Stop::NoSatellite;
                 stop("its satellite is not on the device", step.text);
                 return result;
             }
@@ -491,6 +494,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
                 const std::string why = result.stopped;
                 plan = PlanApply(wanted, SnapshotOf(*db), sections);
                 result.stepsLeft = textsOf(plan.steps);
+                result.stop = ApplyResult::Stop::ReadFailed;
                 stop("reading the device after the last step: " + why, "");
                 return result;
             }
@@ -512,6 +516,7 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
     }
 
     if (!fresh && !read(true)) {
+        result.stop = ApplyResult::Stop::ReadFailed;
         stop("reading the device after the last step: " + result.stopped, "");
         return result;
     }

@@ -53,7 +53,20 @@ struct ApplyResult
     // ran through.
     std::string stopped;
     // Why, as a kind a window words in its own language.
-    enum class Stop { None, Refused, LinkLost, NoAnswer, Cancelled, NotSaved, Other };
+    enum class Stop {
+        None,
+        Refused,
+        LinkLost,
+        NoAnswer,
+        Cancelled,
+        NotSaved,
+        NotKept,        // the device confirmed steps and does not hold their result
+        ReadFailed,     // the device could not be read again
+        NoSatellite,    // an added TP's satellite is not on the device
+        LossNotAllowed, // the rest of the plan would drop programs
+        JournalFailed,  // a group's line could not be written; it was not sent
+        Other
+    };
     Stop stop = Stop::None;
     int refusal = 0; // the status of a refusal
     // The step the device refused or never answered, when that stopped it.

@@ -5,6 +5,7 @@
 #include "device/ui/mdi_child.h"
 #include "fleet/ui/fleet_window.h"
 #include "gui_fixture.h"
+#include "lang/language_table.h"
 #include "link/message_code.h"
 #include "sim/database_generator.h"
 #include "sim/database_json.h"
@@ -25,7 +26,9 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
+#include <QToolButton>
 #include <QTreeWidget>
 
 using namespace vireo;
@@ -82,6 +85,13 @@ private slots:
         SnapshotCommands* commands = window->Snapshots();
         QVERIFY(commands != nullptr);
         QVERIFY(window->systemMenu()->actions().contains(commands->ApplyAction()));
+        // And in sight on the window itself, in its language.
+        auto* button = window->findChild<QToolButton*>(QStringLiteral("SnapshotButton"));
+        QVERIFY(button != nullptr && button->isVisible() && button->menu() != nullptr);
+        QCOMPARE(button->menu()->actions(),
+                 (QList<QAction*>{commands->SaveAction(), commands->CompareAction(),
+                                  commands->ApplyAction()}));
+        QCOMPARE(button->text(), QStringLiteral("Snapshot"));
 
         // Save: the document is the device's database with its head.
         selectNextFile(dir.path() + QStringLiteral("/mine.json"));
@@ -229,6 +239,42 @@ private slots:
                               chosen)
                     .Empty());
         form.reset();
+    }
+
+    // Every way a run stops and the settings a plan changes read in Chinese,
+    // without an English word of their own.
+    void rareStopsAndSettingsInChinese()
+    {
+        SetLanguageFlag(0);
+        BuildLanguageTable();
+        PlanStep system;
+        system.code = msg::SetSystemInfo;
+        system.fields = {{"polling_interval", "5", "10"}, {"ts_output", "Original", "Off"}};
+        PlanStep lossy;
+        lossy.code = msg::DeleteTp;
+        lossy.programsLost = 3;
+        const auto english = QRegularExpression(QStringLiteral("[a-z]{4,}"));
+        for (const ApplyResult::Stop stop :
+             {ApplyResult::Stop::NotKept, ApplyResult::Stop::ReadFailed,
+              ApplyResult::Stop::NoSatellite, ApplyResult::Stop::LossNotAllowed,
+              ApplyResult::Stop::JournalFailed}) {
+            ApplyResult r;
+            r.stop = stop;
+            r.stopped = "in English";
+            r.leftSteps = {lossy};
+            const QString text = StopText(r);
+            QVERIFY2(!text.isEmpty() && !text.contains(english), qPrintable(text));
+        }
+        ApplyResult loss;
+        loss.stop = ApplyResult::Stop::LossNotAllowed;
+        loss.leftSteps = {lossy, lossy};
+        QVERIFY(StopText(loss).contains(QStringLiteral("6")));
+        const QString step = PlanStepText(system);
+        QVERIFY2(!step.contains(QStringLiteral("polling")) && !step.contains(QStringLiteral("ts_")),
+                 qPrintable(step));
+        QVERIFY(step.contains(QStringLiteral("5 -> 10")));
+        SetLanguageFlag(1);
+        BuildLanguageTable();
     }
 };
 

@@ -47,6 +47,23 @@ private:
 
 } // namespace
 
+QString SystemFieldText(const std::string& field)
+{
+    static const std::pair<const char*, int> rows[] = {
+        {"polling_interval", apply_row::FieldPollingInterval},
+        {"screen_ratio", apply_row::FieldScreenRatio},
+        {"menu_language", apply_row::FieldMenuLanguage},
+        {"output_type", apply_row::FieldOutputType},
+        {"ts_output", apply_row::FieldTsOutput},
+        {"ts_length", apply_row::FieldTsLength}};
+    for (const auto& [key, row] : rows) {
+        if (field == key) {
+            return LangText(row);
+        }
+    }
+    return utf8(field);
+}
+
 QString PlanStepText(const PlanStep& step)
 {
     int row = -1;
@@ -75,7 +92,16 @@ QString PlanStepText(const PlanStep& step)
     default:
         return utf8(step.text);
     }
-    QString text = LangText(row) + QStringLiteral(": ") + utf8(step.subject);
+    QString subject = utf8(step.subject);
+    if (!step.fields.empty()) {
+        QStringList changes;
+        for (const FieldDiff& f : step.fields) {
+            changes << SystemFieldText(f.field) + QStringLiteral(" ") + utf8(f.a) +
+                           QStringLiteral(" -> ") + utf8(f.b);
+        }
+        subject = changes.join(QStringLiteral(", "));
+    }
+    QString text = LangText(row) + QStringLiteral(": ") + subject;
     if (step.programsLost > 0) {
         text +=
             QStringLiteral(" \u2014 ") + LangText(apply_row::ProgramsLost).arg(step.programsLost);
@@ -120,6 +146,26 @@ QString StopText(const ApplyResult& r)
     case ApplyResult::Stop::NotSaved:
         why = LangText(apply_row::NotSaved);
         break;
+    case ApplyResult::Stop::NotKept:
+        why = LangText(apply_row::NotKept);
+        break;
+    case ApplyResult::Stop::ReadFailed:
+        why = LangText(apply_row::ReadFailed);
+        break;
+    case ApplyResult::Stop::NoSatellite:
+        why = LangText(apply_row::NoSatellite);
+        break;
+    case ApplyResult::Stop::JournalFailed:
+        why = LangText(apply_row::JournalFailed);
+        break;
+    case ApplyResult::Stop::LossNotAllowed: {
+        size_t lost = 0;
+        for (const PlanStep& step : r.leftSteps) {
+            lost += step.programsLost;
+        }
+        why = LangText(apply_row::LossNotAllowed).arg(lost);
+        break;
+    }
     default:
         why = utf8(r.stopped);
         break;

@@ -108,6 +108,9 @@ private:
     Progress m_latest;
 };
 
+// A system setting's name ("polling_interval") in the interface's language.
+QString SystemFieldText(const std::string& field);
+
 // The text of a plan step in the interface's language: the request's name
 // from the language table, then what it acts on and what it loses.
 QString PlanStepText(const PlanStep& step);
