@@ -266,6 +266,30 @@ void describe(CLI::App& app, CommandLine& line)
         "close a connection once it has sent N frames")
         ->group(faultGroup);
     valued(
+        "--write-fault", "refuse|drop|hold:N",
+        [&](const std::string& o, const std::string& v) {
+            const size_t colon = v.find(':');
+            const std::string kind = v.substr(0, colon);
+            if (kind == "refuse") {
+                faults.writeFault = FaultOptions::WriteFault::Refuse;
+            } else if (kind == "drop") {
+                faults.writeFault = FaultOptions::WriteFault::Drop;
+            } else if (kind == "hold") {
+                faults.writeFault = FaultOptions::WriteFault::Hold;
+            } else {
+                throw BadArgument{o + ": expected refuse, drop or hold, then :N, got \"" + v +
+                                  "\""};
+            }
+            if (colon == std::string::npos) {
+                throw BadArgument{o + ": expected the write it hits after a colon, got \"" + v +
+                                  "\""};
+            }
+            faults.faultAtWrite = static_cast<unsigned>(integer(o, v.substr(colon + 1), 1000000));
+        },
+        "write N (from 1) is refused (status 30), or taken and the connection closed before "
+        "its answer (drop), or taken and never answered (hold)")
+        ->group(faultGroup);
+    valued(
         "--hang-up", "close|half",
         [&](const std::string& o, const std::string& v) {
             if (v == "close") {

@@ -17,6 +17,7 @@ namespace vireo::sim {
 
 namespace {
 constexpr uint8_t kStatusNoCiCard = 39;
+constexpr uint8_t kStatusWriteRefused = 30; // a write the device will not take
 } // namespace
 
 Connection::Connection(ConnectionHost& host, int socket, int stopFd,
@@ -176,7 +177,7 @@ bool Connection::answer(const std::vector<uint8_t>& request)
     m_host.FrameReceived(request);
     m_host.Log(true, m_peer + " <- " + MessageName(request[1], true) + "  " + HexBytes(request));
     const FaultOptions faults = m_host.CurrentFaults();
-    if (faults.silent || m_halfClosed) {
+    if (faults.silent || m_halfClosed || m_holding) {
         return true;
     }
     if (faults.delayMs > 0 && !pause(faults.delayMs)) {
@@ -198,7 +199,23 @@ bool Connection::finish(const std::vector<uint8_t>& request)
 {
     const FaultOptions faults = m_host.CurrentFaults();
     std::vector<ReplyFrame> replies;
-    if (auto it = faults.statusOverrides.find(request[1]); it != faults.statusOverrides.end()) {
+    const FaultOptions::WriteFault writeFault = m_host.TakeWrite(request[1]);
+    if (writeFault == FaultOptions::WriteFault::Drop ||
+        writeFault == FaultOptions::WriteFault::Hold) {
+        m_host.Answer(request);
+        const bool drop = writeFault == FaultOptions::WriteFault::Drop;
+        m_host.Log(false, m_peer + (drop ? " took a write and closes before its answer"
+                                         : " took a write and holds its answer"));
+        if (drop) {
+            return false;
+        }
+        m_holding = true; // receives, never answers again on this connection
+        return true;
+    }
+    if (writeFault == FaultOptions::WriteFault::Refuse) {
+        replies.push_back({BuildStatusReply(request[1], kStatusWriteRefused), false});
+    } else if (auto it = faults.statusOverrides.find(request[1]);
+               it != faults.statusOverrides.end()) {
         replies.push_back({BuildStatusReply(it->first, it->second), false});
     } else if (request[1] == msg::AddSatellite && faults.satelliteRoom > 0 &&
                m_host.SatelliteCount() >= faults.satelliteRoom) {

@@ -27,6 +27,8 @@ public:
     virtual ~ConnectionHost() = default;
     virtual std::vector<ReplyFrame> Answer(std::span<const uint8_t> request) = 0;
     virtual size_t SatelliteCount() const = 0;
+    // Counts a write request and says whether the fault of FaultOptions hits it.
+    virtual FaultOptions::WriteFault TakeWrite(uint8_t code) = 0;
     virtual FaultOptions CurrentFaults() const = 0;
     virtual void FrameReceived(std::span<const uint8_t> frame) = 0;
     // Broken requests found in what the client wrote (see RequestChecker).
@@ -86,6 +88,7 @@ private:
     std::mt19937 m_repeatRandom; // the repeat draws, apart from the others
     unsigned m_sent = 0;
     bool m_halfClosed = false; // the sending side was shut at once (a fault)
+    bool m_holding = false;    // a write was taken and its answer is held (a fault)
     // A scan in progress: its request and when it answers.
     std::vector<uint8_t> m_scan;
     std::chrono::steady_clock::time_point m_scanDone;

@@ -40,6 +40,13 @@ struct FaultOptions
     // After a satellite or transponder comes or goes, number both lists
     // 0, 1, 2... in list order anew, as some devices do.
     bool renumber = false;
+    // One write (a request that adds, changes or deletes a satellite, TP or
+    // the system settings; counted from 1 over every connection) goes wrong:
+    // refused with status 30, taken and the connection closed before its
+    // answer, or taken and never answered. Writes after it are served.
+    enum class WriteFault { None, Refuse, Drop, Hold };
+    WriteFault writeFault = WriteFault::None;
+    unsigned faultAtWrite = 0;
     UpgradeFaults upgrade; // the device side of a firmware upgrade
 
     bool operator==(const FaultOptions&) const = default;

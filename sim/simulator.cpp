@@ -267,6 +267,18 @@ FaultOptions Simulator::CurrentFaults() const
     return Faults();
 }
 
+FaultOptions::WriteFault Simulator::TakeWrite(uint8_t code)
+{
+    const bool write = code == msg::AddSatellite || code == msg::SetSatellite ||
+                       code == msg::DeleteSatellite || code == msg::AddTp ||
+                       code == msg::ModifyTp || code == msg::DeleteTp || code == msg::SetSystemInfo;
+    std::lock_guard lock(m_faultsMutex);
+    if (!write || ++m_writes != m_faults.faultAtWrite) {
+        return FaultOptions::WriteFault::None;
+    }
+    return m_faults.writeFault;
+}
+
 size_t Simulator::SatelliteCount() const
 {
     std::lock_guard lock(m_dbMutex);

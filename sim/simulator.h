@@ -109,6 +109,7 @@ private:
     // ConnectionHost
     std::vector<ReplyFrame> Answer(std::span<const uint8_t> request) override;
     size_t SatelliteCount() const override;
+    FaultOptions::WriteFault TakeWrite(uint8_t code) override;
     FaultOptions CurrentFaults() const override;
     void FrameReceived(std::span<const uint8_t> frame) override;
     void MalformedReceived(size_t count) override;
@@ -135,6 +136,7 @@ private:
 
     mutable std::mutex m_faultsMutex;
     FaultOptions m_faults;
+    unsigned m_writes = 0; // write requests taken, under m_faultsMutex
 
     mutable std::mutex m_stateMutex; // received frames and statistics
     mutable std::condition_variable m_stateChanged;

@@ -2,7 +2,7 @@
 
 namespace vireo {
 
-inline constexpr int kLanguageRowCount = 362;
+inline constexpr int kLanguageRowCount = 393;
 
 namespace lang_rows {
 // Every text of the interface, by id, as 8-bit bytes (Chinese as GBK).

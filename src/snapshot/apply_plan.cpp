@@ -17,7 +17,19 @@ std::string tpText(const TpRecord& t)
 
 std::string indexText(uint8_t index)
 {
-    return " (index " + std::to_string(index) + ")";
+    return " [" + std::to_string(index) + "]";
+}
+
+// Programs of both lists carried by the TPs `carries` picks.
+template <class Pick> size_t programsOn(const Snapshot& device, Pick carries)
+{
+    size_t count = 0;
+    for (const auto* list : {&device.tv, &device.radio}) {
+        for (const ProgramRecord& p : *list) {
+            count += carries(p.TpIndex()) ? 1 : 0;
+        }
+    }
+    return count;
 }
 
 // The satellite's settings and name as a SetSatellite or AddSatellite
@@ -54,15 +66,15 @@ public:
     {
         const bool sats = wants(apply_section::Satellites);
         const bool tps = wants(apply_section::Transponders);
-        if (tps) {
-            deleteTps(sats);
-        }
+        // Changes in place first: an add may renumber the lists they name.
         if (sats) {
-            deleteSatellites();
             changeSatellites();
         }
         if (tps) {
             modifyTps();
+        }
+        if (wants(apply_section::System)) {
+            system();
         }
         if (sats) {
             addSatellites();
@@ -70,8 +82,11 @@ public:
         if (tps) {
             addTps(sats);
         }
-        if (wants(apply_section::System)) {
-            system();
+        if (tps) {
+            deleteTps(sats);
+        }
+        if (sats) {
+            deleteSatellites();
         }
         std::stable_sort(m_plan.steps.begin(), m_plan.steps.end(),
                          [](const PlanStep& a, const PlanStep& b) { return a.stage < b.stage; });
@@ -81,12 +96,13 @@ public:
 private:
     bool wants(unsigned section) const { return (m_sections & section) != 0; }
 
-    void step(PlanStep::Stage stage, uint8_t code, std::vector<uint8_t> payload,
-              std::string subject, bool awaitsSatellite = false)
+    PlanStep& step(PlanStep::Stage stage, uint8_t code, std::vector<uint8_t> payload,
+                   std::string subject, bool awaitsSatellite = false)
     {
         std::string text = PlanVerb(code) + (subject.empty() ? "" : " " + subject);
         m_plan.steps.push_back({stage, code, std::move(payload), std::move(text),
                                 std::move(subject), awaitsSatellite});
+        return m_plan.steps.back();
     }
 
     std::string deviceSatelliteName(uint8_t index) const
@@ -121,9 +137,10 @@ private:
             if (satellitesToo && sat >= 0 && m_match.satellites[sat] < 0) {
                 continue;
             }
-            step(PlanStep::Delete, msg::DeleteTp, {t.wire.begin(), t.wire.end()},
-                 tpText(t) + " of " + deviceSatelliteName(t.SatelliteIndex()) +
-                     indexText(t.Index()));
+            PlanStep& s = step(PlanStep::DeleteTps, msg::DeleteTp, {t.wire.begin(), t.wire.end()},
+                               tpText(t) + ", " + deviceSatelliteName(t.SatelliteIndex()) +
+                                   indexText(t.Index()));
+            s.programsLost = programsOn(m_device, [&t](uint8_t tp) { return tp == t.Index(); });
         }
     }
 
@@ -134,16 +151,19 @@ private:
                 continue;
             }
             const SatelliteRecord& s = m_device.satellites[i];
+            std::vector<bool> going(256, false);
             size_t tps = 0;
             for (const TpRecord& t : m_device.transponders) {
-                tps += t.SatelliteIndex() == s.Index() ? 1 : 0;
+                if (t.SatelliteIndex() == s.Index()) {
+                    going[t.Index()] = true;
+                    ++tps;
+                }
             }
-            std::string text = NameText(s.Name()) + indexText(s.Index());
-            if (tps > 0) {
-                text += " with its " + std::to_string(tps) + (tps == 1 ? " TP" : " TPs");
-            }
-            step(PlanStep::Delete, msg::DeleteSatellite,
-                 {s.wire.begin(), s.wire.begin() + SatelliteRecord::kHeaderSize}, text);
+            PlanStep& d = step(PlanStep::DeleteSatellites, msg::DeleteSatellite,
+                               {s.wire.begin(), s.wire.begin() + SatelliteRecord::kHeaderSize},
+                               NameText(s.Name()) + indexText(s.Index()));
+            d.tpsLost = tps;
+            d.programsLost = programsOn(m_device, [&going](uint8_t tp) { return going[tp]; });
         }
     }
 
@@ -191,8 +211,7 @@ private:
             const TpRecord& w = m_wanted.transponders[j];
             std::copy(w.wire.begin() + 4, w.wire.end(), payload.begin() + 4);
             step(PlanStep::Change, msg::ModifyTp, std::move(payload),
-                 tpText(t) + " of " + deviceSatelliteName(t.SatelliteIndex()) +
-                     indexText(t.Index()));
+                 tpText(t) + ", " + deviceSatelliteName(t.SatelliteIndex()) + indexText(t.Index()));
         }
     }
 
@@ -216,12 +235,11 @@ private:
             std::copy(w.wire.begin() + 4, w.wire.end(), payload.begin() + 4);
             if (deviceSat >= 0) {
                 payload[1] = m_device.satellites[deviceSat].Index();
-                step(PlanStep::AddTps, msg::AddTp, std::move(payload),
-                     tpText(w) + " to " + satName);
+                step(PlanStep::AddTps, msg::AddTp, std::move(payload), tpText(w) + ", " + satName);
             } else if (satellitesToo) {
                 payload[1] = kNoIndex;
-                step(PlanStep::AddTps, msg::AddTp, std::move(payload),
-                     tpText(w) + " to " + satName + " once it is added", true);
+                step(PlanStep::AddTps, msg::AddTp, std::move(payload), tpText(w) + ", " + satName,
+                     true);
             } else {
                 m_plan.problems.push_back("TP " + tpText(w) + " cannot be added: satellite " +
                                           satName + " is not on the device");
@@ -249,14 +267,16 @@ private:
         DiffOptions options;
         options.sections = diff_section::System;
         options.appliedSystemOnly = true;
+        std::vector<FieldDiff> fields;
         for (const DiffEntry& e : DiffSnapshots(before, after, options).entries) {
             for (const FieldDiff& f : e.fields) {
                 text += sep + f.field + " " + f.a + " -> " + f.b;
                 sep = ", ";
+                fields.push_back(f);
             }
         }
-        step(PlanStep::Change, msg::SetSystemInfo, {applied.wire.begin(), applied.wire.end()},
-             text);
+        step(PlanStep::Change, msg::SetSystemInfo, {applied.wire.begin(), applied.wire.end()}, text)
+            .fields = std::move(fields);
     }
 
     const Snapshot& m_wanted;
@@ -319,15 +339,79 @@ unsigned DiffSectionsOf(unsigned sections)
     return diff;
 }
 
-std::vector<PlanStep> ApplyPlan::FirstStage() const
+bool PlanStep::ChangesNumbering() const
+{
+    return code == msg::DeleteTp || code == msg::DeleteSatellite || code == msg::AddSatellite ||
+           code == msg::AddTp;
+}
+
+std::vector<PlanStep> ApplyPlan::FirstStage(bool renumbering) const
 {
     std::vector<PlanStep> first;
     for (const PlanStep& s : steps) {
-        if (first.empty() || s.stage == first.front().stage) {
-            first.push_back(s);
+        if (!first.empty() && (s.stage != first.front().stage || first.back().Deletes() ||
+                               (renumbering && first.back().ChangesNumbering()))) {
+            break;
         }
+        first.push_back(s);
     }
     return first;
+}
+
+size_t ApplyPlan::ProgramsLost() const
+{
+    size_t lost = 0;
+    for (const PlanStep& s : steps) {
+        lost += s.programsLost;
+    }
+    return lost;
+}
+
+PlanSummary ApplyPlan::Summary() const
+{
+    PlanSummary sum;
+    for (const PlanStep& s : steps) {
+        switch (s.code) {
+        case msg::AddSatellite:
+            ++sum.satellitesAdded;
+            break;
+        case msg::SetSatellite:
+            ++sum.satellitesChanged;
+            break;
+        case msg::DeleteSatellite:
+            ++sum.satellitesDeleted;
+            sum.tpsDeleted += s.tpsLost;
+            break;
+        case msg::AddTp:
+            ++sum.tpsAdded;
+            break;
+        case msg::ModifyTp:
+            ++sum.tpsChanged;
+            break;
+        case msg::DeleteTp:
+            ++sum.tpsDeleted;
+            break;
+        case msg::SetSystemInfo:
+            sum.settingsChanged = true;
+            break;
+        default:
+            break;
+        }
+        sum.programsLost += s.programsLost;
+    }
+    return sum;
+}
+
+std::string SummaryText(const PlanSummary& s)
+{
+    const auto counts = [](size_t added, size_t changed, size_t deleted) {
+        return std::to_string(added) + " added, " + std::to_string(changed) + " changed, " +
+               std::to_string(deleted) + " deleted";
+    };
+    return "satellites " + counts(s.satellitesAdded, s.satellitesChanged, s.satellitesDeleted) +
+           "; TPs " + counts(s.tpsAdded, s.tpsChanged, s.tpsDeleted) + "; system settings " +
+           (s.settingsChanged ? "changed" : "unchanged") + "; " + std::to_string(s.programsLost) +
+           " programs lost with deleted TPs";
 }
 
 SystemRecord AppliedSystem(const SystemRecord& device, const SystemRecord& wanted)
@@ -356,7 +440,16 @@ std::string PlanText(const ApplyPlan& plan)
 {
     std::string out;
     for (size_t i = 0; i < plan.steps.size(); ++i) {
-        out += std::to_string(i + 1) + ". " + plan.steps[i].text + "\n";
+        const PlanStep& s = plan.steps[i];
+        out += std::to_string(i + 1) + ". " + s.text;
+        if (s.tpsLost > 0) {
+            out += ", with its " + std::to_string(s.tpsLost) + (s.tpsLost == 1 ? " TP" : " TPs");
+        }
+        if (s.programsLost > 0) {
+            out += " (" + std::to_string(s.programsLost) +
+                   (s.programsLost == 1 ? " program" : " programs") + " lost)";
+        }
+        out += "\n";
     }
     for (const std::string& problem : plan.problems) {
         out += "cannot: " + problem + "\n";

@@ -7,12 +7,17 @@
 #include "link/device_observer.h"
 #include "link/device_session.h"
 #include "link/message_code.h"
+#include "log/log_buffer.h"
+#include "snapshot/apply_journal.h"
+#include "snapshot/apply_rows.h"
+#include "snapshot/apply_verify.h"
+#include "snapshot/snapshot_document.h"
+#include "snapshot/snapshot_match.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <span>
 
 namespace vireo {
 
@@ -22,84 +27,60 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-// The answers the session reports while a step waits, and the steps that
-// follow it. A step answered with its changed record lets the next one of
-// its chain go out at once from the session thread that heard the answer:
-// a stage of changes then runs at the pace of the device rather than of two
-// threads waking each other for every request. The run's own thread follows
-// each step's answer as before; it is woken only when it has something to do
-// (a step that was not sent on, a refusal), otherwise it looks every 50 ms.
+// The answers the session reports while a step waits. Every step goes out
+// from the run's own thread, after its line is in the journal; the run's
+// thread is woken by each answer and by a lost link.
 class ApplyRunner::AnswerWatch : public DeviceObserver
 {
 public:
-    AnswerWatch(DeviceSession& session, const std::atomic<bool>* cancel)
-        : m_session(session), m_cancel(cancel)
-    {}
+    explicit AnswerWatch(DeviceSession& session) : m_session(session) {}
 
-    // How a step went out: by the run's thread, or already from the session
-    // thread; `sequence` numbers the answers that belong to it.
-    struct Sending
-    {
-        uint64_t sequence = 0;
-        bool sentOn = false;
-        bool queued = true; // the session took a request sent on
-    };
-
-    // The run's thread is at `step`: it takes the step if it was sent on,
-    // else it is the run's to send, and `chain`, the steps after it, will
-    // each go out once the one before is taken.
-    Sending Begin(const PlanStep& step, std::span<const PlanStep> chain)
+    // The run's thread is about to send `step`: the number of the answers
+    // that belong to it.
+    uint64_t Begin(const PlanStep& step)
     {
         std::lock_guard lock(m_mutex);
-        if (!m_sentOn.empty()) {
-            const SentOn sent = m_sentOn.front();
-            m_sentOn.pop_front();
-            m_runnerSequence = sent.sequence;
-            return {sent.sequence, true, sent.queued};
-        }
+        m_linkLost = false; // a loss during a read before this step was lived through
         m_code = step.code;
-        m_chain.assign(chain.begin(), chain.end());
-        m_runnerSequence = ++m_sequence;
-        return {m_sequence, false, true};
+        return ++m_sequence;
     }
 
-    // Nothing more is sent on (the run stops or leaves the stage).
-    void Halt()
+    // The link went down since the step began.
+    bool LinkLost()
     {
         std::lock_guard lock(m_mutex);
-        m_chain.clear();
-        m_sentOn.clear();
+        return m_linkLost;
     }
 
     void OnEvent(const DeviceEvent& event) override
     {
+        if (event.kind == DeviceEvent::Kind::LinkLost) {
+            // The session would send the request in flight again on the
+            // next link, where an add is a second record and a delete's
+            // index may name another one: the run stops instead, and what
+            // the device took is learned by reading it again.
+            uint8_t code = 0;
+            {
+                std::lock_guard lock(m_mutex);
+                m_linkLost = true;
+                code = m_code;
+            }
+            if (code != 0) {
+                m_session.ReleaseIfCurrent(code);
+            }
+            m_changed.notify_all();
+            return;
+        }
         if (event.kind != DeviceEvent::Kind::CommandAnswered) {
             return;
         }
-        bool wake = true;
         {
             std::lock_guard lock(m_mutex);
             if (m_events.size() < kMaxHeld) {
                 m_events.push_back({m_sequence, event});
             }
-            if (event.code == 0 && event.request == m_code && !m_chain.empty() &&
-                m_sequence - m_runnerSequence < kMaxLead &&
-                !(m_cancel != nullptr && m_cancel->load())) {
-                // Sent under the lock, so the run's thread never finds a
-                // step half sent on. Its CommandSent report comes back into
-                // this call and is passed over above.
-                PlanStep next = std::move(m_chain.front());
-                m_chain.pop_front();
-                m_code = next.code;
-                ++m_sequence;
-                const bool refused = m_session.SendRequest(next.code, 0, 0, next.payload);
-                m_sentOn.push_back({m_sequence, !refused});
-                wake = refused;
-            }
         }
-        if (wake) {
-            m_changed.notify_all();
-        }
+        m_changed.notify_all();
     }
 
     // The next answer to the step numbered `sequence`, waiting at most `wait`;
@@ -111,9 +92,10 @@ public:
             while (!m_events.empty() && m_events.front().sequence < sequence) {
                 m_events.pop_front();
             }
-            return !m_events.empty() && m_events.front().sequence == sequence;
+            return m_linkLost || (!m_events.empty() && m_events.front().sequence == sequence);
         };
-        if (!m_changed.wait_for(lock, wait, ready)) {
+        if (!m_changed.wait_for(lock, wait, ready) || m_events.empty() ||
+            m_events.front().sequence != sequence) {
             return std::nullopt;
         }
         DeviceEvent event = std::move(m_events.front().event);
@@ -127,44 +109,34 @@ private:
         uint64_t sequence;
         DeviceEvent event;
     };
-    struct SentOn
-    {
-        uint64_t sequence;
-        bool queued;
-    };
-    // A device that floods answers costs no memory, and the steps sent on
-    // stay this far ahead of the run's thread at most.
+    // A device that floods answers costs no memory.
     static constexpr size_t kMaxHeld = 512;
-    static constexpr uint64_t kMaxLead = 128;
 
     DeviceSession& m_session;
-    const std::atomic<bool>* m_cancel;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Held> m_events;
-    uint64_t m_sequence = 0;       // the step last sent
-    uint64_t m_runnerSequence = 0; // the step the run's thread is at
-    uint8_t m_code = 0;            // the request code of the step last sent
-    std::deque<PlanStep> m_chain;  // sent one by one as answers come
-    std::deque<SentOn> m_sentOn;   // sent on, not yet taken up by the run's thread
+    uint64_t m_sequence = 0; // the step last sent
+    uint8_t m_code = 0;      // the request code of the step last sent
+    bool m_linkLost = false;
 };
 
 namespace {
 
-// What a refusal's status says.
+// What a refusal's status says, after ": "; nothing for a status without a text.
 std::string statusText(int status)
 {
     constexpr int kRowStatusBusy = 171;  // "IRD is in the status, while IRD can't respond message!"
     constexpr int kRowOutOfManage = 191; // "Such request is out of the manage of IRD"
     switch (status) {
     case 4:
-        return GbkToUtf8(GetLangText(kRowStatusBusy));
+        return ": " + GbkToUtf8(GetLangText(kRowStatusBusy));
     case 7:
-        return GbkToUtf8(GetLangText(kRowOutOfManage));
+        return ": " + GbkToUtf8(GetLangText(kRowOutOfManage));
     case 12:
-        return "no such record";
+        return ": no such record";
     default:
-        return "refused";
+        return "";
     }
 }
 
@@ -175,11 +147,29 @@ bool passing(int status)
     return status == 1 || status == 2 || status == 4 || status == 35;
 }
 
-// Adds and deletes: after them a device may number its records anew.
 bool changesNumbering(const PlanStep& step)
 {
-    return step.code == msg::DeleteTp || step.code == msg::DeleteSatellite ||
-           step.code == msg::AddSatellite || step.code == msg::AddTp;
+    return step.ChangesNumbering();
+}
+
+// Records both reads hold under other indices: the device numbered its
+// lists anew after an add or a delete.
+bool renumbered(const Snapshot& was, const Snapshot& now)
+{
+    const SnapshotMatch m = MatchSnapshots(was, now);
+    for (size_t i = 0; i < was.satellites.size(); ++i) {
+        if (m.satellites[i] >= 0 &&
+            was.satellites[i].Index() != now.satellites[m.satellites[i]].Index()) {
+            return true;
+        }
+    }
+    for (size_t i = 0; i < was.transponders.size(); ++i) {
+        if (m.transponders[i] >= 0 &&
+            was.transponders[i].Index() != now.transponders[m.transponders[i]].Index()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> textsOf(const std::vector<PlanStep>& steps)
@@ -232,23 +222,18 @@ std::string ApplyRunner::readFailure(DeviceRead::Outcome outcome) const
     }
 }
 
-ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanStep> chain,
-                                    ListManager& database, std::string* why)
+ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, ListManager& database, std::string* why,
+                                    int* status)
 {
     DeviceSession& session = m_reader.content.Session();
     AnswerWatch* watch = m_watch.get();
-    const AnswerWatch::Sending sending = watch->Begin(step, chain);
-    if (!sending.sentOn) {
-        const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
-        if (deletes) {
-            markPendingDelete(database, step);
-            session.deletePending = true;
-        }
-        if (session.SendRequest(step.code, 0, 0, step.payload)) {
-            *why = "the request could not be queued";
-            return Sent::Unanswered;
-        }
-    } else if (!sending.queued) {
+    const uint64_t sequence = watch->Begin(step);
+    const bool deletes = step.code == msg::DeleteTp || step.code == msg::DeleteSatellite;
+    if (deletes) {
+        markPendingDelete(database, step);
+        session.deletePending = true;
+    }
+    if (session.SendRequest(step.code, 0, 0, step.payload)) {
         *why = "the request could not be queued";
         return Sent::Unanswered;
     }
@@ -263,7 +248,8 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanSt
             *why = "cancelled";
             return Sent::Cancelled;
         }
-        if (!session.linked && !session.threadRunning) {
+        if (watch->LinkLost() || (!session.linked && !session.threadRunning)) {
+            session.ReleaseIfCurrent(step.code);
             *why = "the connection to the device was lost";
             return Sent::LinkLost;
         }
@@ -283,7 +269,7 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanSt
             }
         }
         const std::optional<DeviceEvent> event =
-            watch->Next(sending.sequence, std::chrono::milliseconds(50));
+            watch->Next(sequence, std::chrono::milliseconds(50));
         if (!event || event->request != step.code || passing(event->code)) {
             continue;
         }
@@ -293,19 +279,56 @@ ApplyRunner::Sent ApplyRunner::send(const PlanStep& step, std::span<const PlanSt
         // The dispatcher keeps some refused requests in flight until their
         // time-outs; the refusal is the answer, so none is sent again.
         session.ReleaseIfCurrent(step.code);
-        *why =
-            "refused: " + statusText(event->code) + " (status " + std::to_string(event->code) + ")";
+        *status = event->code;
+        *why = "refused by the device" + statusText(event->code) + " (status " +
+               std::to_string(event->code) + ")";
         return Sent::Refused;
     }
 }
 
+namespace {
+
+// Saves the device's state and begins the journal, before the first write.
+std::unique_ptr<ApplyJournal> beginRecord(ListManager& db, const Snapshot& wanted,
+                                          unsigned sections, const ApplyPlan& plan,
+                                          const ApplyRunOptions& options, ApplyResult& result)
+{
+    const std::string stem = ApplyRecordStem(options.recordFolder, options.address);
+    std::string error;
+    SnapshotHeader header;
+    header.address = options.address;
+    result.beforeStatePath = stem + ".before.json";
+    if (!WriteFileSynced(result.beforeStatePath, DatabaseJson(db, header), &error)) {
+        result.beforeStatePath.clear();
+        result.stopped = "the device's state could not be saved before the first change (" + error +
+                         "); nothing was sent";
+        return nullptr;
+    }
+    JournalHead head;
+    head.address = options.address;
+    head.sections = sections;
+    head.beforeState = options.originPath.empty() ? result.beforeStatePath : options.originPath;
+    head.targetDocument = SnapshotJson(wanted);
+    head.plan = textsOf(plan.steps);
+    std::unique_ptr<ApplyJournal> journal = ApplyJournal::Create(stem + ".journal", head, &error);
+    if (!journal) {
+        result.stopped = "the journal could not be written (" + error + "); nothing was sent";
+        return nullptr;
+    }
+    result.journalPath = journal->Path();
+    return journal;
+}
+
+} // namespace
+
 ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
-                             std::shared_ptr<ListManager> db, ApplyListener* listener)
+                             std::shared_ptr<ListManager> db, ApplyListener* listener,
+                             const ApplyRunOptions& options)
 {
     ApplyResult result;
     // One watch for the whole run, on the session's observers while it lasts.
     DeviceSession& session = m_reader.content.Session();
-    m_watch = std::make_shared<AnswerWatch>(session, m_reader.cancel);
+    m_watch = std::make_shared<AnswerWatch>(session);
     session.Observers().Add(m_watch);
     struct Unwatch
     {
@@ -334,82 +357,175 @@ ApplyResult ApplyRunner::Run(const Snapshot& wanted, unsigned sections,
         return result;
     }
 
-    ApplyPlan plan = PlanApply(wanted, SnapshotOf(*db), sections);
+    const Snapshot first = SnapshotOf(*db);
+    const Snapshot& origin = options.origin != nullptr ? *options.origin : first;
+    ApplyPlan plan = PlanApply(wanted, first, sections);
     result.initialPlan = plan;
+    const auto refuseLoss = [&](const ApplyPlan& p) {
+        if (options.allowProgramLoss || p.ProgramsLost() == 0) {
+            return false;
+        }
+        result.programLossRefused = true;
+        result.stopped = std::to_string(p.ProgramsLost()) +
+                         " programs would be lost with the TPs and satellites the plan deletes, "
+                         "and losing them was not allowed";
+        result.stepsLeft = textsOf(p.steps);
+        result.leftSteps = p.steps;
+        result.stop = ApplyResult::Stop::LossNotAllowed;
+        return true;
+    };
+    if (refuseLoss(plan)) {
+        return result;
+    }
+    std::unique_ptr<ApplyJournal> journal;
+    if (!plan.Empty() && !options.recordFolder.empty()) {
+        journal = beginRecord(*db, wanted, sections, plan, options, result);
+        if (!journal) {
+            result.stop = ApplyResult::Stop::NotSaved;
+            result.stepsLeft = textsOf(plan.steps);
+            result.leftSteps = plan.steps;
+            return result;
+        }
+        LogBuffer& log = session.Log();
+        log.AddLogLine(GetLangText(apply_row::StateSaved) + result.beforeStatePath);
+        log.AddLogLine(GetLangText(apply_row::Journal) + result.journalPath);
+        if (listener != nullptr) {
+            listener->OnRecorded(result.beforeStatePath, result.journalPath);
+        }
+    }
+    const auto stop = [&](const std::string& why, const std::string& step) {
+        if (result.stop == ApplyResult::Stop::None) {
+            result.stop = ApplyResult::Stop::Other;
+        }
+        result.stopped = why;
+        result.failedStep = step;
+        if (journal) {
+            journal->Finished("stopped: " + (step.empty() ? why : step + ": " + why));
+        }
+    };
+
     size_t done = 0;
     size_t total = plan.steps.size();
     bool fresh = true; // `db` was read after the last step; the device is read at the end
     std::vector<std::string> previousStage;
+    const int maxRounds = m_limits.maxRounds + static_cast<int>(plan.steps.size());
+    // Until a read after an add or a delete shows otherwise, the device may
+    // renumber its lists after each: every add is followed by a read.
+    bool mayRenumber = true;
+    Snapshot lastRead = first;
     for (int round = 0; !plan.Empty(); ++round) {
-        const std::vector<PlanStep> stage = plan.FirstStage();
-        if (round >= m_limits.maxRounds || textsOf(stage) == previousStage) {
+        const std::vector<PlanStep> stage = plan.FirstStage(mayRenumber);
+        if (round >= maxRounds || textsOf(stage) == previousStage) {
             // The device confirmed these steps and does not hold their result.
-            result.stopped = "the device does not keep what it confirmed";
-            result.failedStep = stage.front().text;
-            break;
+            result.stepsLeft = textsOf(plan.steps);
+            result.stop = ApplyResult::Stop::NotKept;
+            stop("the device does not keep what it confirmed", stage.front().text);
+            return result;
         }
         previousStage = textsOf(stage);
-        // Changes and adds go out one after the other as soon as each is
-        // taken, up to a step that waits for its satellite; deletes go out
-        // one at a time, each marked in the database first.
-        const bool chained = stage.front().stage != PlanStep::Delete;
-        bool stop = false;
+        // The steps that go out now are named in the journal together, with
+        // one flush, before the first of them is sent.
+        if (journal) {
+            std::vector<std::string> group;
+            for (size_t i = 0; i < stage.size() && !stage[i].awaitsSatellite; ++i) {
+                group.push_back(stage[i].text);
+            }
+            if (!group.empty() && !journal->Intending(done + 1, group)) {
+                result.stepsLeft = textsOf(plan.steps);
+                result.leftSteps = plan.steps;
+                result.stop = ApplyResult::Stop::JournalFailed;
+                stop("the journal could not be written; the step was not sent", stage.front().text);
+                return result;
+            }
+        }
         for (size_t i = 0; i < stage.size(); ++i) {
             const PlanStep& step = stage[i];
             if (step.awaitsSatellite) {
-                result.stopped = "its satellite is not on the device";
-                result.failedStep = step.text;
-                stop = true;
-                break;
+                for (size_t k = i; k < stage.size(); ++k) {
+                    result.stepsLeft.push_back(stage[k].text);
+                }
+                result.stop = ApplyResult::Stop::NoSatellite;
+                stop("its satellite is not on the device", step.text);
+                return result;
             }
             if (listener != nullptr) {
-                listener->OnStep(++done, std::max(total, done), step.text);
+                listener->OnStep(done + 1, std::max(total, done + 1), step.text);
             }
             fresh = false;
-            std::string why;
-            size_t end = i + 1;
-            while (chained && end < stage.size() && !stage[end].awaitsSatellite) {
-                ++end;
+            if (journal) {
+                // Its group's line is on the disk already: a failure to
+                // write this one loses nothing a resume needs.
+                journal->Sending(done + 1);
             }
-            const std::span<const PlanStep> chain(stage.data() + i + 1, end - i - 1);
-            if (send(step, chain, *db, &why) != Sent::Answered) {
-                result.stopped = why;
-                result.failedStep = step.text;
-                stop = true;
-                break;
+            std::string why;
+            int status = 0;
+            const Sent sent = send(step, *db, &why, &status);
+            ++result.sent; // whatever came back, the device may have it
+            if (sent != Sent::Answered) {
+                result.failedStepInDoubt = sent != Sent::Refused;
+                // What is left of the plan, as far as the last read tells.
+                for (size_t k = i; k < plan.steps.size(); ++k) {
+                    result.stepsLeft.push_back(plan.steps[k].text);
+                    result.leftSteps.push_back(plan.steps[k]);
+                }
+                result.stop = sent == Sent::Refused     ? ApplyResult::Stop::Refused
+                              : sent == Sent::LinkLost  ? ApplyResult::Stop::LinkLost
+                              : sent == Sent::Cancelled ? ApplyResult::Stop::Cancelled
+                                                        : ApplyResult::Stop::NoAnswer;
+                result.refusal = status;
+                stop(why, step.text);
+                return result;
+            }
+            ++done;
+            if (journal) {
+                journal->Done(done);
             }
             result.done.push_back(step.text);
+            result.doneSteps.push_back(step);
         }
-        m_watch->Halt();
-        if (stop) {
-            break;
+        if (journal) {
+            journal->Flush();
         }
         // Records come and go: the device may have renumbered its lists, so
         // it is read again. Changes in place were answered with the changed
         // records, which the database holds: the rest is planned from them.
         if (std::any_of(stage.begin(), stage.end(), changesNumbering)) {
             if (!read(true)) {
+                const std::string why = result.stopped;
+                plan = PlanApply(wanted, SnapshotOf(*db), sections);
+                result.stepsLeft = textsOf(plan.steps);
+                result.stop = ApplyResult::Stop::ReadFailed;
+                stop("reading the device after the last step: " + why, "");
                 return result;
             }
             fresh = true;
+            Snapshot now = SnapshotOf(*db);
+            mayRenumber = mayRenumber && renumbered(lastRead, now);
+            lastRead = std::move(now);
+        } else {
+            lastRead = SnapshotOf(*db);
         }
-        plan = PlanApply(wanted, SnapshotOf(*db), sections);
+        plan = PlanApply(wanted, lastRead, sections);
+        if (refuseLoss(plan)) {
+            // What the device holds now differs from the first read: the
+            // rest would drop programs.
+            stop(result.stopped, "");
+            return result;
+        }
         total = done + plan.steps.size();
     }
 
-    if (!fresh) {
-        const std::string stopped = result.stopped;
-        if (!read(true)) {
-            result.stopped = stopped + "; then " + result.stopped;
-            return result;
-        }
+    if (!fresh && !read(true)) {
+        result.stop = ApplyResult::Stop::ReadFailed;
+        stop("reading the device after the last step: " + result.stopped, "");
+        return result;
     }
-    DiffOptions options;
-    options.sections = DiffSectionsOf(sections);
-    options.appliedSystemOnly = true;
-    result.remaining = DiffSnapshots(wanted, SnapshotOf(*db), options);
+    result.remaining = VerifyApplied(wanted, SnapshotOf(*db), origin, sections);
     result.remainingKnown = true;
     result.matches = result.remaining.Empty();
+    if (journal) {
+        journal->Finished(result.matches ? "matches" : "differs");
+    }
     return result;
 }
 

@@ -7,7 +7,7 @@ namespace vireo {
 
 FleetApplyResult ApplyToDevices(const Snapshot& wanted, unsigned sections, ApplyTargets& targets,
                                 ApplyRunner::Limits limits, FleetApplyListener* listener,
-                                const std::atomic<bool>* cancel)
+                                const std::atomic<bool>* cancel, const ApplyRunOptions& options)
 {
     FleetApplyResult fleet;
     fleet.count = targets.Count();
@@ -26,7 +26,10 @@ FleetApplyResult ApplyToDevices(const Snapshot& wanted, unsigned sections, Apply
             if (cancel != nullptr && reader->cancel == nullptr) {
                 reader->cancel = cancel;
             }
-            device.result = ApplyRunner(*reader, limits).Run(wanted, sections, database, listener);
+            ApplyRunOptions own = options;
+            own.address = device.name;
+            device.result =
+                ApplyRunner(*reader, limits).Run(wanted, sections, database, listener, own);
         } else if (device.unreachable.empty()) {
             device.unreachable = "cannot be reached";
         }

@@ -56,9 +56,12 @@ struct FleetApplyResult
 // snapshot afterwards: the operator looks at that device before the same
 // snapshot goes to the rest. `cancel` is checked between devices (and by
 // each target's reader within one).
+// `options` serves every device, each with its own name as the address of
+// its before-state and journal.
 FleetApplyResult ApplyToDevices(const Snapshot& wanted, unsigned sections, ApplyTargets& targets,
                                 ApplyRunner::Limits limits, FleetApplyListener* listener = nullptr,
-                                const std::atomic<bool>* cancel = nullptr);
+                                const std::atomic<bool>* cancel = nullptr,
+                                const ApplyRunOptions& options = {});
 
 // Targets reached by headless sessions of their own, one connected at a time.
 class HeadlessTargets : public ApplyTargets

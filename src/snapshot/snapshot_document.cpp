@@ -3,6 +3,7 @@
 #include "database/list_manager.h"
 #include "lang/display_text.h"
 #include "lang/gbk_text.h"
+#include "snapshot/snapshot.h"
 
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -57,34 +58,38 @@ Json programJson(const ProgramRecord& p)
     return json;
 }
 
+Json satelliteJson(const SatelliteRecord& s)
+{
+    Json satellite{{"index", s.Index()}, {"prev", s.PreviousIndex()}, {"next", s.NextIndex()},
+                   {"flags", s.wire[3]}, {"lo_high", s.HighLo()},     {"lo_low", s.LowLo()}};
+    addName(satellite, s.Name());
+    return satellite;
+}
+
+Json tpJson(const TpRecord& t)
+{
+    return Json{{"index", t.Index()},           {"satellite", t.SatelliteIndex()},
+                {"prev", t.PreviousIndex()},    {"next", t.NextIndex()},
+                {"frequency", t.Frequency()},   {"symbol_rate", t.SymbolRate()},
+                {"modulation", t.Modulation()}, {"pilot", t.Pilot()},
+                {"polarisation", t.wire[10]},   {"fec", t.Fec()},
+                {"label", GbkToUtf8(t.label)}};
+}
+
 Json databaseValue(ListManager& db)
 {
     Json satellites = Json::array();
     {
         std::lock_guard lock(db.SatelliteLock());
         for (const auto& s : db.Satellites()) {
-            Json satellite{{"index", s->Index()},    {"prev", s->PreviousIndex()},
-                           {"next", s->NextIndex()}, {"flags", s->wire[3]},
-                           {"lo_high", s->HighLo()}, {"lo_low", s->LowLo()}};
-            addName(satellite, s->Name());
-            satellites.push_back(std::move(satellite));
+            satellites.push_back(satelliteJson(*s));
         }
     }
     Json transponders = Json::array();
     {
         std::lock_guard lock(db.TpLock());
         for (const auto& t : db.Tps()) {
-            transponders.push_back(Json{{"index", t->Index()},
-                                        {"satellite", t->SatelliteIndex()},
-                                        {"prev", t->PreviousIndex()},
-                                        {"next", t->NextIndex()},
-                                        {"frequency", t->Frequency()},
-                                        {"symbol_rate", t->SymbolRate()},
-                                        {"modulation", t->Modulation()},
-                                        {"pilot", t->Pilot()},
-                                        {"polarisation", t->wire[10]},
-                                        {"fec", t->Fec()},
-                                        {"label", GbkToUtf8(t->label)}});
+            transponders.push_back(tpJson(*t));
         }
     }
     Json programs[2] = {Json::array(), Json::array()};
@@ -129,6 +134,48 @@ std::string DatabaseJson(ListManager& db, const SnapshotHeader& header)
     const Json database = databaseValue(db);
     for (const auto& [key, value] : database.items()) {
         root[key] = value;
+    }
+    return root.dump(2) + "\n";
+}
+
+std::string SnapshotJson(const Snapshot& snapshot)
+{
+    Json root{{"format", kSnapshotFormat}};
+    if (!snapshot.takenAt.empty()) {
+        root["taken_at"] = snapshot.takenAt;
+    }
+    root["device"] =
+        Json{{"address", snapshot.address}, {"name", NameForJson(snapshot.deviceName).text}};
+    Json lists[4] = {Json::array(), Json::array(), Json::array(), Json::array()};
+    for (const SatelliteRecord& s : snapshot.satellites) {
+        lists[0].push_back(satelliteJson(s));
+    }
+    for (const TpRecord& t : snapshot.transponders) {
+        lists[1].push_back(tpJson(t));
+    }
+    for (const ProgramRecord& p : snapshot.tv) {
+        lists[2].push_back(programJson(p));
+    }
+    for (const ProgramRecord& p : snapshot.radio) {
+        lists[3].push_back(programJson(p));
+    }
+    root["satellites"] = std::move(lists[0]);
+    root["transponders"] = std::move(lists[1]);
+    root["tv"] = std::move(lists[2]);
+    root["radio"] = std::move(lists[3]);
+    if (snapshot.system) {
+        root["system"] = hex(snapshot.system->wire.data(), snapshot.system->wire.size());
+    }
+    if (snapshot.volume) {
+        root["volume"] =
+            Json{{"level", snapshot.volume->volume}, {"muted", snapshot.volume->mute != 0}};
+    }
+    if (snapshot.version) {
+        Json version = Json::array();
+        for (uint8_t v : snapshot.version->bytes) {
+            version.push_back(v);
+        }
+        root["version"] = std::move(version);
     }
     return root.dump(2) + "\n";
 }

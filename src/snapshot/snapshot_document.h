@@ -27,6 +27,13 @@ std::string DatabaseJson(ListManager& database, const SnapshotHeader& header);
 
 inline constexpr int kSnapshotFormat = 1;
 
+struct Snapshot;
+
+// A snapshot held in memory as the same document (its head from what it
+// says of itself; lists, system, volume and version as it holds them).
+// ReadSnapshot gives the records back by content.
+std::string SnapshotJson(const Snapshot& snapshot);
+
 // "2026-12-09T02:11:35Z"
 std::string IsoTimeUtc(std::chrono::system_clock::time_point time);
 

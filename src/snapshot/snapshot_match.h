@@ -10,10 +10,13 @@ namespace vireo {
 // by index: two devices number the same satellite differently, and one
 // device renumbers after years of edits.
 //
-// Satellites pair by name (GBK bytes); those left over pair by their LNB
-// settings (flags and both LO frequencies), so a renamed satellite is one
-// satellite with a new name. Transponders pair within paired satellites by
-// frequency and polarisation (vertical or horizontal), programs within
+// Satellites pair by name (GBK bytes); those left over pair when their LNB
+// settings (flags and both LO frequencies) agree and so does their orbital
+// position (from the names) or, where a name gives none, most of their TPs:
+// a renamed satellite is one satellite with a new name, and two unrelated
+// satellites on the same LNB are not. Transponders pair within paired
+// satellites by frequency, polarisation (vertical or horizontal) and symbol
+// rate, then by frequency and polarisation alone; programs within
 // paired transponders by name. Where several records share a key they pair
 // in list order. Each vector holds, per position in its list, the position
 // of the paired record in the other snapshot's list, or -1.

@@ -1,8 +1,13 @@
 #include "link/message_code.h"
+#include "snapshot/apply_journal.h"
 #include "snapshot/apply_plan.h"
+#include "snapshot/apply_verify.h"
 #include "snapshot/snapshot.h"
 #include "snapshot/snapshot_diff.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -139,6 +144,14 @@ TEST(SnapshotDiff, PairsRecordsByContent)
              d["satellites"][1]["lo_high"] = 5750;
          },
          {"satellites a", "satellites b", "transponders a", "transponders b", "tv a", "tv b"}},
+        {"renamed, the same orbital position and LNB",
+         [](Json& d) { d["satellites"][0]["name"] = "SES Astra 1KX 19.2E"; },
+         {"satellites changed name"}},
+        // The same LNB settings are common to unrelated satellites.
+        {"another satellite on the same LNB",
+         [](Json& d) { d["satellites"][0]["name"] = "Eutelsat 16A 16.0E"; },
+         {"satellites a", "satellites b", "transponders a", "transponders a", "transponders b",
+          "transponders b", "tv a", "tv b"}},
         {"TP retuned",
          [](Json& d) { d["transponders"][0]["symbol_rate"] = 30000; },
          {"transponders changed symbol_rate"}},
@@ -187,16 +200,22 @@ TEST(SnapshotDiff, NamesThatShowAlikeReadDifferentlyAndBadDocumentsAreRefused)
     EXPECT_EQ(Json::parse(DiffJson(SnapshotDiff{}, "a", "b"))["same"], true);
 }
 
-TEST(ApplyPlan, DeletesHighestFirstThenChangesThenNewTransponders)
+TEST(ApplyPlan, KeepsWhatBothHoldAndDeletesLastCountingTheProgramsThatGo)
 {
     Json device = baseDocument();
-    // An extra satellite with a TP of its own, and two extra TPs under Astra.
+    // An extra satellite with a TP of its own, and two extra TPs under Astra,
+    // one carrying a program.
     device["satellites"][1]["next"] = 9;
     device["satellites"].push_back(
         {{"index", 9}, {"prev", 7}, {"next", 255}, {"lo_high", 1}, {"name", "Old"}});
     device["transponders"].push_back({{"index", 12}, {"satellite", 3}, {"frequency", 10700}});
     device["transponders"].push_back({{"index", 30}, {"satellite", 3}, {"frequency", 10800}});
     device["transponders"].push_back({{"index", 31}, {"satellite", 9}, {"frequency", 10900}});
+    device["tv"][1]["next"] = 7;
+    device["tv"].push_back(
+        {{"index", 2}, {"link", 7}, {"next", 255}, {"tp", 31}, {"name", "Gone"}});
+    device["radio"].push_back(
+        {{"index", 0}, {"link", 0}, {"next", 255}, {"tp", 12}, {"name", "Gone too"}});
     Json wanted = baseDocument();
     wanted["satellites"][0]["lo_low"] = 9700;
     wanted["satellites"][1]["next"] = 11;
@@ -204,6 +223,7 @@ TEST(ApplyPlan, DeletesHighestFirstThenChangesThenNewTransponders)
         {{"index", 11}, {"prev", 7}, {"next", 255}, {"lo_high", 2}, {"name", "New"}});
     wanted["transponders"].push_back({{"index", 0}, {"satellite", 11}, {"frequency", 4000}});
     wanted["transponders"][2]["fec"] = 1;
+    wanted["transponders"][0]["symbol_rate"] = 30000; // retuned: kept, programs and all
 
     const ApplyPlan plan = PlanApply(read(wanted), read(device), apply_section::All);
     std::vector<std::pair<uint8_t, int>> steps; // code and the index the payload names
@@ -211,13 +231,29 @@ TEST(ApplyPlan, DeletesHighestFirstThenChangesThenNewTransponders)
         steps.push_back({s.code, s.payload.at(s.code == msg::AddTp ? 1 : 0)});
     }
     const std::vector<std::pair<uint8_t, int>> expected = {
-        {msg::DeleteTp, 30},    {msg::DeleteTp, 12}, {msg::DeleteSatellite, 9},
-        {msg::SetSatellite, 3}, {msg::ModifyTp, 5},  {msg::AddSatellite, 0},
-        {msg::AddTp, kNoIndex}};
+        {msg::SetSatellite, 3}, {msg::ModifyTp, 10},      {msg::ModifyTp, 5},
+        {msg::AddSatellite, 0}, {msg::AddTp, kNoIndex},   {msg::DeleteTp, 30},
+        {msg::DeleteTp, 12},    {msg::DeleteSatellite, 9}};
     EXPECT_EQ(steps, expected);
-    EXPECT_TRUE(plan.steps.back().awaitsSatellite);
-    EXPECT_EQ(plan.FirstStage().size(), 3u);
+    EXPECT_TRUE(plan.steps[4].awaitsSatellite);
+    EXPECT_EQ(plan.FirstStage().size(), 4u);
+    // Changes in place go before an add that may renumber what they name.
+    ApplyPlan twoAdds = plan;
+    twoAdds.steps.insert(twoAdds.steps.begin() + 4, plan.steps[3]);
+    EXPECT_EQ(twoAdds.FirstStage(true).size(), 4u);
+    EXPECT_EQ(twoAdds.FirstStage(false).size(), 5u);
     EXPECT_TRUE(plan.problems.empty());
+    EXPECT_EQ(plan.ProgramsLost(), 2u);
+    EXPECT_EQ(plan.steps[6].programsLost, 1u);
+    EXPECT_EQ(plan.steps[7].tpsLost, 1u);
+    const PlanSummary sum = plan.Summary();
+    EXPECT_EQ(SummaryText(sum), "satellites 1 added, 1 changed, 1 deleted; TPs 1 added, 2 changed, "
+                                "3 deleted; system settings unchanged; 2 programs lost with "
+                                "deleted TPs");
+    // Deletes go one at a time, each planned from a fresh read.
+    ApplyPlan deletesOnly = plan;
+    deletesOnly.steps.erase(deletesOnly.steps.begin(), deletesOnly.steps.begin() + 5);
+    EXPECT_EQ(deletesOnly.FirstStage().size(), 1u);
 
     // Without the satellites, the new satellite's TP cannot go anywhere.
     const ApplyPlan tpsOnly = PlanApply(read(wanted), read(device), apply_section::Transponders);
@@ -256,4 +292,73 @@ TEST(ApplyPlan, SystemSettingsNeverCarryNetworkSignalSourceOrReset)
     EXPECT_EQ(ParseApplySections("system"), apply_section::System);
     EXPECT_FALSE(ParseApplySections("network"));
     EXPECT_FALSE(ParseApplySections(""));
+}
+
+TEST(ApplyVerify, ProgramsBothSidesHeldAndTheDeviceLostDoNotMatch)
+{
+    const Snapshot before = read(baseDocument());
+    Json lost = baseDocument();
+    lost["tv"].erase(0); // "News" went with a TP deleted and added again
+    lost["tv"][0]["index"] = 0;
+    EXPECT_TRUE(VerifyApplied(before, before, before, apply_section::All).Empty());
+    const SnapshotDiff diff = VerifyApplied(before, read(lost), before, apply_section::All);
+    EXPECT_EQ(summary(diff), std::vector<std::string>{"tv a"});
+    EXPECT_EQ(SharedProgramsHeld(before, read(lost), before), 1u);
+    // A program the device never held is not asked of it.
+    EXPECT_TRUE(VerifyApplied(before, read(lost), read(lost), apply_section::All).Empty());
+    // Nor are programs when only the system settings were applied.
+    EXPECT_TRUE(VerifyApplied(before, read(lost), before, apply_section::System).Empty());
+}
+
+// A group's steps are announced together; what the lines after it say of
+// each decides whether it was taken, in flight or perhaps never sent. The
+// same reading holds when the lines after the group never reached the disk
+// and when the last line is torn.
+TEST(ApplyJournal, GroupsReadBackAsTakenInFlightOrUnconfirmed)
+{
+    std::string folder = (std::filesystem::temp_directory_path() / "vireo-journal-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    JournalHead head;
+    head.address = "127.0.0.1";
+    head.beforeState = folder + "/before.json";
+    head.targetDocument = "{}";
+    head.plan = {"a", "b", "c", "d"};
+    std::string error;
+    const std::string path = folder + "/run.journal";
+    {
+        const auto journal = ApplyJournal::Create(path, head, &error);
+        ASSERT_TRUE(journal) << error;
+        EXPECT_TRUE(journal->Intending(1, {"a"}));
+        EXPECT_TRUE(journal->Sending(1) && journal->Done(1));
+        EXPECT_TRUE(journal->Intending(2, {"b", "c", "d"}));
+        EXPECT_TRUE(journal->Sending(2) && journal->Done(2) && journal->Sending(3));
+    }
+    std::string text;
+    {
+        std::ifstream in(path);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const size_t group = text.find("{\"from\":2");
+    ASSERT_NE(group, std::string::npos);
+    const size_t groupEnd = text.find('\n', group) + 1;
+    struct Case
+    {
+        std::string text;
+        std::vector<std::string> done, inDoubt, unconfirmed;
+    };
+    const std::vector<Case> cases = {
+        {text + "{\"end\":\"sto", {"a", "b"}, {"c"}, {"d"}},
+        {text.substr(0, groupEnd), {"a"}, {}, {"b", "c", "d"}},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(path, std::ios::trunc) << c.text;
+        const std::optional<JournalRecord> r = ReadApplyJournal(path, &error);
+        ASSERT_TRUE(r) << error;
+        EXPECT_EQ(r->head.plan, head.plan);
+        EXPECT_EQ(r->done, c.done);
+        EXPECT_EQ(r->inDoubt, c.inDoubt);
+        EXPECT_EQ(r->unconfirmed, c.unconfirmed);
+        EXPECT_TRUE(r->end.empty());
+    }
+    std::filesystem::remove_all(folder);
 }

@@ -1,11 +1,13 @@
 // The fleet window, the search across devices and the inventory export.
 
 #include "app/ui/main_form.h"
+#include "device/ui/mdi_child.h"
 #include "fleet/fleet_alarms.h"
 #include "fleet/fleet_texts.h"
 #include "fleet/inventory.h"
 #include "fleet/ui/search_panel.h"
 #include "lang/display_text.h"
+#include "snapshot/apply_rows.h"
 #include "snapshot/ui/fleet_apply_dialog.h"
 #include "snapshot/ui/snapshot_commands.h"
 #include "snapshot/ui/snapshot_rows.h"
@@ -18,6 +20,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
@@ -90,6 +93,24 @@ void MainForm::buildFleet()
     m_applySnapshot->setObjectName(QStringLiteral("FleetApplySnapshot"));
     connect(m_applySnapshot, &QAction::triggered, this, &MainForm::ApplySnapshotToSelectionClick);
     m_fleetView->AddSelectionCommand(m_applySnapshot);
+
+    // Snapshot commands where an operator looks for them: those of the
+    // active device window, then the fleet's.
+    auto* snapshots = new QMenu(this);
+    snapshots->setObjectName(QStringLiteral("menu_snapshot"));
+    menuBar()->insertMenu(m_windowMenu->menuAction(), snapshots);
+    connect(snapshots, &QMenu::aboutToShow, this, [this, snapshots] {
+        snapshots->clear();
+        MdiChild* window = ActiveChild();
+        if (SnapshotCommands* commands = window != nullptr ? window->Snapshots() : nullptr) {
+            snapshots->addAction(commands->SaveAction());
+            snapshots->addAction(commands->CompareAction());
+            snapshots->addAction(commands->ApplyAction());
+            snapshots->addSeparator();
+        }
+        snapshots->addAction(m_applySnapshot);
+    });
+    snapshots->addAction(m_applySnapshot);
 }
 
 void MainForm::ApplySnapshotToSelectionClick()
@@ -123,6 +144,9 @@ void MainForm::applyFleetCaptions()
     }
     if (m_applySnapshot != nullptr) {
         m_applySnapshot->setText(LangText(snapshot_row::ApplyToSelected));
+    }
+    if (auto* snapshots = findChild<QMenu*>(QStringLiteral("menu_snapshot"))) {
+        snapshots->setTitle(LangText(apply_row::SnapshotMenu));
     }
     m_fleetView->ApplyCaptions();
     m_fleetDock->setWindowTitle(m_fleetView->windowTitle());

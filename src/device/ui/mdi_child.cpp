@@ -32,6 +32,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
@@ -156,6 +157,7 @@ void MdiChild::BuildWidgets()
     m_snapshot = new SnapshotCommands(this, dynamic_cast<DatabaseContent*>(m_content.get()),
                                       [this] { return Caption(); });
     m_snapshot->AddTo(systemMenu());
+    m_tabs->setCornerWidget(m_snapshot->MakeButton(m_tabs), Qt::TopRightCorner);
     m_programs->QueryBox()->setChecked(m_session->querySignalTicked);
     applyCaptions();
 }
@@ -252,6 +254,9 @@ void MdiChild::applyCaptions()
     m_history->ApplyCaptions();
     m_programs->ApplyCaptions();
     m_system->ApplyCaptions();
+    if (m_snapshot != nullptr) {
+        m_snapshot->ApplyCaptions();
+    }
 }
 
 // --- identity ---

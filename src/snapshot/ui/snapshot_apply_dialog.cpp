@@ -3,6 +3,7 @@
 #include "database/list_manager.h"
 #include "device/database_content.h"
 #include "link/message_code.h"
+#include "snapshot/apply_rows.h"
 #include "snapshot/ui/snapshot_rows.h"
 #include "ui/gbk_text.h"
 
@@ -15,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <filesystem>
 
 namespace vireo::ui {
 
@@ -45,6 +47,23 @@ private:
 
 } // namespace
 
+QString SystemFieldText(const std::string& field)
+{
+    static const std::pair<const char*, int> rows[] = {
+        {"polling_interval", apply_row::FieldPollingInterval},
+        {"screen_ratio", apply_row::FieldScreenRatio},
+        {"menu_language", apply_row::FieldMenuLanguage},
+        {"output_type", apply_row::FieldOutputType},
+        {"ts_output", apply_row::FieldTsOutput},
+        {"ts_length", apply_row::FieldTsLength}};
+    for (const auto& [key, row] : rows) {
+        if (field == key) {
+            return LangText(row);
+        }
+    }
+    return utf8(field);
+}
+
 QString PlanStepText(const PlanStep& step)
 {
     int row = -1;
@@ -73,7 +92,89 @@ QString PlanStepText(const PlanStep& step)
     default:
         return utf8(step.text);
     }
-    return LangText(row) + QStringLiteral(": ") + utf8(step.subject);
+    QString subject = utf8(step.subject);
+    if (!step.fields.empty()) {
+        QStringList changes;
+        for (const FieldDiff& f : step.fields) {
+            changes << SystemFieldText(f.field) + QStringLiteral(" ") + utf8(f.a) +
+                           QStringLiteral(" -> ") + utf8(f.b);
+        }
+        subject = changes.join(QStringLiteral(", "));
+    }
+    QString text = LangText(row) + QStringLiteral(": ") + subject;
+    if (step.programsLost > 0) {
+        text +=
+            QStringLiteral(" \u2014 ") + LangText(apply_row::ProgramsLost).arg(step.programsLost);
+    }
+    return text;
+}
+
+QString PlanSummaryText(const ApplyPlan& plan)
+{
+    const PlanSummary s = plan.Summary();
+    QStringList lines;
+    lines << LangText(apply_row::SatellitesCounted)
+                 .arg(s.satellitesAdded)
+                 .arg(s.satellitesChanged)
+                 .arg(s.satellitesDeleted);
+    lines << LangText(apply_row::TpsCounted).arg(s.tpsAdded).arg(s.tpsChanged).arg(s.tpsDeleted);
+    if (s.settingsChanged) {
+        lines << LangText(apply_row::SettingsChanged);
+    }
+    if (s.programsLost > 0) {
+        lines << LangText(apply_row::ProgramsLost).arg(s.programsLost);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString StopText(const ApplyResult& r)
+{
+    QString why;
+    switch (r.stop) {
+    case ApplyResult::Stop::Refused:
+        why = LangText(apply_row::Refused).arg(r.refusal);
+        break;
+    case ApplyResult::Stop::LinkLost:
+        why = LangText(apply_row::LinkLost);
+        break;
+    case ApplyResult::Stop::NoAnswer:
+        why = LangText(apply_row::NoAnswer);
+        break;
+    case ApplyResult::Stop::Cancelled:
+        why = LangText(apply_row::Cancelled);
+        break;
+    case ApplyResult::Stop::NotSaved:
+        why = LangText(apply_row::NotSaved);
+        break;
+    case ApplyResult::Stop::NotKept:
+        why = LangText(apply_row::NotKept);
+        break;
+    case ApplyResult::Stop::ReadFailed:
+        why = LangText(apply_row::ReadFailed);
+        break;
+    case ApplyResult::Stop::NoSatellite:
+        why = LangText(apply_row::NoSatellite);
+        break;
+    case ApplyResult::Stop::JournalFailed:
+        why = LangText(apply_row::JournalFailed);
+        break;
+    case ApplyResult::Stop::LossNotAllowed: {
+        size_t lost = 0;
+        for (const PlanStep& step : r.leftSteps) {
+            lost += step.programsLost;
+        }
+        why = LangText(apply_row::LossNotAllowed).arg(lost);
+        break;
+    }
+    default:
+        why = utf8(r.stopped);
+        break;
+    }
+    const bool named =
+        !r.failedStep.empty() && !r.leftSteps.empty() && r.stop != ApplyResult::Stop::NotSaved;
+    return named ? LangText(snapshot_row::StoppedAt) + PlanStepText(r.leftSteps.front()) +
+                       QStringLiteral(": ") + why
+                 : why;
 }
 
 SnapshotApplyDialog::SnapshotApplyDialog(DatabaseContent& content, Snapshot wanted,
@@ -82,7 +183,9 @@ SnapshotApplyDialog::SnapshotApplyDialog(DatabaseContent& content, Snapshot want
     : QDialog(parent), m_content(content), m_wanted(std::move(wanted)),
       m_database(std::move(database)), m_satellites(new QCheckBox(this)),
       m_transponders(new QCheckBox(this)), m_system(new QCheckBox(this)),
-      m_list(new QListWidget(this)), m_status(new QLabel(this)), m_progress(new QProgressBar(this))
+      m_summary(new QLabel(this)), m_allowLoss(new QCheckBox(this)),
+      m_showPlan(new QCheckBox(this)), m_list(new QListWidget(this)), m_status(new QLabel(this)),
+      m_progress(new QProgressBar(this))
 {
     setObjectName(QStringLiteral("SnapshotApplyDialog"));
     setWindowTitle(LangText(snapshot_row::ApplySnapshot).remove(QStringLiteral("...")) +
@@ -100,6 +203,14 @@ SnapshotApplyDialog::SnapshotApplyDialog(DatabaseContent& content, Snapshot want
         connect(box, &QCheckBox::toggled, this, &SnapshotApplyDialog::showPlan);
     }
     sectionsRow->addStretch();
+    m_summary->setObjectName(QStringLiteral("ApplySummary"));
+    m_allowLoss->setObjectName(QStringLiteral("ApplyAllowProgramLoss"));
+    m_allowLoss->setText(LangText(apply_row::AllowLoss));
+    connect(m_allowLoss, &QCheckBox::toggled, this, &SnapshotApplyDialog::showPlan);
+    m_showPlan->setObjectName(QStringLiteral("ApplyShowPlan"));
+    m_showPlan->setText(LangText(apply_row::ShowPlan));
+    m_list->setVisible(false);
+    connect(m_showPlan, &QCheckBox::toggled, m_list, &QWidget::setVisible);
     m_list->setObjectName(QStringLiteral("ApplyPlanList"));
     m_status->setObjectName(QStringLiteral("ApplyStatus"));
     m_status->setWordWrap(true);
@@ -109,14 +220,25 @@ SnapshotApplyDialog::SnapshotApplyDialog(DatabaseContent& content, Snapshot want
     auto* buttons = new QDialogButtonBox(this);
     m_apply = buttons->addButton(LangText(snapshot_row::kRowApply), QDialogButtonBox::AcceptRole);
     m_apply->setObjectName(QStringLiteral("ApplyRun"));
+    m_resume = buttons->addButton(LangText(apply_row::Resume), QDialogButtonBox::ActionRole);
+    m_resume->setObjectName(QStringLiteral("ApplyResume"));
+    m_rollBack = buttons->addButton(LangText(apply_row::RollBack), QDialogButtonBox::ActionRole);
+    m_rollBack->setObjectName(QStringLiteral("ApplyRollBack"));
+    m_resume->hide();
+    m_rollBack->hide();
     m_close = buttons->addButton(LangText(snapshot_row::Close), QDialogButtonBox::RejectRole);
     m_close->setObjectName(QStringLiteral("ApplyClose"));
     connect(m_apply, &QPushButton::clicked, this, &SnapshotApplyDialog::Start);
+    connect(m_resume, &QPushButton::clicked, this, &SnapshotApplyDialog::Resume);
+    connect(m_rollBack, &QPushButton::clicked, this, &SnapshotApplyDialog::RollBack);
     connect(m_close, &QPushButton::clicked, this, &SnapshotApplyDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(sectionsRow);
-    layout->addWidget(m_list);
+    layout->addWidget(m_summary);
+    layout->addWidget(m_allowLoss);
+    layout->addWidget(m_showPlan);
+    layout->addWidget(m_list, 1);
     layout->addWidget(m_status);
     layout->addWidget(m_progress);
     layout->addWidget(buttons);
@@ -145,6 +267,9 @@ unsigned SnapshotApplyDialog::sections() const
 
 void SnapshotApplyDialog::showPlan()
 {
+    if (m_running || m_finished) {
+        return;
+    }
     m_list->clear();
     const ApplyPlan plan = sections() == 0 || !m_database
                                ? ApplyPlan{}
@@ -156,23 +281,54 @@ void SnapshotApplyDialog::showPlan()
         m_list->addItem(LangText(snapshot_row::Cannot) + utf8(problem));
     }
     const bool work = !plan.Empty();
+    const bool loses = plan.ProgramsLost() > 0;
+    m_summary->setText(work ? PlanSummaryText(plan) : QString());
+    m_allowLoss->setVisible(loses);
     m_status->setText(LangText(work ? snapshot_row::ApplyQuestion : snapshot_row::NothingToDo));
-    m_apply->setEnabled(work);
+    m_apply->setEnabled(work && (!loses || m_allowLoss->isChecked()));
 }
 
 void SnapshotApplyDialog::Start()
 {
-    if (m_running || m_finished || sections() == 0) {
+    if (m_running || m_finished || sections() == 0 || !m_apply->isEnabled()) {
         return;
     }
+    m_sections = sections();
+    if (m_database) {
+        m_origin = SnapshotOf(*m_database);
+    }
+    run(false);
+}
+
+void SnapshotApplyDialog::Resume()
+{
+    if (!m_running && m_finished && m_result.PartlyApplied()) {
+        run(false);
+    }
+}
+
+void SnapshotApplyDialog::RollBack()
+{
+    if (!m_running && m_finished && m_result.PartlyApplied() && m_origin) {
+        run(true);
+    }
+}
+
+void SnapshotApplyDialog::run(bool back)
+{
+    const bool again = m_finished;
     m_running = true;
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{m_satellites, m_transponders, m_system, m_apply}) {
+    m_finished = false;
+    for (QWidget* w : std::initializer_list<QWidget*>{m_satellites, m_transponders, m_system,
+                                                      m_apply, m_allowLoss, m_resume, m_rollBack}) {
         w->setEnabled(false);
     }
-    m_progress->setRange(0, m_list->count());
+    m_progress->setRange(0, std::max(1, m_list->count()));
     m_progress->setValue(0);
     m_progress->show();
+    if (again) {
+        m_database.reset(); // read the device again: it holds part of the plan
+    }
 
     QPointer<SnapshotApplyDialog> self(this);
     auto report = [this, self](size_t done, size_t total, QString text) {
@@ -200,11 +356,22 @@ void SnapshotApplyDialog::Start()
     };
     DeviceRead reader{m_content, {}};
     reader.cancel = &m_cancel;
-    const unsigned chosen = sections();
-    m_worker = std::thread([this, self, reader, chosen, report] {
+    ApplyRunOptions options;
+    options.allowProgramLoss = m_allowLoss->isChecked();
+    options.recordFolder = "Applies";
+    options.address = m_address;
+    if (again && m_origin) {
+        options.origin = &*m_origin;
+        options.originPath = m_originPath;
+    }
+    m_target = back && m_origin ? *m_origin : m_wanted;
+    const unsigned chosen = m_sections;
+    m_worker = std::thread([this, self, reader, chosen, report, options] {
+        std::error_code ignored;
+        std::filesystem::create_directories(options.recordFolder, ignored);
         DialogListener listener(report);
         ApplyResult result =
-            ApplyRunner(reader, m_limits).Run(m_wanted, chosen, m_database, &listener);
+            ApplyRunner(reader, m_limits).Run(m_target, chosen, m_database, &listener, options);
         QMetaObject::invokeMethod(
             this,
             [self, result = std::move(result)]() mutable {
@@ -242,21 +409,36 @@ void SnapshotApplyDialog::finish(ApplyResult result)
     m_running = false;
     m_finished = true;
     m_result = std::move(result);
-    m_progress->setValue(m_progress->maximum());
-    m_list->clear();
-    for (const std::string& done : m_result.done) {
-        m_list->addItem(QStringLiteral("\u2713 ") + utf8(done));
+    if (m_originPath.empty()) {
+        m_originPath = m_result.beforeStatePath;
     }
-    QString status;
-    if (!m_result.stopped.empty()) {
-        status = LangText(snapshot_row::StoppedAt) + utf8(m_result.failedStep) +
-                 QStringLiteral(" \u2014 ") + utf8(m_result.stopped);
-        m_list->addItem(status);
+    // The bar shows what was done, never more.
+    const size_t total = m_result.doneSteps.size() + m_result.leftSteps.size();
+    m_progress->setRange(0, static_cast<int>(std::max<size_t>(total, 1)));
+    m_progress->setValue(m_result.matches ? m_progress->maximum()
+                                          : static_cast<int>(m_result.doneSteps.size()));
+    m_list->clear();
+    for (const PlanStep& done : m_result.doneSteps) {
+        m_list->addItem(QStringLiteral("\u2713 ") + PlanStepText(done));
+    }
+    for (const PlanStep& left : m_result.leftSteps) {
+        m_list->addItem(LangText(apply_row::Left) + PlanStepText(left));
+    }
+    QStringList status;
+    if (!m_result.beforeStatePath.empty()) {
+        status << LangText(apply_row::StateSaved) + utf8(m_result.beforeStatePath);
     }
     if (m_result.matches) {
-        status = LangText(snapshot_row::Matches);
+        status << LangText(snapshot_row::Matches);
+    } else if (!m_result.stopped.empty()) {
+        status << StopText(m_result);
+        if (m_result.PartlyApplied()) {
+            status << LangText(apply_row::PartlyApplied)
+                          .arg(m_result.doneSteps.size())
+                          .arg(m_result.leftSteps.size());
+        }
     } else if (m_result.remainingKnown) {
-        m_list->addItem(LangText(snapshot_row::StillDiffers));
+        status << LangText(snapshot_row::StillDiffers);
         for (const QString& line :
              utf8(DiffText(m_result.remaining, "snapshot", "device")).split(QLatin1Char('\n'))) {
             if (!line.isEmpty()) {
@@ -264,7 +446,16 @@ void SnapshotApplyDialog::finish(ApplyResult result)
             }
         }
     }
-    m_status->setText(status);
+    const bool partly = m_result.PartlyApplied();
+    m_resume->setVisible(partly);
+    m_rollBack->setVisible(partly && m_origin.has_value());
+    m_resume->setEnabled(partly);
+    m_rollBack->setEnabled(partly);
+    m_allowLoss->setEnabled(true);
+    if (!m_result.matches) {
+        m_showPlan->setChecked(true);
+    }
+    m_status->setText(status.join(QLatin1Char('\n')));
     m_list->scrollToBottom();
 }
 

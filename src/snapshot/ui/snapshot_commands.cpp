@@ -3,6 +3,7 @@
 #include "database/list_manager.h"
 #include "device/database_content.h"
 #include "lang/display_text.h"
+#include "snapshot/apply_rows.h"
 #include "snapshot/snapshot.h"
 #include "snapshot/snapshot_diff.h"
 #include "snapshot/snapshot_document.h"
@@ -19,6 +20,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QToolButton>
 #include <fstream>
 
 namespace vireo::ui {
@@ -99,6 +102,35 @@ void SnapshotCommands::AddTo(QMenu* menu)
         actions[i]->setShortcut(keys[i]);
         actions[i]->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         m_window->addAction(actions[i]);
+    }
+}
+
+QToolButton* SnapshotCommands::MakeButton(QWidget* parent)
+{
+    m_button = new QToolButton(parent);
+    m_button->setObjectName(QStringLiteral("SnapshotButton"));
+    m_button->setPopupMode(QToolButton::InstantPopup);
+    m_button->setAutoRaise(true);
+    auto* menu = new QMenu(m_button);
+    menu->addAction(m_save);
+    menu->addAction(m_compare);
+    menu->addAction(m_apply);
+    m_button->setMenu(menu);
+    ApplyCaptions();
+    return m_button;
+}
+
+void SnapshotCommands::ApplyCaptions()
+{
+    m_save->setText(LangText(snapshot_row::SaveSnapshot));
+    m_compare->setText(LangText(snapshot_row::CompareSnapshot));
+    m_apply->setText(LangText(snapshot_row::ApplySnapshot));
+    if (m_button != nullptr) {
+        // The menu's title without its key: the main window's menu has it.
+        QString title = LangText(apply_row::SnapshotMenu);
+        title.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+        title.remove(QLatin1Char('&'));
+        m_button->setText(title);
     }
 }
 
@@ -243,6 +275,7 @@ void SnapshotCommands::Apply()
                     }
                     SnapshotApplyDialog dialog(*m_content, std::move(**wanted), db,
                                                QFileInfo(path).fileName(), m_window);
+                    dialog.SetAddress(splitCaption(m_caption()).first);
                     setBusy(true);
                     ModalSeam::Exec(&dialog);
                     setBusy(false);

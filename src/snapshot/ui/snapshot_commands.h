@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 
 class QAction;
 class QMenu;
+class QToolButton;
 class QWidget;
 
 namespace vireo {
@@ -36,6 +38,11 @@ public:
     ~SnapshotCommands() override;
 
     void AddTo(QMenu* menu);
+    // A button on `parent` that opens the commands in a menu, where the
+    // window shows them without a menu bar of its own.
+    QToolButton* MakeButton(QWidget* parent);
+    // The texts again, in the interface's language.
+    void ApplyCaptions();
     QAction* SaveAction() const { return m_save; }
     QAction* CompareAction() const { return m_compare; }
     QAction* ApplyAction() const { return m_apply; }
@@ -61,6 +68,7 @@ private:
     QAction* m_save;
     QAction* m_compare;
     QAction* m_apply;
+    QPointer<QToolButton> m_button;
     std::thread m_worker;
     bool m_busy = false;
     QString m_lastFile;

@@ -1,5 +1,6 @@
 #include "snapshot/ui/snapshot_diff_dialog.h"
 
+#include "snapshot/ui/snapshot_apply_dialog.h"
 #include "snapshot/ui/snapshot_rows.h"
 #include "ui/gbk_text.h"
 
@@ -82,7 +83,8 @@ void FillDiffTree(QTreeWidget* tree, const SnapshotDiff& diff)
         }
         auto* item = new QTreeWidgetItem(section, {text});
         for (const FieldDiff& f : e.fields) {
-            new QTreeWidgetItem(item, {utf8(f.field), utf8(f.a), utf8(f.b)});
+            const QString field = e.section == "system" ? SystemFieldText(f.field) : utf8(f.field);
+            new QTreeWidgetItem(item, {field, utf8(f.a), utf8(f.b)});
         }
         item->setExpanded(e.change == DiffEntry::Change::Changed);
     }
