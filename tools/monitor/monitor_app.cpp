@@ -139,6 +139,7 @@ bool MonitorApp::Open(std::string* error)
 
     HistoryService::Options historyOptions;
     historyOptions.file = m_command.history;
+    historyOptions.writer.program = "vireo-monitor";
     historyOptions.log = [this](const std::string& line) { log(line); };
     m_history = std::make_unique<HistoryService>(historyOptions);
     if (!m_history->Ok()) {
