@@ -273,6 +273,15 @@ private slots:
         QVERIFY2(!step.contains(QStringLiteral("polling")) && !step.contains(QStringLiteral("ts_")),
                  qPrintable(step));
         QVERIFY(step.contains(QStringLiteral("5 -> 10")));
+        SnapshotDiff left;
+        left.entries.push_back({"system",
+                                DiffEntry::Change::Changed,
+                                "settings",
+                                "",
+                                {{"screen_ratio", "4:3", "16:9"}}});
+        const QString lines = DiffLines(left).join(QLatin1Char('\n'));
+        QVERIFY2(!lines.contains(english) && lines.contains(QStringLiteral("4:3 -> 16:9")),
+                 qPrintable(lines));
         SetLanguageFlag(1);
         BuildLanguageTable();
     }

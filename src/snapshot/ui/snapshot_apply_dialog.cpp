@@ -4,6 +4,7 @@
 #include "device/database_content.h"
 #include "link/message_code.h"
 #include "snapshot/apply_rows.h"
+#include "snapshot/ui/snapshot_diff_dialog.h"
 #include "snapshot/ui/snapshot_rows.h"
 #include "ui/gbk_text.h"
 
@@ -439,12 +440,7 @@ void SnapshotApplyDialog::finish(ApplyResult result)
         }
     } else if (m_result.remainingKnown) {
         status << LangText(snapshot_row::StillDiffers);
-        for (const QString& line :
-             utf8(DiffText(m_result.remaining, "snapshot", "device")).split(QLatin1Char('\n'))) {
-            if (!line.isEmpty()) {
-                m_list->addItem(line);
-            }
-        }
+        m_list->addItems(DiffLines(m_result.remaining));
     }
     const bool partly = m_result.PartlyApplied();
     m_resume->setVisible(partly);

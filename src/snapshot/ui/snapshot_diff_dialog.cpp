@@ -51,6 +51,29 @@ int changeRow(DiffEntry::Change change)
 
 } // namespace
 
+QStringList DiffLines(const SnapshotDiff& diff)
+{
+    QStringList lines;
+    for (const DiffEntry& e : diff.entries) {
+        // The system record is one: its section names it.
+        QString text =
+            LangText(sectionRow(e.section)) + QStringLiteral(": ") + LangText(changeRow(e.change));
+        if (e.section != "system") {
+            text += QStringLiteral(": ") + utf8(e.subject);
+        }
+        if (!e.parent.empty()) {
+            text += QStringLiteral("  (") + utf8(e.parent) + QStringLiteral(")");
+        }
+        lines << text;
+        for (const FieldDiff& f : e.fields) {
+            lines << QStringLiteral("    ") +
+                         (e.section == "system" ? SystemFieldText(f.field) : utf8(f.field)) +
+                         QStringLiteral(": ") + utf8(f.a) + QStringLiteral(" -> ") + utf8(f.b);
+        }
+    }
+    return lines;
+}
+
 void FillDiffTree(QTreeWidget* tree, const SnapshotDiff& diff)
 {
     tree->clear();

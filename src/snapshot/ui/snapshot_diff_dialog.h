@@ -3,6 +3,7 @@
 #include "snapshot/snapshot_diff.h"
 
 #include <QDialog>
+#include <QStringList>
 
 class QTreeWidget;
 
@@ -23,6 +24,10 @@ public:
 private:
     QTreeWidget* m_tree;
 };
+
+// The differences a line each, in the interface's language: the section and
+// what differs, then a line per field ("    field: snapshot -> device").
+QStringList DiffLines(const SnapshotDiff& diff);
 
 // Fills `tree` with `diff` (three columns: item, snapshot, device).
 void FillDiffTree(QTreeWidget* tree, const SnapshotDiff& diff);
