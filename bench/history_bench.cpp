@@ -249,6 +249,8 @@ int main(int argc, char** argv)
     if (!quick) {
         prune(folder);
     }
-    std::filesystem::remove_all(folder);
+    if (std::getenv("VIREO_BENCH_KEEP") == nullptr) {
+        std::filesystem::remove_all(folder);
+    }
     return 0;
 }
