@@ -13,6 +13,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -84,9 +85,9 @@ struct HistoryWriter::Impl
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable flushed;
-    std::vector<Record> queue;
-    uint64_t enqueued = 0; // records accepted so far
-    uint64_t done = 0;     // of those, committed or given up
+    std::deque<Record> queue; // taken from the front a batch at a time
+    uint64_t enqueued = 0;    // records accepted so far
+    uint64_t done = 0;        // of those, committed or given up
     bool flushWanted = false;
     bool stop = false;
     std::vector<std::function<void(int64_t)>> tickers;
@@ -110,6 +111,9 @@ struct HistoryWriter::Impl
     // The reports of this batch by device and minute: appended to what is
     // stored, so that two processes recording the same device add up.
     std::map<std::pair<DeviceHandle, int64_t>, SampleBlock> pending;
+    // Each device's block of `pending` its last report went to (handle - 1):
+    // the next report is most often of the same minute.
+    std::vector<SampleBlock*> lastBlock;
     struct Span
     {
         int64_t firstMs = INT64_MAX;

@@ -29,13 +29,14 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
             });
             stopping = stop;
             flushWanted = false;
-            if (queue.size() > options.batchRows) {
-                batch.assign(std::make_move_iterator(queue.begin()),
-                             std::make_move_iterator(queue.begin() + options.batchRows));
-                queue.erase(queue.begin(), queue.begin() + options.batchRows);
+            // A long queue gives up its front only: what stays is not moved.
+            const auto take =
+                static_cast<std::ptrdiff_t>(std::min(queue.size(), options.batchRows));
+            batch.assign(std::make_move_iterator(queue.begin()),
+                         std::make_move_iterator(queue.begin() + take));
+            queue.erase(queue.begin(), queue.begin() + take);
+            if (!queue.empty()) {
                 flushWanted = true; // the rest goes at once
-            } else {
-                batch.swap(queue);
             }
             taken = batch.size();
             tickersCopy = tickers;
@@ -283,6 +284,7 @@ bool HistoryWriter::Impl::Commit(HistoryWriter& /*w*/, std::vector<Record>& batc
     }
     if (rc != SQLITE_OK) {
         pending.clear();
+        lastBlock.clear();
     } else if (!WriteBlocks()) {
         rc = sqlite3_errcode(db);
     } else {
