@@ -29,12 +29,8 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
             });
             stopping = stop;
             flushWanted = false;
-            // A long queue gives up its front only: what stays is not moved.
-            const auto take =
-                static_cast<std::ptrdiff_t>(std::min(queue.size(), options.batchRows));
-            batch.assign(std::make_move_iterator(queue.begin()),
-                         std::make_move_iterator(queue.begin() + take));
-            queue.erase(queue.begin(), queue.begin() + take);
+            // A long queue gives up its front only.
+            queue.TakeFront(batch, std::min(queue.size(), options.batchRows));
             if (!queue.empty()) {
                 flushWanted = true; // the rest goes at once
             }
@@ -171,8 +167,7 @@ bool HistoryWriter::Impl::Requeue(HistoryWriter& w, std::vector<Record>& batch, 
     // again, samples and all.
     const auto split = batch.begin() + static_cast<std::ptrdiff_t>(wasHeld);
     held.assign(std::make_move_iterator(batch.begin()), std::make_move_iterator(split));
-    queue.insert(queue.begin(), std::make_move_iterator(split),
-                 std::make_move_iterator(batch.end()));
+    queue.PushFront(split, batch.end());
     return true;
 }
 
