@@ -1,5 +1,8 @@
 #include "history/sample_codec.h"
 
+#include "history/bit_reader.h"
+#include "history/bit_writer.h"
+
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -8,83 +11,6 @@
 namespace vireo {
 
 namespace {
-
-// Bits gathered in a word and handed out a byte at a time.
-class BitWriter
-{
-public:
-    explicit BitWriter(std::string& out) : m_out(out) {}
-    void Put(uint32_t value, int bits) // bits <= 24
-    {
-        m_word = (m_word << bits) | (value & ((1u << bits) - 1));
-        m_used += bits;
-        while (m_used >= 8) {
-            m_used -= 8;
-            m_out.push_back(static_cast<char>((m_word >> m_used) & 0xFF));
-        }
-    }
-    void Put64(uint64_t value, int bits) // bits <= 64
-    {
-        while (bits > 24) {
-            bits -= 24;
-            Put(static_cast<uint32_t>(value >> bits), 24);
-        }
-        Put(static_cast<uint32_t>(value), bits);
-    }
-    void Finish()
-    {
-        if (m_used > 0) {
-            m_out.push_back(static_cast<char>((m_word << (8 - m_used)) & 0xFF));
-            m_used = 0;
-        }
-    }
-
-private:
-    std::string& m_out;
-    uint64_t m_word = 0;
-    int m_used = 0;
-};
-
-class BitReader
-{
-public:
-    explicit BitReader(std::string_view in) : m_in(in) {}
-    // False once the stream is through.
-    bool Get(int bits, uint32_t& value) // bits <= 24
-    {
-        while (m_have < bits) {
-            if (m_next >= m_in.size()) {
-                return false;
-            }
-            m_word = (m_word << 8) | static_cast<uint8_t>(m_in[m_next++]);
-            m_have += 8;
-        }
-        m_have -= bits;
-        value = static_cast<uint32_t>((m_word >> m_have) & ((1u << bits) - 1));
-        return true;
-    }
-
-    bool Get64(int bits, uint64_t& value) // bits <= 64
-    {
-        value = 0;
-        uint32_t part = 0;
-        while (bits > 0) {
-            const int n = std::min(bits, 24);
-            if (!Get(n, part)) {
-                return false;
-            }
-            value = (value << n) | part;
-            bits -= n;
-        }
-        return true;
-    }
-
-private:
-    std::string_view m_in;
-    size_t m_next = 0;
-    uint64_t m_word = 0;
-    int m_have = 0;
-};
 
 uint32_t zigzag(int32_t v)
 {
