@@ -429,6 +429,9 @@ bool getTimes(BitReader& r, std::vector<int64_t>& ms)
         }
         for (size_t i = 1; i < ms.size(); ++i) {
             ms[i] += ms[i - 1]; // steps to times
+            if (ms[i] >= kMsPerMinute) {
+                return false;
+            }
         }
     } else {
         int64_t step = kSteadyStepMs;
@@ -456,6 +459,9 @@ bool getTimes(BitReader& r, std::vector<int64_t>& ms)
                     return false;
                 }
                 ms[i] = v;
+            }
+            if (ms[i] < 0 || ms[i] >= kMsPerMinute) {
+                return false; // not a block we wrote
             }
             step = ms[i] - ms[i - 1];
         }
