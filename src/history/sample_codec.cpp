@@ -474,6 +474,7 @@ bool getTimes(BitReader& r, std::vector<int64_t>& ms)
 std::string SampleCodec::Encode(int64_t minute, const std::vector<SignalSample>& samples)
 {
     std::string out;
+    out.reserve(16 + samples.size()); // about a byte a report at most, mostly less
     out.push_back(static_cast<char>(kFormat));
     out.push_back(static_cast<char>(kMarker));
     BitWriter w(out);
