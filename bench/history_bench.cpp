@@ -159,6 +159,7 @@ void prune(const std::filesystem::path& folder)
 int main(int argc, char** argv)
 {
     // "quick": leaves out the retention benchmark (minutes to make its file).
+    // VIREO_BENCH_KEEP in the environment keeps the files made.
     const bool quick = argc > 1 && std::string(argv[1]) == "quick";
     const auto folder = std::filesystem::temp_directory_path() / "vireo-history-bench";
     std::filesystem::create_directories(folder);
