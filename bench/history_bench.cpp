@@ -159,6 +159,7 @@ void prune(const std::filesystem::path& folder)
 int main(int argc, char** argv)
 {
     // "quick": leaves out the retention benchmark (minutes to make its file).
+    // VIREO_BENCH_KEEP in the environment keeps the files made.
     const bool quick = argc > 1 && std::string(argv[1]) == "quick";
     const auto folder = std::filesystem::temp_directory_path() / "vireo-history-bench";
     std::filesystem::create_directories(folder);
@@ -249,6 +250,8 @@ int main(int argc, char** argv)
     if (!quick) {
         prune(folder);
     }
-    std::filesystem::remove_all(folder);
+    if (std::getenv("VIREO_BENCH_KEEP") == nullptr) {
+        std::filesystem::remove_all(folder);
+    }
     return 0;
 }

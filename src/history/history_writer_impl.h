@@ -71,6 +71,55 @@ inline uint64_t rulesIn(const std::vector<Record>& records)
     }));
 }
 
+// The records waiting for the writer thread, taken from the front a batch at
+// a time: what stays is not moved (the taken front is let go when the queue
+// runs empty or is more than half of it), and a push does not allocate once
+// the queue has grown to its usual length.
+class RecordQueue
+{
+public:
+    size_t size() const { return m_items.size() - m_head; }
+    bool empty() const { return m_head == m_items.size(); }
+    void push_back(Record&& record) { m_items.push_back(std::move(record)); }
+    // Moves the first `n` (at most size()) records into `into` (replacing
+    // what it held).
+    void TakeFront(std::vector<Record>& into, size_t n)
+    {
+        if (m_head == 0 && n == m_items.size()) {
+            into.clear();
+            into.swap(m_items); // the whole queue: its storage changes hands
+            return;
+        }
+        const auto from = m_items.begin() + static_cast<std::ptrdiff_t>(m_head);
+        into.assign(std::make_move_iterator(from),
+                    std::make_move_iterator(from + static_cast<std::ptrdiff_t>(n)));
+        m_head += n;
+        if (m_head == m_items.size()) {
+            m_items.clear();
+            m_head = 0;
+        } else if (m_head * 2 >= m_items.size()) {
+            m_items.erase(m_items.begin(), m_items.begin() + static_cast<std::ptrdiff_t>(m_head));
+            m_head = 0;
+        }
+    }
+    // Puts records back in front, in their order.
+    template <typename It> void PushFront(It first, It last)
+    {
+        const auto n = static_cast<size_t>(std::distance(first, last));
+        if (n <= m_head) {
+            std::move(first, last, m_items.begin() + static_cast<std::ptrdiff_t>(m_head - n));
+            m_head -= n;
+        } else {
+            m_items.insert(m_items.begin() + static_cast<std::ptrdiff_t>(m_head),
+                           std::make_move_iterator(first), std::make_move_iterator(last));
+        }
+    }
+
+private:
+    std::vector<Record> m_items;
+    size_t m_head = 0; // records before it are taken
+};
+
 } // namespace writer_detail
 
 struct HistoryWriter::Impl
@@ -84,7 +133,7 @@ struct HistoryWriter::Impl
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable flushed;
-    std::vector<Record> queue;
+    writer_detail::RecordQueue queue;
     uint64_t enqueued = 0; // records accepted so far
     uint64_t done = 0;     // of those, committed or given up
     bool flushWanted = false;
@@ -110,6 +159,9 @@ struct HistoryWriter::Impl
     // The reports of this batch by device and minute: appended to what is
     // stored, so that two processes recording the same device add up.
     std::map<std::pair<DeviceHandle, int64_t>, SampleBlock> pending;
+    // Each device's block of `pending` its last report went to (handle - 1):
+    // the next report is most often of the same minute.
+    std::vector<SampleBlock*> lastBlock;
     struct Span
     {
         int64_t firstMs = INT64_MAX;

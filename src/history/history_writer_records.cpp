@@ -72,8 +72,7 @@ int HistoryWriter::Impl::Apply(Record& record, bool& retention)
         return id;
     };
     if (auto* sample = std::get_if<SampleRecord>(&record)) {
-        AddSample(*sample);
-        noteTime(sample->device, sample->sample.timeMs);
+        AddSample(*sample); // its time is noted with its block's (WriteBlocks)
     } else if (auto* event = std::get_if<EventRecord>(&record)) {
         if (const int64_t id = row(event->device)) {
             insertEvent.Bind(1, id).Bind(2, event->timeMs).Bind(3, int64_t{event->kind});
@@ -153,9 +152,24 @@ int HistoryWriter::Impl::Readdress(int64_t id, const std::string& address)
 void HistoryWriter::Impl::AddSample(const SampleRecord& record)
 {
     const int64_t minute = SampleBlock::MinuteOf(record.sample.timeMs);
-    SampleBlock& block = pending[{record.device, minute}];
-    block.minute = minute;
-    block.Append(record.sample);
+    SampleBlock* last = nullptr;
+    if (record.device >= 1) {
+        if (lastBlock.size() < static_cast<size_t>(record.device)) {
+            lastBlock.resize(record.device, nullptr);
+        }
+        last = lastBlock[record.device - 1];
+    }
+    if (last == nullptr || last->minute != minute) {
+        last = &pending[{record.device, minute}];
+        if (last->count == 0) {
+            last->minute = minute;
+            last->samples.reserve(64); // a report a second, without regrowing
+        }
+        if (record.device >= 1) {
+            lastBlock[record.device - 1] = last;
+        }
+    }
+    last->Append(record.sample);
 }
 
 bool HistoryWriter::Impl::WriteBlocks()
@@ -165,6 +179,12 @@ bool HistoryWriter::Impl::WriteBlocks()
         if (id == 0 || block.count == 0) {
             return true;
         }
+        const auto [first, last] = std::minmax_element(
+            block.samples.begin(), block.samples.end(),
+            [](const SignalSample& a, const SignalSample& b) { return a.timeMs < b.timeMs; });
+        Span& span = spans[handle];
+        span.firstMs = std::min(span.firstMs, first->timeMs);
+        span.lastMs = std::max(span.lastMs, last->timeMs);
         readBlock.Bind(1, id).Bind(2, block.minute);
         const int read = readBlock.Step();
         if (read != SQLITE_ROW && read != SQLITE_DONE) {
@@ -189,6 +209,7 @@ bool HistoryWriter::Impl::WriteBlocks()
         ok = ok && write(key.first, block);
     }
     pending.clear();
+    lastBlock.clear();
     return ok;
 }
 

@@ -29,13 +29,10 @@ void HistoryWriter::Impl::Run(HistoryWriter& w)
             });
             stopping = stop;
             flushWanted = false;
-            if (queue.size() > options.batchRows) {
-                batch.assign(std::make_move_iterator(queue.begin()),
-                             std::make_move_iterator(queue.begin() + options.batchRows));
-                queue.erase(queue.begin(), queue.begin() + options.batchRows);
+            // A long queue gives up its front only.
+            queue.TakeFront(batch, std::min(queue.size(), options.batchRows));
+            if (!queue.empty()) {
                 flushWanted = true; // the rest goes at once
-            } else {
-                batch.swap(queue);
             }
             taken = batch.size();
             tickersCopy = tickers;
@@ -170,8 +167,7 @@ bool HistoryWriter::Impl::Requeue(HistoryWriter& w, std::vector<Record>& batch, 
     // again, samples and all.
     const auto split = batch.begin() + static_cast<std::ptrdiff_t>(wasHeld);
     held.assign(std::make_move_iterator(batch.begin()), std::make_move_iterator(split));
-    queue.insert(queue.begin(), std::make_move_iterator(split),
-                 std::make_move_iterator(batch.end()));
+    queue.PushFront(split, batch.end());
     return true;
 }
 
@@ -283,6 +279,7 @@ bool HistoryWriter::Impl::Commit(HistoryWriter& /*w*/, std::vector<Record>& batc
     }
     if (rc != SQLITE_OK) {
         pending.clear();
+        lastBlock.clear();
     } else if (!WriteBlocks()) {
         rc = sqlite3_errcode(db);
     } else {

@@ -29,6 +29,12 @@ void SampleBlock::Append(const SignalSample& sample)
 
 std::string SampleBlock::Encode(std::string_view stored) const
 {
+    const auto earlier = [](const SignalSample& a, const SignalSample& b) {
+        return a.timeMs < b.timeMs;
+    };
+    if (stored.empty() && std::is_sorted(samples.begin(), samples.end(), earlier)) {
+        return SampleCodec::Encode(minute, samples); // the usual minute: nothing to merge
+    }
     std::vector<SignalSample> all;
     if (!stored.empty()) {
         SampleCodec::Decode(minute, stored, all);
@@ -36,9 +42,7 @@ std::string SampleBlock::Encode(std::string_view stored) const
     all.insert(all.end(), samples.begin(), samples.end());
     // Blocks of the first format kept arrival order; every report goes in
     // its place, those of the same time in the order they came.
-    std::stable_sort(all.begin(), all.end(), [](const SignalSample& a, const SignalSample& b) {
-        return a.timeMs < b.timeMs;
-    });
+    std::stable_sort(all.begin(), all.end(), earlier);
     return SampleCodec::Encode(minute, all);
 }
 

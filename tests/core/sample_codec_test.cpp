@@ -32,7 +32,7 @@ TEST(SampleCodec, MinutesComeBackExactly)
     };
     std::vector<Case> cases;
     {
-        Case c{"a report a second, a fade and +-2 quality", {}, 1.0};
+        Case c{"a report a second, a fade and +-2 quality", {}, 0.7};
         for (int s = 0; s < 60; ++s) {
             c.samples.push_back({kBase + s * 1000, true, true, 80 - s / 20, 70 + jitter(2)});
         }
@@ -80,10 +80,22 @@ TEST(SampleCodec, MinutesComeBackExactly)
     }
 }
 
-// A block of the first format (5 bytes a report) reads as before, and a
-// block written after it holds its reports and the new ones in time order.
-TEST(SampleCodec, FirstFormatBlocksReadAndConvertOnWrite)
+// Blocks of the older formats (5 bytes a report; changes report by report)
+// read as before, and a block written after one holds its reports and the
+// new ones in time order.
+TEST(SampleCodec, OlderFormatBlocksReadAndConvertOnWrite)
 {
+    const std::string changes("\x01\xff\x00\x04\x01\xf4\x3c\x46\xc4\xc6\x46\xdf\x00\xfd\x4b"
+                              "\xf7\xff\xfd\x68",
+                              19);
+    std::vector<SignalSample> older;
+    ASSERT_TRUE(SampleCodec::Decode(kMinute, changes, older));
+    ASSERT_EQ(older.size(), 4u);
+    EXPECT_TRUE(same(older[0], {kBase + 500, true, true, 60, 70}));
+    EXPECT_TRUE(same(older[1], {kBase + 1'500, true, true, 60, 71}));
+    EXPECT_TRUE(same(older[2], {kBase + 2'600, false, true, 58, 0}));
+    EXPECT_TRUE(same(older[3], {kBase + 59'999, true, false, 255, 90}));
+
     const uint8_t plain[] = {0x10, 0x27, 60, 70, 3,  // 10,000 ms, locked and playing
                              0xE8, 0x03, 61, 71, 0}; // 1,000 ms (arrived late), neither
     const std::string_view stored(reinterpret_cast<const char*>(plain), sizeof plain);
