@@ -21,8 +21,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTimeAxis>
 #include <QDateTime>
+#include <QDateTimeAxis>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>

@@ -2,8 +2,8 @@
 
 #include "history/ui/history_format.h"
 #include "history/ui/history_texts.h"
-#include "link/outage_rows.h"
 #include "history/ui/maintenance_rows.h"
+#include "link/outage_rows.h"
 #include "ui/gbk_text.h"
 #include "ui/message_box.h"
 
