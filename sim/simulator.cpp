@@ -131,6 +131,12 @@ void Simulator::Stop()
         return;
     }
     m_stopping = true;
+    // A device that goes away takes no new connection while its open ones
+    // end: a client that reconnects at once is refused, not accepted and
+    // then dropped.
+    if (m_listenFd >= 0) {
+        shutdown(m_listenFd, SHUT_RDWR);
+    }
     const uint64_t one = 1;
     if (write(m_stopFd, &one, sizeof one) < 0) {
         Log(false, errnoText("cannot wake the server thread"));
@@ -199,7 +205,8 @@ void Simulator::acceptClient()
     const int fd = accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &length,
                            SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED &&
+            !m_stopping.load()) {
             Log(false, errnoText("accept"));
         }
         return;
