@@ -124,6 +124,8 @@ TEST(HistoryFaults, ABusyFileDelaysRecordsAndLosesNone)
     const auto device = writer.RegisterDevice({"10.0.0.7", "Uplink"});
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+    // The writer's own first commits (its writer row) may hold the file a moment.
+    sqlite3_busy_timeout(other, 5000);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     for (int s = 0; s < 300; ++s) {
         writer.Sample(device, {kT0 + s * kS, true, true, 50, s % 100});
