@@ -206,7 +206,11 @@ TEST(HistoryFaults, DamageInsideIsFoundInTheBackgroundAndTheFileKept)
     HistoryService service(options);
     ASSERT_TRUE(service.Ok()) << service.Error();
     EXPECT_TRUE(service.MovedAside().empty());
-    ASSERT_TRUE(waitFor([&] { return service.Status().damaged; }));
+    // The damage is in the status first, then in its log line.
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard lock(linesMutex);
+        return service.Status().damaged && !lines.empty();
+    }));
     EXPECT_TRUE(std::filesystem::exists(file));
     std::lock_guard lock(linesMutex);
     ASSERT_EQ(lines.size(), 1u);
