@@ -1,5 +1,6 @@
 #include "history/alarm_sharing.h"
 
+#include "history/alarm_rows.h"
 #include "history/history_database.h"
 #include "history/sqlite_statement.h"
 
@@ -23,28 +24,7 @@ std::vector<Alarm> readAlarms(sqlite3* db, int64_t sinceMs)
                              "SELECT id FROM (SELECT id FROM alarms WHERE raised_ms >= ?1 "
                              "ORDER BY raised_ms DESC LIMIT ?2))");
     read.Bind(1, sinceMs).Bind(2, kRecentLimit);
-    std::vector<Alarm> list;
-    while (read.Step() == SQLITE_ROW) {
-        const int rule = static_cast<int>(read.Int(3));
-        if (rule < 1 || rule > kAlarmRuleKindCount) {
-            continue; // a rule of a newer program
-        }
-        Alarm a;
-        a.id = read.Int(0);
-        a.address = read.Text(1);
-        a.deviceName = read.Text(2);
-        a.rule = static_cast<AlarmRuleKind>(rule);
-        a.severity = read.Int(4) == static_cast<int>(AlarmSeverity::Information)
-                         ? AlarmSeverity::Information
-                         : AlarmSeverity::Warning;
-        a.raisedMs = read.Int(5);
-        a.clearedMs = read.Int(6);
-        a.acknowledgedMs = read.Int(7);
-        a.acknowledgedBy = read.Text(8);
-        a.detail = read.Text(9);
-        list.push_back(std::move(a));
-    }
-    return list;
+    return ReadAlarmRows(read);
 }
 
 } // namespace

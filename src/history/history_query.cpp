@@ -1,5 +1,6 @@
 #include "history/history_query.h"
 
+#include "history/alarm_rows.h"
 #include "history/history_database.h"
 #include "history/sample_block.h"
 #include "history/sqlite_statement.h"
@@ -318,32 +319,6 @@ std::vector<StoredEvent> HistoryQuery::Events(const std::string& address, TimeRa
 
 namespace {
 
-std::vector<Alarm> readAlarms(SqliteStatement& read)
-{
-    std::vector<Alarm> list;
-    while (read.Step() == SQLITE_ROW) {
-        Alarm a;
-        a.id = read.Int(0);
-        a.address = read.Text(1);
-        a.deviceName = read.Text(2);
-        const int rule = static_cast<int>(read.Int(3));
-        if (rule < 1 || rule > kAlarmRuleKindCount) {
-            continue;
-        }
-        a.rule = static_cast<AlarmRuleKind>(rule);
-        a.severity = read.Int(4) == static_cast<int>(AlarmSeverity::Information)
-                         ? AlarmSeverity::Information
-                         : AlarmSeverity::Warning;
-        a.raisedMs = read.Int(5);
-        a.clearedMs = read.Int(6);
-        a.acknowledgedMs = read.Int(7);
-        a.acknowledgedBy = read.Text(8);
-        a.detail = read.Text(9);
-        list.push_back(std::move(a));
-    }
-    return list;
-}
-
 constexpr const char* kAlarmColumns =
     "SELECT a.id, d.address, d.name, a.rule, a.severity, a.raised_ms, a.cleared_ms, a.ack_ms, "
     "a.ack_by, a.detail FROM alarms a JOIN devices d ON d.id = a.device ";
@@ -358,7 +333,7 @@ std::vector<Alarm> HistoryQuery::Alarms(const std::string& address, TimeRange ra
     SqliteStatement read(m_database->Handle(), sql.c_str());
     read.Bind(1, range.beginMs).Bind(2, range.endMs).Bind(3, address);
     read.Bind(4, static_cast<int64_t>(limit));
-    return readAlarms(read);
+    return ReadAlarmRows(read);
 }
 
 std::vector<Alarm> HistoryQuery::ActiveAlarms()
@@ -366,7 +341,7 @@ std::vector<Alarm> HistoryQuery::ActiveAlarms()
     const std::string sql =
         std::string(kAlarmColumns) + "WHERE a.cleared_ms = 0 ORDER BY a.raised_ms DESC";
     SqliteStatement read(m_database->Handle(), sql.c_str());
-    return readAlarms(read);
+    return ReadAlarmRows(read);
 }
 
 std::vector<std::pair<std::string, std::string>> HistoryQuery::LastVersions()
@@ -435,6 +410,32 @@ bool HistoryQuery::ExportCsv(const std::string& address, TimeRange range, std::o
         out << isoTime(t) << ',' << t << ',' << number;
     }
     return rc == SQLITE_DONE && static_cast<bool>(out);
+}
+
+std::vector<Alarm> ReadAlarmRows(SqliteStatement& read)
+{
+    std::vector<Alarm> list;
+    while (read.Step() == SQLITE_ROW) {
+        Alarm a;
+        a.id = read.Int(0);
+        a.address = read.Text(1);
+        a.deviceName = read.Text(2);
+        const int rule = static_cast<int>(read.Int(3));
+        if (rule < 1 || rule > kAlarmRuleKindCount) {
+            continue;
+        }
+        a.rule = static_cast<AlarmRuleKind>(rule);
+        a.severity = read.Int(4) == static_cast<int>(AlarmSeverity::Information)
+                         ? AlarmSeverity::Information
+                         : AlarmSeverity::Warning;
+        a.raisedMs = read.Int(5);
+        a.clearedMs = read.Int(6);
+        a.acknowledgedMs = read.Int(7);
+        a.acknowledgedBy = read.Text(8);
+        a.detail = read.Text(9);
+        list.push_back(std::move(a));
+    }
+    return list;
 }
 
 } // namespace vireo
